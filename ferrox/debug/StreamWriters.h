@@ -41,7 +41,9 @@ class FERROX_API TFileWriter : public TStreamWriter
 public:
     explicit TFileWriter(const std::string& path);
     void StreamWriteString(const char* text, unsigned length) override;
-    const std::string& Path() const { return m_path; }
+    // The file written now; the Error stream's writer follows the program's
+    // state folder, which is known only once the program has named itself.
+    virtual std::string Path() const { return m_path; }
 
 private:
     std::string m_path;

@@ -77,7 +77,7 @@ protected:
     // Wakes the waiters; call with the lock held.
     void NotifyAllLocked() { m_changed.notify_all(); }
     void NotifyOneLocked() { m_changed.notify_one(); }
-    std::mutex& Lock() const { return m_lock; }
+    std::mutex& ObjectLock() const { return m_lock; }
 
 private:
     friend class TThreadAlert;

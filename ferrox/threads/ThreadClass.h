@@ -5,6 +5,7 @@
 #include "ferrox/sync/Waitable.h"
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
 #include <sys/types.h>
@@ -54,6 +55,9 @@ public:
 
 protected:
     virtual void DynamicThreadEntry();
+    // InterruptThread, but the queued call only interrupts while `stillWanted()`
+    // holds on the thread at the moment it runs.
+    void InterruptIf(std::function<bool()> stillWanted, unsigned wait, unsigned stop);
 
 private:
     static void StaticThreadEntry(TThreadClass* self, std::shared_ptr<TEvent> ended);

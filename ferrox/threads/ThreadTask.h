@@ -49,8 +49,13 @@ private:
     SmartPtr<IThreadContext> TakeContext();
     void SetContext(SmartPtr<IThreadContext> context);
 
+    void ApplyRequestedPriority();
+
     std::mutex m_contextLock; // guards m_context against Cancel racing the worker
     SmartPtr<IThreadContext> m_context;
+    // A priority asked for before the task started; applied when it starts.
+    std::atomic<int> m_requestedPriority{NoPriority};
+    static constexpr int NoPriority = 0x7fffffff;
     TEvent m_started{true, false};
     TEvent m_finished{true, false};
     std::atomic<EGeneric*> m_exception{nullptr};
@@ -62,6 +67,7 @@ void TThreadTask::RunBody(SmartPtr<IThreadContext> context, F&& body)
     if (IsFinished())
         return;
     SetContext(context);
+    ApplyRequestedPriority();
     TaskStarted();
     struct FinishGuard
     {
