@@ -167,8 +167,7 @@ pnode pdocument::get_root() const
     pugi::xml_node root = m_state->doc.document_element();
     if (!root)
         return pnode();
-    return pnode(m_state, root,
-                 std::make_shared<const detail::path_link>(detail::path_link{nullptr, root, 1}));
+    return pnode(m_state, root, std::make_shared<const detail::path_link>(nullptr, root, 1));
 }
 
 void pdocument::normalize_text()

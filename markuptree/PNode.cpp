@@ -122,7 +122,7 @@ pnode pnode::operator[](const element& name) const
     if (!child)
         return missing(kind::missing_element, name);
     // The first child of that name: position 1.
-    return pnode(m_doc, child, std::make_shared<const path_link>(path_link{m_link, child, 1}));
+    return pnode(m_doc, child, std::make_shared<const path_link>(m_link, child, 1));
 }
 
 pnode pnode::operator[](const attribute& name) const
@@ -149,7 +149,7 @@ pnode pnode::operator[](const node& name) const
         return result;
     }
     if (pugi::xml_node child = m_node.child(name.utf8().c_str()))
-        return pnode(m_doc, child, std::make_shared<const path_link>(path_link{m_link, child, 1}));
+        return pnode(m_doc, child, std::make_shared<const path_link>(m_link, child, 1));
     return missing(kind::missing_either, name);
 }
 
@@ -247,7 +247,7 @@ pnode pnode::append(const element& name) const
                                 detail::element_path(m_link, m_node),
                             m_doc->file, std::string());
     // Position 0: counted only if a message ever needs it.
-    return pnode(m_doc, child, std::make_shared<const path_link>(path_link{m_link, child, 0}));
+    return pnode(m_doc, child, std::make_shared<const path_link>(m_link, child, 0));
 }
 
 pnode pnode::append(const attribute& name) const
@@ -356,7 +356,7 @@ pnode pnodelist::nextnode()
     // In a list of one name the count is the position among same-named siblings.
     const unsigned position = m_all ? 0 : m_position;
     return pnode(m_doc, m_current,
-                 std::make_shared<const path_link>(path_link{m_parentLink, m_current, position}));
+                 std::make_shared<const path_link>(m_parentLink, m_current, position));
 }
 
 void pnodelist::reset()

@@ -20,6 +20,16 @@ unsigned count_position(pugi::xml_node node)
 
 } // namespace
 
+path_link::~path_link()
+{
+    std::shared_ptr<const path_link> next = std::move(parent);
+    while (next && next.use_count() == 1) {
+        // Detach the grandparent first, so that dropping `next` frees one link only.
+        std::shared_ptr<const path_link> after = std::move(next->parent);
+        next = std::move(after);
+    }
+}
+
 std::string element_path(const std::shared_ptr<const path_link>& link, pugi::xml_node node)
 {
     // Collected leaf first: each step is either a link (position known) or a

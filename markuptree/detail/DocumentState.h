@@ -21,7 +21,16 @@ struct document_state
 // about the 100000th group names it without walking 99999 siblings.
 struct path_link
 {
-    std::shared_ptr<const path_link> parent;
+    path_link(std::shared_ptr<const path_link> parentLink, pugi::xml_node at, unsigned index)
+        : parent(std::move(parentLink)), node(at), position(index)
+    {}
+    path_link(const path_link&) = delete;
+    path_link& operator=(const path_link&) = delete;
+    // Releases a long chain of sole owners in a loop: a handle 200000 elements
+    // deep must not take 200000 nested destructor calls with it.
+    ~path_link();
+
+    mutable std::shared_ptr<const path_link> parent;
     pugi::xml_node node;
     unsigned position = 0;
 };

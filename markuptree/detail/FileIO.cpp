@@ -52,6 +52,16 @@ int write_all(int fd, const char* data, std::size_t size)
     return 0;
 }
 
+int write_in_place(const std::string& path, const std::string& data)
+{
+    fd_guard fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    if (fd.get() < 0)
+        return errno;
+    if (int error = write_all(fd.get(), data.data(), data.size()))
+        return error;
+    return fd.close_now();
+}
+
 } // namespace
 
 read_result read_whole_file(const std::string& path, std::size_t maxSize, std::string& data)
@@ -131,19 +141,18 @@ int replace_file(const std::string& path, const std::string& data)
     if (::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
         // Renaming over a symbolic link would replace the link itself: write
         // through it in place instead.
-        fd_guard fd(::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
-        if (fd.get() < 0)
-            return errno;
-        if (int error = write_all(fd.get(), data.data(), data.size()))
-            return error;
-        return fd.close_now();
+        return write_in_place(path, data);
     }
 
     const std::string temp = path + ".~" + std::to_string(::getpid()) + "-" +
                              std::to_string(counter.fetch_add(1)) + ".tmp";
     fd_guard fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-    if (fd.get() < 0)
+    if (fd.get() < 0) {
+        // A file that may be written in a folder that may not: in place, then.
+        if ((errno == EACCES || errno == EPERM) && exists)
+            return write_in_place(path, data);
         return errno;
+    }
     int error = write_all(fd.get(), data.data(), data.size());
     if (error == 0 && exists)
         (void)::fchmod(fd.get(), target.st_mode & 07777); // a courtesy, not a condition
