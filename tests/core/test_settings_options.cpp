@@ -1,0 +1,302 @@
+// The options file: the four probe options read and written, the defaults that
+// stand in for a damaged or missing file, and where the file lives.
+
+#include "core/CXmlSettings.h"
+#include "core/OptionsLocation.h"
+
+#include "ferrox/debug/DebugStream.h"
+#include "ferrox/exceptions/EGeneric.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class TempFolder
+{
+public:
+    TempFolder()
+    {
+        std::string pattern = (fs::temp_directory_path() / "kanaliko-options-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr)
+            throw std::runtime_error("mkdtemp failed");
+        m_path = pattern;
+    }
+    ~TempFolder()
+    {
+        std::error_code ignored;
+        fs::remove_all(m_path, ignored);
+    }
+    std::string File(const std::string& name) const { return (m_path / name).string(); }
+
+private:
+    fs::path m_path;
+};
+
+void WriteBytes(const std::string& path, const std::string& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string ReadBytes(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// Collects what is written to a debug stream while it is attached.
+class CaptureWriter final : public TStreamWriter
+{
+public:
+    void StreamWriteString(const char* text, unsigned length) override
+    {
+        std::lock_guard lock(m_lock);
+        m_text.append(text, length);
+    }
+    std::string Text()
+    {
+        std::lock_guard lock(m_lock);
+        return m_text;
+    }
+
+private:
+    std::mutex m_lock;
+    std::string m_text;
+};
+
+class StreamCapture
+{
+public:
+    explicit StreamCapture(TDebugStream& stream) : m_stream(stream), m_writer(new CaptureWriter)
+    {
+        m_stream.AddWriter(m_writer);
+    }
+    ~StreamCapture() { m_stream.RemoveWriter(m_writer); }
+    std::string Text() { return static_cast<CaptureWriter*>(m_writer.get())->Text(); }
+
+private:
+    TDebugStream& m_stream;
+    SmartPtr<TStreamWriter> m_writer;
+};
+
+// Runs the call, expects an EGeneric and returns it.
+template <class F> EGeneric ExpectFailure(F&& call)
+{
+    try {
+        call();
+    } catch (const EGeneric& error) {
+        return error;
+    }
+    ADD_FAILURE() << "no EGeneric was thrown";
+    return EGeneric(false);
+}
+
+void ExpectDefaults(const CXmlSettings& settings)
+{
+    EXPECT_EQ(settings.TimeOut(), 200);
+    EXPECT_EQ(settings.TimeSendDelay(), 1);
+    EXPECT_EQ(settings.SendDataSize(), 10);
+    EXPECT_EQ(settings.MaxSendCount(), 5);
+}
+
+std::string OptionsText(const std::string& inner)
+{
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Options>" + inner + "</Options>\n";
+}
+
+// Sets an environment variable for one scope and puts the old value back.
+class ScopedEnv
+{
+public:
+    ScopedEnv(const char* name, const char* value) : m_name(name)
+    {
+        if (const char* old = std::getenv(name)) {
+            m_had = true;
+            m_old = old;
+        }
+        if (value)
+            ::setenv(name, value, 1);
+        else
+            ::unsetenv(name);
+    }
+    ~ScopedEnv()
+    {
+        if (m_had)
+            ::setenv(m_name.c_str(), m_old.c_str(), 1);
+        else
+            ::unsetenv(m_name.c_str());
+    }
+
+private:
+    std::string m_name;
+    bool m_had = false;
+    std::string m_old;
+};
+
+} // namespace
+
+TEST(OptionsFile, ReadingTakesTheFourValuesAsTheyAreAndThePath)
+{
+    TempFolder folder;
+    const std::string path = folder.File("options.xml");
+    // Any element order in the file; values outside the dialog's ranges stay.
+    WriteBytes(path, OptionsText("<SendDataSize>4096</SendDataSize><MaxSendCount>0</MaxSendCount>"
+                                 "<TimeOut> 5 </TimeOut><TimeSendDelay>-3</TimeSendDelay>"));
+    CXmlSettings settings;
+    settings.ReadOptions(path);
+    EXPECT_EQ(settings.TimeOut(), 5);
+    EXPECT_EQ(settings.TimeSendDelay(), -3);
+    EXPECT_EQ(settings.SendDataSize(), 4096);
+    EXPECT_EQ(settings.MaxSendCount(), 0);
+    EXPECT_EQ(settings.OptionsPath(), path);
+    // The current path may be passed back in.
+    settings.ReadOptions(settings.OptionsPath());
+    EXPECT_EQ(settings.OptionsPath(), path);
+}
+
+TEST(OptionsFile, DamagedOrMissingFileGivesDefaultsAnErrorAndKeepsThePath)
+{
+    TempFolder folder;
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"no SendDataSize", OptionsText("<TimeOut>300</TimeOut><TimeSendDelay>2</TimeSendDelay>"
+                                        "<MaxSendCount>3</MaxSendCount>")},
+        {"no TimeOut", OptionsText("<TimeSendDelay>2</TimeSendDelay><MaxSendCount>3</MaxSendCount>"
+                                   "<SendDataSize>20</SendDataSize>")},
+        {"not a number",
+         OptionsText("<TimeOut>fast</TimeOut><TimeSendDelay>2</TimeSendDelay>"
+                     "<MaxSendCount>3</MaxSendCount><SendDataSize>20</SendDataSize>")},
+        {"not XML", "TimeOut=300\n"},
+        {"truncated",
+         OptionsText("<TimeOut>300</TimeOut><TimeSendDelay>2</TimeSendDelay>").substr(0, 60)},
+        {"empty", ""},
+    };
+    for (const auto& [what, text] : cases) {
+        SCOPED_TRACE(what);
+        const std::string path = folder.File("bad.xml");
+        WriteBytes(path, text);
+        CXmlSettings settings;
+        settings.SetOptionsPath(folder.File("current.xml"));
+        const EGeneric error = ExpectFailure([&] { settings.ReadOptions(path); });
+        EXPECT_FALSE(error.get_value("Text").as_string().empty());
+        ExpectDefaults(settings);
+        EXPECT_EQ(settings.OptionsPath(), folder.File("current.xml"));
+    }
+    // A missing element is named in the message, with the file.
+    WriteBytes(folder.File("bad.xml"), cases[0].second);
+    CXmlSettings settings;
+    const EGeneric error = ExpectFailure([&] { settings.ReadOptions(folder.File("bad.xml")); });
+    EXPECT_EQ(error.get_value("Text").as_string(),
+              "Нет элемента \"SendDataSize\" в элементе /Options в файле \"" +
+                  folder.File("bad.xml") + "\"");
+
+    // No file at all.
+    CXmlSettings fresh;
+    EXPECT_THROW(fresh.ReadOptions(folder.File("absent.xml")), EGeneric);
+    ExpectDefaults(fresh);
+    EXPECT_EQ(fresh.OptionsPath(), "options.xml");
+}
+
+TEST(OptionsFile, WritingPutsTheFourElementsInTheirOrderAndKeepsThePath)
+{
+    TempFolder folder;
+    CXmlSettings settings;
+    settings.SetOptionsPath(folder.File("current.xml"));
+    settings.SetOptions(3000, 7, 512, 42);
+    const std::string path = folder.File("written.xml");
+    settings.WriteOptions(path);
+    EXPECT_EQ(settings.OptionsPath(), folder.File("current.xml"));
+    EXPECT_EQ(ReadBytes(path), "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                               "<Options>\n"
+                               "  <TimeOut>3000</TimeOut>\n"
+                               "  <TimeSendDelay>7</TimeSendDelay>\n"
+                               "  <MaxSendCount>42</MaxSendCount>\n"
+                               "  <SendDataSize>512</SendDataSize>\n"
+                               "</Options>\n");
+    CXmlSettings other;
+    other.ReadOptions(path);
+    EXPECT_EQ(other.TimeOut(), 3000);
+    EXPECT_EQ(other.TimeSendDelay(), 7);
+    EXPECT_EQ(other.SendDataSize(), 512);
+    EXPECT_EQ(other.MaxSendCount(), 42);
+}
+
+TEST(OptionsFile, SetOptionsWritesToTheCurrentPathAndReportsAFailedWrite)
+{
+    TempFolder folder;
+    CXmlSettings settings;
+    settings.SetOptionsPath(folder.File("options.xml"));
+    settings.SetOptions(CAppSettings::DefaultTimeOut, CAppSettings::DefaultTimeSendDelay,
+                        CAppSettings::DefaultSendDataSize, CAppSettings::DefaultMaxSendCount);
+    CXmlSettings reader;
+    reader.ReadOptions(folder.File("options.xml"));
+    ExpectDefaults(reader);
+
+    // A path that cannot be written: the values are kept in memory and the
+    // caller learns that they were not saved.
+    settings.SetOptionsPath(folder.File("no-such-folder/options.xml"));
+    const EGeneric error = ExpectFailure([&] { settings.SetOptions(1000, 2, 64, 9); });
+    EXPECT_NE(error.get_value("Text").as_string().find("no-such-folder"), std::string::npos);
+    EXPECT_EQ(settings.TimeOut(), 1000);
+    EXPECT_EQ(settings.MaxSendCount(), 9);
+}
+
+TEST(OptionsLocation, FolderFollowsXdgConfigHomeElseHome)
+{
+    TempFolder folder;
+    {
+        ScopedEnv config("XDG_CONFIG_HOME", folder.File("cfg").c_str());
+        EXPECT_EQ(OptionsFolderPath(), folder.File("cfg") + "/Kanaliko");
+    }
+    {
+        ScopedEnv config("XDG_CONFIG_HOME", "relative/ignored");
+        ScopedEnv home("HOME", folder.File("home").c_str());
+        EXPECT_EQ(OptionsFolderPath(), folder.File("home") + "/.config/Kanaliko");
+    }
+    {
+        ScopedEnv config("XDG_CONFIG_HOME", nullptr);
+        ScopedEnv home("HOME", folder.File("home2").c_str());
+        EXPECT_EQ(OptionsFolderPath(), folder.File("home2") + "/.config/Kanaliko");
+    }
+}
+
+TEST(OptionsLocation, PreparingCreatesTheFolderAndReturnsTheFilePath)
+{
+    TempFolder folder;
+    ScopedEnv config("XDG_CONFIG_HOME", folder.File("deep/config").c_str());
+    StreamCapture error(Error);
+    const std::string path = PrepareOptionsFilePath();
+    EXPECT_EQ(path, folder.File("deep/config") + "/Kanaliko/options.xml");
+    EXPECT_TRUE(fs::is_directory(folder.File("deep/config/Kanaliko")));
+    EXPECT_EQ(PrepareOptionsFilePath(), path) << "an existing folder is fine";
+    EXPECT_EQ(error.Text(), "");
+
+    // The options can be written there at once.
+    CXmlSettings settings;
+    settings.SetOptionsPath(path);
+    settings.SetOptions(200, 1, 10, 5);
+    EXPECT_TRUE(fs::exists(path));
+}
+
+TEST(OptionsLocation, FolderThatCannotBeCreatedIsReportedAndThePathStillGiven)
+{
+    TempFolder folder;
+    WriteBytes(folder.File("occupied"), "a file where a folder should be");
+    ScopedEnv config("XDG_CONFIG_HOME", folder.File("occupied").c_str());
+    StreamCapture error(Error);
+    const std::string path = PrepareOptionsFilePath();
+    EXPECT_EQ(path, folder.File("occupied") + "/Kanaliko/options.xml");
+    EXPECT_EQ(error.Text(), "Не удалось создать дирректорию для хранения настроек приложения\n");
+}

@@ -1,0 +1,368 @@
+// The channel scheme file as a user and the program's other parts see it: what
+// a file read leaves in memory (groups and port lists), what a write puts on
+// disk, and how the in-memory scheme is replaced.
+
+#include "core/CXmlSettings.h"
+
+#include "ferrox/debug/DebugStream.h"
+#include "ferrox/exceptions/EGeneric.h"
+
+#include <gtest/gtest.h>
+#include <pugixml.hpp>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class TempFolder
+{
+public:
+    TempFolder()
+    {
+        std::string pattern = (fs::temp_directory_path() / "kanaliko-scheme-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr)
+            throw std::runtime_error("mkdtemp failed");
+        m_path = pattern;
+    }
+    ~TempFolder()
+    {
+        std::error_code ignored;
+        fs::remove_all(m_path, ignored);
+    }
+    std::string File(const std::string& name) const { return (m_path / name).string(); }
+
+private:
+    fs::path m_path;
+};
+
+void WriteBytes(const std::string& path, const std::string& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string ReadBytes(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// Collects what is written to a debug stream while it is attached.
+class CaptureWriter final : public TStreamWriter
+{
+public:
+    void StreamWriteString(const char* text, unsigned length) override
+    {
+        std::lock_guard lock(m_lock);
+        m_text.append(text, length);
+    }
+    std::string Text()
+    {
+        std::lock_guard lock(m_lock);
+        return m_text;
+    }
+
+private:
+    std::mutex m_lock;
+    std::string m_text;
+};
+
+class StreamCapture
+{
+public:
+    explicit StreamCapture(TDebugStream& stream) : m_stream(stream), m_writer(new CaptureWriter)
+    {
+        m_stream.AddWriter(m_writer);
+    }
+    ~StreamCapture() { m_stream.RemoveWriter(m_writer); }
+    std::string Text() { return static_cast<CaptureWriter*>(m_writer.get())->Text(); }
+
+private:
+    TDebugStream& m_stream;
+    SmartPtr<TStreamWriter> m_writer;
+};
+
+SchemeGroup Group(const wchar_t* sender, const wchar_t* receiver, std::vector<PortPair> tcp,
+                  std::vector<PortPair> udp, std::vector<PortPair> ip)
+{
+    SchemeGroup group;
+    group.senderName = sender;
+    group.receiverName = receiver;
+    group.tcpPairs = std::move(tcp);
+    group.udpPairs = std::move(udp);
+    group.ipPairs = std::move(ip);
+    return group;
+}
+
+std::vector<SchemeGroup> GroupsOf(const CXmlSettings& settings)
+{
+    std::vector<SchemeGroup> groups;
+    for (const auto& group : settings.Groups())
+        groups.push_back(*group);
+    return groups;
+}
+
+// A scheme as a person might write it: protocols out of order, a missing clPort.
+const std::string kHandWritten = R"(<?xml version="1.0" encoding="UTF-8"?>
+<Chanels>
+  <Group senderName="Узел А" receiverName="Node B">
+    <Proto name="UDP">
+      <Port srvPort="47001" clPort="47002"/>
+      <Port srvPort="47011"/>
+      <Port srvPort="47021" clPort="47022"/>
+    </Proto>
+    <Proto name="TCP">
+      <Port srvPort="46001" clPort="0"/>
+      <Port srvPort="46002" clPort="46102"/>
+    </Proto>
+  </Group>
+  <Group senderName="Узел Б" receiverName="Узел А">
+    <Proto name="IP"><Port srvPort="253" clPort="0"/></Proto>
+    <Proto name="TCP"><Port srvPort="46003"/></Proto>
+  </Group>
+</Chanels>
+)";
+
+} // namespace
+
+TEST(SchemeFile, NewSettingsHoldTheConstructionValues)
+{
+    CXmlSettings settings;
+    EXPECT_EQ(settings.SchemePath(), "settings.xml");
+    EXPECT_EQ(settings.OptionsPath(), "options.xml");
+    EXPECT_EQ(settings.TimeOut(), 0);
+    EXPECT_EQ(settings.TimeSendDelay(), 0);
+    EXPECT_EQ(settings.SendDataSize(), 1);
+    EXPECT_EQ(settings.MaxSendCount(), 1);
+    EXPECT_TRUE(settings.Groups().empty());
+    EXPECT_TRUE(settings.TcpPorts().empty());
+    EXPECT_TRUE(settings.UdpPorts().empty());
+    EXPECT_TRUE(settings.IpPorts().empty());
+}
+
+TEST(SchemeFile, ReadingFillsGroupsAndPortListsInFileOrder)
+{
+    TempFolder folder;
+    const std::string path = folder.File("scheme.xml");
+    WriteBytes(path, kHandWritten);
+    CXmlSettings settings;
+    settings.ReadScheme(path);
+
+    EXPECT_EQ(settings.SchemePath(), path);
+    const std::vector<SchemeGroup> expected = {
+        Group(L"Узел А", L"Node B", {{46001, 0}, {46002, 46102}},
+              {{47001, 47002}, {47011, 0}, {47021, 47022}}, {}),
+        Group(L"Узел Б", L"Узел А", {{46003, 0}}, {}, {{253, 0}}),
+    };
+    EXPECT_EQ(GroupsOf(settings), expected);
+    // TCP and IP: the server port, then the client port when there is one.
+    EXPECT_EQ(settings.TcpPorts(), (PortList{46001, 46002, 46102, 46003}));
+    EXPECT_EQ(settings.IpPorts(), (PortList{253}));
+    // UDP is read two by two: the pair without clPort keeps its place with 0,
+    // so the pair after it is still (47021, 47022).
+    EXPECT_EQ(settings.UdpPorts(), (PortList{47001, 47002, 47011, 0, 47021, 47022}));
+    EXPECT_TRUE(settings.IsUdpClientPort(47002));
+    EXPECT_TRUE(settings.IsUdpClientPort(47022));
+    EXPECT_FALSE(settings.IsUdpClientPort(47001)) << "a server port is not a client port";
+    EXPECT_FALSE(settings.IsUdpClientPort(47021));
+    EXPECT_FALSE(settings.IsUdpClientPort(0)) << "0 stands for no client port";
+    EXPECT_FALSE(settings.IsUdpClientPort(46102)) << "only UDP pairs count";
+}
+
+TEST(SchemeFile, RoundTripKeepsOrderAndWritesEveryProtocolAndBothPorts)
+{
+    TempFolder folder;
+    WriteBytes(folder.File("in.xml"), kHandWritten);
+    CXmlSettings settings;
+    settings.ReadScheme(folder.File("in.xml"));
+    const std::vector<SchemeGroup> read = GroupsOf(settings);
+    ASSERT_TRUE(settings.WriteScheme(folder.File("out.xml")));
+    EXPECT_EQ(settings.SchemePath(), folder.File("out.xml"));
+
+    // Looked at with a parser of its own, not through the library that wrote it.
+    pugi::xml_document written;
+    ASSERT_TRUE(written.load_file(folder.File("out.xml").c_str()));
+    pugi::xml_node root = written.document_element();
+    EXPECT_STREQ(root.name(), "Chanels");
+    std::vector<std::string> layout;
+    for (pugi::xml_node group : root.children()) {
+        layout.push_back(std::string(group.name()) + " " + group.attribute("senderName").value() +
+                         " -> " + group.attribute("receiverName").value());
+        for (pugi::xml_node proto : group.children()) {
+            std::string line = std::string(proto.name()) + " " + proto.attribute("name").value();
+            for (pugi::xml_node port : proto.children()) {
+                line += std::string(" ") + port.name() + ":" + port.attribute("srvPort").value() +
+                        "/" + port.attribute("clPort").value();
+                EXPECT_EQ(std::string(port.first_attribute().name()), "srvPort") << "srvPort first";
+            }
+            layout.push_back(line);
+        }
+    }
+    const std::vector<std::string> expected = {
+        "Group Узел А -> Node B",
+        "Proto TCP Port:46001/0 Port:46002/46102",
+        "Proto UDP Port:47001/47002 Port:47011/0 Port:47021/47022",
+        "Proto IP",
+        "Group Узел Б -> Узел А",
+        "Proto TCP Port:46003/0",
+        "Proto UDP",
+        "Proto IP Port:253/0",
+    };
+    EXPECT_EQ(layout, expected);
+
+    // Indented for people: one element per line.
+    const std::string text = ReadBytes(folder.File("out.xml"));
+    EXPECT_EQ(text.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Chanels>\n  <Group ", 0), 0u)
+        << text;
+    EXPECT_NE(text.find("\n      <Port srvPort=\"47011\" clPort=\"0\""), std::string::npos) << text;
+
+    CXmlSettings again;
+    again.ReadScheme(folder.File("out.xml"));
+    EXPECT_EQ(GroupsOf(again), read);
+    EXPECT_EQ(again.UdpPorts(), settings.UdpPorts());
+    EXPECT_EQ(again.TcpPorts(), settings.TcpPorts());
+}
+
+TEST(SchemeFile, EmptySchemeIsWrittenAsTheBareRoot)
+{
+    TempFolder folder;
+    CXmlSettings settings;
+    ASSERT_TRUE(settings.WriteScheme(folder.File("empty.xml")));
+    EXPECT_EQ(ReadBytes(folder.File("empty.xml")),
+              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Chanels></Chanels>\n");
+    settings.ReadScheme(folder.File("empty.xml"));
+    EXPECT_TRUE(settings.Groups().empty());
+    EXPECT_EQ(settings.SchemePath(), folder.File("empty.xml"));
+}
+
+TEST(SchemeFile, FailedWriteReportsFalseAndStillTakesThePath)
+{
+    TempFolder folder;
+    CXmlSettings settings;
+    settings.SetGroups(std::vector<SchemeGroup>{Group(L"a", L"b", {{1, 2}}, {}, {})});
+    const std::string nowhere = folder.File("missing-folder/s.xml");
+    EXPECT_FALSE(settings.WriteScheme(nowhere));
+    EXPECT_EQ(settings.SchemePath(), nowhere);
+    EXPECT_FALSE(fs::exists(nowhere));
+}
+
+TEST(SchemeFile, ProtocolNamesMatchExactlyAndDuplicatesAddUp)
+{
+    TempFolder folder;
+    WriteBytes(folder.File("s.xml"), R"(<Chanels>
+      <Group senderName="a" receiverName="b">
+        <Proto name="udp"><Port srvPort="1" clPort="2"/></Proto>
+        <Proto name="Tcp"><Port srvPort="3"/></Proto>
+        <Proto name=" IP"><Port srvPort="4"/></Proto>
+        <Proto><Port srvPort="5"/></Proto>
+        <Proto name="TCP"><Port srvPort="10"/></Proto>
+        <Proto name="IP"><Port srvPort="20"/></Proto>
+        <Proto name="TCP"><Port srvPort="11" clPort="12"/></Proto>
+      </Group>
+    </Chanels>)");
+    CXmlSettings settings;
+    settings.ReadScheme(folder.File("s.xml"));
+    ASSERT_EQ(settings.Groups().size(), 1u);
+    const SchemeGroup& group = *settings.Groups()[0];
+    EXPECT_EQ(group.tcpPairs, (std::vector<PortPair>{{10, 0}, {11, 12}}));
+    EXPECT_TRUE(group.udpPairs.empty());
+    EXPECT_EQ(group.ipPairs, (std::vector<PortPair>{{20, 0}}));
+    EXPECT_EQ(settings.TcpPorts(), (PortList{10, 11, 12}));
+    EXPECT_TRUE(settings.UdpPorts().empty());
+}
+
+TEST(SchemeFile, SetGroupsTakesDeepCopiesAndRebuildsThePortLists)
+{
+    CXmlSettings settings;
+    SchemeGroup first = Group(L"a", L"b", {{100, 0}}, {{200, 201}, {210, 0}}, {{253, 0}});
+    SchemeGroup second = Group(L"c", L"d", {{101, 1101}}, {}, {{254, 7}});
+    settings.SetGroups(std::vector<const SchemeGroup*>{&first, nullptr, &second});
+    first.senderName = L"changed";
+    first.tcpPairs.clear();
+    ASSERT_EQ(settings.Groups().size(), 2u);
+    EXPECT_EQ(settings.Groups()[0]->senderName, L"a");
+    EXPECT_EQ(settings.Groups()[0]->tcpPairs.size(), 1u);
+    EXPECT_EQ(settings.TcpPorts(), (PortList{100, 101, 1101}));
+    EXPECT_EQ(settings.UdpPorts(), (PortList{200, 201, 210, 0}));
+    EXPECT_EQ(settings.IpPorts(), (PortList{253, 254, 7}));
+
+    // The settings' own groups may be handed back (an editor that applies
+    // without changes).
+    std::vector<const SchemeGroup*> own;
+    for (const auto& group : settings.Groups())
+        own.push_back(group.get());
+    settings.SetGroups(own);
+    ASSERT_EQ(settings.Groups().size(), 2u);
+    EXPECT_EQ(settings.Groups()[1]->receiverName, L"d");
+    EXPECT_EQ(settings.TcpPorts(), (PortList{100, 101, 1101}));
+
+    settings.SetGroups(std::vector<SchemeGroup>{});
+    EXPECT_TRUE(settings.Groups().empty());
+    EXPECT_TRUE(settings.TcpPorts().empty());
+    EXPECT_TRUE(settings.UdpPorts().empty());
+    EXPECT_TRUE(settings.IpPorts().empty());
+}
+
+TEST(SchemeFile, ClearGroupsEmptiesTheGroupList)
+{
+    CXmlSettings settings;
+    settings.SetGroups(std::vector<SchemeGroup>{Group(L"a", L"b", {{1, 0}}, {}, {}),
+                                                Group(L"c", L"d", {}, {}, {})});
+    settings.ClearGroups();
+    EXPECT_TRUE(settings.Groups().empty());
+}
+
+TEST(SchemeFile, ReadingAnotherSchemeReplacesTheWholeScheme)
+{
+    TempFolder folder;
+    WriteBytes(folder.File("one.xml"), kHandWritten);
+    WriteBytes(folder.File("two.xml"), R"(<Chanels><Group senderName="x" receiverName="y">
+        <Proto name="TCP"><Port srvPort="5000" clPort="0"/></Proto></Group></Chanels>)");
+    CXmlSettings settings;
+    settings.ReadScheme(folder.File("one.xml"));
+    settings.ReadScheme(folder.File("two.xml"));
+    ASSERT_EQ(settings.Groups().size(), 1u);
+    EXPECT_EQ(settings.TcpPorts(), (PortList{5000}));
+    EXPECT_TRUE(settings.UdpPorts().empty());
+    EXPECT_TRUE(settings.IpPorts().empty());
+    // The caller may pass the current path itself.
+    settings.ReadScheme(settings.SchemePath());
+    EXPECT_EQ(settings.SchemePath(), folder.File("two.xml"));
+    EXPECT_EQ(settings.Groups().size(), 1u);
+}
+
+TEST(SchemeFile, SkippedGroupsAreReportedToTheDebugStream)
+{
+    TempFolder folder;
+    WriteBytes(folder.File("s.xml"), R"(<Chanels>
+        <Group senderName="only sender"><Proto name="TCP"><Port srvPort="1"/></Proto></Group>
+        <Group senderName="a" receiverName="b"><Proto name="TCP"><Port srvPort="2"/></Proto></Group>
+    </Chanels>)");
+    CXmlSettings settings;
+    {
+        StreamCapture debug(Debug);
+        settings.ReadScheme(folder.File("s.xml"));
+        const std::string text = debug.Text();
+        EXPECT_NE(text.find("receiverName"), std::string::npos) << text;
+        EXPECT_NE(text.find("/Chanels/Group[1]"), std::string::npos) << text;
+    }
+    EXPECT_EQ(settings.Groups().size(), 1u);
+
+    // With the stream switched off (as at shut-down) the damaged group is
+    // still skipped and the rest loads.
+    TDebugStream saved(Debug);
+    Debug.ClearWriters();
+    settings.ReadScheme(folder.File("s.xml"));
+    Debug = saved;
+    EXPECT_EQ(settings.Groups().size(), 1u);
+}
