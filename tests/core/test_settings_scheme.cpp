@@ -366,3 +366,31 @@ TEST(SchemeFile, SkippedGroupsAreReportedToTheDebugStream)
     Debug = saved;
     EXPECT_EQ(settings.Groups().size(), 1u);
 }
+
+TEST(SchemeFile, ExampleSchemeLoadsAndIsWrittenBackUnchanged)
+{
+    const char* source = std::getenv("KANALIKO_SOURCE_DIR");
+    // ctest names the source tree; run by hand, the tree is found from this file.
+    const fs::path tree = source ? fs::path(source) : fs::path(__FILE__).parent_path() / "../..";
+    const std::string example = (tree / "examples/settings.xml").string();
+    ASSERT_TRUE(fs::exists(example)) << example;
+    CXmlSettings settings;
+    StreamCapture debug(Debug);
+    settings.ReadScheme(example);
+    EXPECT_EQ(debug.Text(), "") << "nothing in the example is skipped";
+    ASSERT_FALSE(settings.Groups().empty());
+    bool tcp = false, udp = false, ip = false;
+    for (const auto& group : settings.Groups()) {
+        tcp = tcp || !group->tcpPairs.empty();
+        udp = udp || !group->udpPairs.empty();
+        ip = ip || !group->ipPairs.empty();
+        for (const PortPair& pair : group->udpPairs)
+            EXPECT_NE(pair.clientPort, pair.serverPort) << "UDP pairs use two ports";
+    }
+    EXPECT_TRUE(tcp && udp && ip) << "every protocol is shown";
+    for (std::uint16_t port : settings.TcpPorts())
+        EXPECT_GT(port, 1024) << "no privileged TCP port";
+    TempFolder folder;
+    ASSERT_TRUE(settings.WriteScheme(folder.File("again.xml")));
+    EXPECT_EQ(ReadBytes(folder.File("again.xml")), ReadBytes(example));
+}
