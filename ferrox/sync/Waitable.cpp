@@ -30,6 +30,7 @@ void TThreadAlert::QueueCall(std::function<void()> call)
     // wait (unregister) while we hold the alert lock, so the object stays alive.
     std::lock_guard<std::mutex> alertLock(m_lock);
     m_calls.push_back(std::move(call));
+    m_pending = true;
     if (m_waitingOn) {
         std::lock_guard<std::mutex> objectLock(m_waitingOn->m_lock);
         m_waitingOn->m_changed.notify_all();
@@ -39,8 +40,7 @@ void TThreadAlert::QueueCall(std::function<void()> call)
 
 bool TThreadAlert::HasCalls() const
 {
-    std::lock_guard<std::mutex> lock(m_lock);
-    return !m_calls.empty();
+    return m_pending.load();
 }
 
 bool TThreadAlert::RunCalls()
@@ -49,6 +49,7 @@ bool TThreadAlert::RunCalls()
     {
         std::lock_guard<std::mutex> lock(m_lock);
         calls.swap(m_calls);
+        m_pending = false;
     }
     for (std::size_t i = 0; i < calls.size(); ++i) {
         try {
@@ -58,6 +59,7 @@ bool TThreadAlert::RunCalls()
             std::lock_guard<std::mutex> lock(m_lock);
             m_calls.insert(m_calls.begin(), calls.begin() + static_cast<std::ptrdiff_t>(i) + 1,
                            calls.end());
+            m_pending = !m_calls.empty();
             throw;
         }
     }

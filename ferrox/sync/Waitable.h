@@ -2,6 +2,7 @@
 
 #include "ferrox/FerroxApi.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -53,6 +54,9 @@ private:
     mutable std::mutex m_lock;
     std::condition_variable m_resumed;
     std::vector<std::function<void()>> m_calls;
+    // Readable under a waited object's lock without taking m_lock: the owner
+    // must never take its alert lock while it holds an object lock.
+    std::atomic<bool> m_pending{false};
     TWaitable* m_waitingOn = nullptr;
     int m_suspendCount = 0;
 };
