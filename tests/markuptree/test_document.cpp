@@ -342,14 +342,15 @@ TEST(Document, TextThatIsNotXmlThrowsWithItsPlace)
 {
     TempFolder folder;
     const std::string complete = kScheme;
+    // The start of an executable, NULs and a UTF-16 byte-order mark included.
+    static const char kBinary[] = "\x7f"
+                                  "ELF\x02\x01\x01\0\0\0\xff\xfe<\0a\0>";
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"empty", ""},
         {"blank", "  \n\t "},
         {"truncated", complete.substr(0, complete.size() / 2)},
         {"plain", "just some words"},
-        {"binary", std::string("\x7f"
-                               "ELF\x02\x01\x01\0\0\0\xff\xfe<\0a\0>",
-                               20)},
+        {"binary", std::string(kBinary, sizeof kBinary - 1)},
         {"unclosed", "<a><b></a>"},
         {"declaration only", "<?xml version=\"1.0\"?>"},
     };
