@@ -130,6 +130,8 @@ read_result read_whole_file(const std::string& path, std::size_t maxSize, std::s
 int replace_file(const std::string& path, const std::string& data)
 {
     static std::atomic<unsigned> counter{0};
+    if (path.empty())
+        return ENOENT;
     struct stat target
     {};
     const bool exists = ::stat(path.c_str(), &target) == 0;
