@@ -4,6 +4,7 @@
 #include "ferrox/exceptions/Exceptions.h"
 #include "ferrox/exceptions/MiniDump.h"
 #include "ferrox/strings/Strings.h"
+#include "ferrox/system/ThreadLocal.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -162,9 +163,17 @@ void EGeneric::cancel_minidump()
     m_values.erase(it);
 }
 
+namespace {
+struct WhatTag;
+} // namespace
+
 const char* EGeneric::what() const noexcept
 {
-    thread_local std::string text;
+    // Per-thread text: valid until this thread's next what(); at exit, after the
+    // thread's own storage is gone, a process-wide fallback keeps what() usable.
+    static std::string fallback;
+    std::string* slot = TThreadLocal<std::string, WhatTag>::Get();
+    std::string& text = slot ? *slot : fallback;
     try {
         text.clear();
         if (m_values.size() == 1 && m_values[0].first == "Text") {

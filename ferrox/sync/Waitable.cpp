@@ -1,5 +1,7 @@
 #include "ferrox/sync/Waitable.h"
 
+#include "ferrox/system/ThreadLocal.h"
+
 #include <chrono>
 #include <sched.h>
 
@@ -17,10 +19,19 @@ protected:
 
 } // namespace
 
+namespace {
+struct AlertTag;
+using AlertSlot = TThreadLocal<std::shared_ptr<TThreadAlert>, AlertTag>;
+} // namespace
+
 std::shared_ptr<TThreadAlert> TThreadAlert::Current()
 {
-    thread_local std::shared_ptr<TThreadAlert> alert = std::make_shared<TThreadAlert>();
-    return alert;
+    std::shared_ptr<TThreadAlert>* slot = AlertSlot::Get();
+    if (slot == nullptr) // the thread is past its thread-local destructors
+        return std::make_shared<TThreadAlert>();
+    if (!*slot)
+        *slot = std::make_shared<TThreadAlert>();
+    return *slot;
 }
 
 void TThreadAlert::QueueCall(std::function<void()> call)

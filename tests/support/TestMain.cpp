@@ -1,0 +1,40 @@
+// The main of every test executable. It points the program's state and config
+// folders into the build tree before anything runs, so tests never write into
+// the user's home, and it gives the sanitizers the options the suite needs,
+// whether the binary runs under CTest or by hand.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+extern "C" {
+// Fault signals are translated by ferrox itself; ASan must leave them to it.
+const char* __asan_default_options()
+{
+    return "handle_segv=0:handle_sigbus=0:handle_sigfpe=0:handle_sigill=0:"
+           "allow_user_segv_handler=1:detect_leaks=1";
+}
+const char* __ubsan_default_options()
+{
+    return "print_stacktrace=1:halt_on_error=1";
+}
+const char* __tsan_default_options()
+{
+    return "halt_on_error=1:second_deadlock_stack=1";
+}
+}
+
+int main(int argc, char** argv)
+{
+    const std::string state = KANALIKO_TEST_STATE_DIR;
+    // Values already in the environment win, so a run can be redirected.
+    setenv("XDG_STATE_HOME", state.c_str(), 0);
+    setenv("XDG_CONFIG_HOME", (state + "/config").c_str(), 0);
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    setenv("KANALIKO_SOURCE_DIR", KANALIKO_SOURCE_DIR, 0);
+    setenv("KANALIKO_BINARY_DIR", KANALIKO_BINARY_DIR, 0);
+    ::testing::InitGoogleMock(&argc, argv);
+    return RUN_ALL_TESTS();
+}
