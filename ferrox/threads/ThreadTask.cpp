@@ -55,8 +55,20 @@ void TThreadTask::SetContext(SmartPtr<IThreadContext> context)
     m_context = context;
 }
 
+bool TThreadTask::WaitForEnd(int ms)
+{
+    return m_ended.Wait(wait_time(ms), true) == WAIT_OBJECT_0;
+}
+
 void TThreadTask::Cancel()
 {
+    int expected = Queued;
+    if (m_state.compare_exchange_strong(expected, Ended)) {
+        // Not taken by a worker yet: it never will run.
+        m_finished.Set();
+        m_ended.Set();
+        return;
+    }
     SmartPtr<IThreadContext> context;
     if (IsRunning()) {
         std::lock_guard<std::mutex> lock(m_contextLock);

@@ -36,6 +36,11 @@ public:
     void RethrowException() override;
     bool IsRunning() override;
 
+    // True once the task's function has returned, or once it is certain never to
+    // run (cancelled before it started). Unlike the finished event, which Cancel
+    // sets at once, this tells an owner that no code of the task still uses it.
+    bool WaitForEnd(int ms);
+
 protected:
     virtual void TaskStarted();
     virtual void TaskFinished();
@@ -51,6 +56,17 @@ private:
 
     void ApplyRequestedPriority();
 
+    enum : int
+    {
+        Queued = 0,
+        Running = 1,
+        Ended = 2,
+    };
+    // Queued -> Running when a worker takes the task, Queued -> Ended when it is
+    // cancelled first: whichever happens first wins, so a cancelled task never runs.
+    std::atomic<int> m_state{Queued};
+    TEvent m_ended{true, false};
+
     std::mutex m_contextLock; // guards m_context against Cancel racing the worker
     SmartPtr<IThreadContext> m_context;
     // A priority asked for before the task started; applied when it starts.
@@ -64,7 +80,8 @@ private:
 template <class F>
 void TThreadTask::RunBody(SmartPtr<IThreadContext> context, F&& body)
 {
-    if (IsFinished())
+    int expected = Queued;
+    if (IsFinished() || !m_state.compare_exchange_strong(expected, Running))
         return;
     SetContext(context);
     ApplyRequestedPriority();
@@ -72,7 +89,12 @@ void TThreadTask::RunBody(SmartPtr<IThreadContext> context, F&& body)
     struct FinishGuard
     {
         TThreadTask* task;
-        ~FinishGuard() { task->TaskFinished(); }
+        ~FinishGuard()
+        {
+            task->TaskFinished();
+            task->m_state = Ended;
+            task->m_ended.Set();
+        }
     } guard{this};
     try {
         body();

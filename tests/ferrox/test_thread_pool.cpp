@@ -86,6 +86,37 @@ TEST(ThreadTask, QueuedTaskCancelledBeforeStartNeverRuns)
     pool->Shutdown();
 }
 
+TEST(ThreadTask, EndTellsWhenTheFunctionHasReallyReturned)
+{
+    SmartPtr<IThreadPool> pool = CreateNewThreadPool(1, 0);
+    CWork work;
+    SmartPtr<TThreadTask> running = MakeMemberTask(&work, &CWork::Block);
+    SmartPtr<TThreadTask> queued = MakeMemberTask(&work, &CWork::Count);
+    pool->AddTask(running);
+    pool->AddTask(queued);
+    ASSERT_TRUE(running->WaitForStart(5000));
+    queued->Cancel();
+    EXPECT_TRUE(queued->WaitForEnd(0)) << "cancelled before it started: it never runs";
+    EXPECT_FALSE(running->WaitForEnd(50));
+    work.gate.Set();
+    EXPECT_TRUE(running->WaitForEnd(5000));
+    EXPECT_TRUE(pool->WaitForIdle(5000));
+    EXPECT_EQ(work.finished.load(), 1);
+
+    // Cancel racing the worker that takes the task: the function runs fully or
+    // not at all, and End always comes.
+    for (int i = 0; i < 200; ++i) {
+        SmartPtr<TThreadTask> task = MakeMemberTask(&work, &CWork::Count);
+        int before = work.finished.load();
+        pool->AddTask(task);
+        task->Cancel();
+        ASSERT_TRUE(task->WaitForEnd(5000));
+        int after = work.finished.load();
+        ASSERT_TRUE(after == before || after == before + 1);
+    }
+    pool->Shutdown();
+}
+
 TEST(ThreadTask, CapturedEGenericIsRethrownWithItsValues)
 {
     CWork work;
