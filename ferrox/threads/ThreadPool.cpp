@@ -194,6 +194,27 @@ void TThreadPool::SetLimits(int maxTotalThreads, int minIdleThreads, int priorit
         StartWorkerLocked();
 }
 
+void TThreadPool::ReserveWorkers(int n)
+{
+    std::lock_guard<std::mutex> lock(m_workersLock);
+    m_maxTotalThreads += n;
+    while (MoreThreadsNeeded())
+        StartWorkerLocked();
+}
+
+void TThreadPool::ReleaseWorkers(int n)
+{
+    // Workers above the limit leave when they next look for work.
+    std::lock_guard<std::mutex> lock(m_workersLock);
+    m_maxTotalThreads = m_maxTotalThreads > n ? m_maxTotalThreads - n : 0;
+}
+
+int TThreadPool::MaxTotalThreads() const
+{
+    std::lock_guard<std::mutex> lock(m_workersLock);
+    return m_maxTotalThreads;
+}
+
 bool TThreadPool::WaitForIdle(int ms)
 {
     return m_idleEvent.Wait(ms < 0 ? INFINITE : static_cast<unsigned>(ms), true) == WAIT_OBJECT_0;

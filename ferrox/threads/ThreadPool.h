@@ -42,6 +42,13 @@ public:
     // it no longer counts, and a fresh worker takes its place when work waits.
     void ReplaceWorker(SmartPtr<IThreadContext> context);
 
+    // Long-running work (a worker per echo target, say) reserves workers of its
+    // own: the limit grows by n for as long as the reservation lasts, so that
+    // such work never takes the workers the rest of the program relies on.
+    void ReserveWorkers(int n);
+    void ReleaseWorkers(int n);
+    int MaxTotalThreads() const;
+
     int ThreadCount() const;
     int IdleCount() const;
     int QueueLength() const;

@@ -305,4 +305,21 @@ TEST(ThreadPool, SetLimitsStartsWorkersForWaitingJobs)
     pool->Shutdown();
 }
 
+TEST(ThreadPool, ReservedWorkersComeOnTopOfTheLimit)
+{
+    SmartPtr<IThreadPool> pool = CreateNewThreadPool(2, 0);
+    auto* concrete = dynamic_cast<TThreadPool*>(pool.get());
+    CWork work;
+    concrete->ReserveWorkers(3);
+    EXPECT_EQ(concrete->MaxTotalThreads(), 5);
+    for (int i = 0; i < 5; ++i)
+        pool->AddTask(MakeMemberTask(&work, &CWork::Block));
+    EXPECT_TRUE(eventually([&] { return work.started.load() == 5; }));
+    work.gate.Set();
+    EXPECT_TRUE(pool->WaitForIdle(5000));
+    concrete->ReleaseWorkers(3);
+    EXPECT_EQ(concrete->MaxTotalThreads(), 2);
+    pool->Shutdown();
+}
+
 } // namespace pooltest
