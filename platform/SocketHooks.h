@@ -38,8 +38,9 @@ public:
     // now watched (with the listening socket's window, message and events).
     virtual bool AfterAccept(SOCKET listening, SOCKET accepted) = 0;
 
-    // A watched stream socket started listening or finished connecting: a watch
-    // that was waiting for that state may start.
+    // A watched stream socket started listening, or started or finished
+    // connecting: a watch that was waiting for such a state may start (a fresh
+    // stream socket reports a hang-up until then).
     virtual void AfterStateChange(SOCKET s) = 0;
 
 protected:

@@ -286,6 +286,10 @@ int connect(SOCKET s, const sockaddr* name, int nameLength)
             r.failedConnectError = 0;
             r.pendingSoError = 0;
         });
+        // A connecting socket no longer reports the hang-up of a fresh one, so a
+        // watch that was waiting for a state may start.
+        if (ISocketHooks* hooks = record.watched ? detail::InstalledHooks() : nullptr)
+            hooks->AfterStateChange(s);
         return Fail(WSAEWOULDBLOCK);
     }
     if (error == EINPROGRESS || error == EAGAIN) {
