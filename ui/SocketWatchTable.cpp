@@ -2,6 +2,7 @@
 
 #include "ui/EventLoop.h"
 #include "ui/SocketNotifierHost.h"
+#include "ui/ThreadAnnotations.h"
 #include "ui/WindowRegistry.h"
 
 #include <QCoreApplication>
@@ -63,8 +64,14 @@ void CSocketWatchTable::Sync(SOCKET s)
         return;
     }
     // Queued under the lock, so the host cannot be destroyed in between.
+    AnnotateBeforePost();
     QMetaObject::invokeMethod(
-        host, [host, s] { host->Sync(s); }, Qt::QueuedConnection);
+        host,
+        [host, s] {
+            AnnotateAfterDelivery();
+            host->Sync(s);
+        },
+        Qt::QueuedConnection);
 }
 
 void CSocketWatchTable::EndWatch(Watch& watch, Phase phase)

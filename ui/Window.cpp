@@ -1,6 +1,7 @@
 #include "ui/Window.h"
 
 #include "ui/EventLoop.h"
+#include "ui/ThreadAnnotations.h"
 #include "ui/WindowRegistry.h"
 
 #include <QTimerEvent>
@@ -44,6 +45,7 @@ void CWindow::OnHandlerException(std::exception_ptr error)
 
 bool CWindow::event(QEvent* event)
 {
+    detail::AnnotateAfterDelivery();
     if (event->type() == CMessageEvent::EventType()) {
         auto* message = static_cast<CMessageEvent*>(event);
         if (message->validity && !message->validity->load(std::memory_order_acquire))

@@ -1,6 +1,7 @@
 #include "ui/WindowRegistry.h"
 
 #include "ui/EventLoop.h"
+#include "ui/ThreadAnnotations.h"
 #include "ui/Window.h"
 
 #include <QCoreApplication>
@@ -83,8 +84,9 @@ bool CWindowRegistry::Post(HWND handle, UINT message, WPARAM wParam, LPARAM lPar
         return false;
     // Posted under the lock: the window cannot finish unregistering (and so
     // cannot be deleted) while the event is being queued to it.
-    QCoreApplication::postEvent(it->second.window,
-                                new CMessageEvent(message, wParam, lParam, std::move(validity)));
+    auto* event = new CMessageEvent(message, wParam, lParam, std::move(validity));
+    AnnotateBeforePost();
+    QCoreApplication::postEvent(it->second.window, event);
     return true;
 }
 
@@ -97,7 +99,9 @@ void CWindowRegistry::RequestTimerSync(std::unique_lock<std::mutex>& lock, Entry
         lock.unlock();
         window->SyncTimer(id);
     } else {
-        QCoreApplication::postEvent(window, new CTimerSyncEvent(id));
+        auto* event = new CTimerSyncEvent(id);
+        AnnotateBeforePost();
+        QCoreApplication::postEvent(window, event);
     }
 }
 

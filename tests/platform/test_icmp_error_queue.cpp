@@ -58,7 +58,8 @@ int Parse(const std::vector<std::byte>& bytes)
 {
     // An exact-size heap copy, so that any read past the end is caught.
     auto copy = std::make_unique<std::byte[]>(bytes.size() ? bytes.size() : 1);
-    std::memcpy(copy.get(), bytes.data(), bytes.size());
+    if (!bytes.empty())
+        std::memcpy(copy.get(), bytes.data(), bytes.size());
     return platform::WsaErrorFromErrorQueueControl({copy.get(), bytes.size()});
 }
 

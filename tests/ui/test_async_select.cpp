@@ -155,6 +155,37 @@ TEST(AsyncSelect, ResetByThePeerIsACloseWithItsError)
     EXPECT_EQ(ErrorOf(window.With(kServerMessage, accepted).back()), 10054u);
 }
 
+TEST(AsyncSelect, SocketWatchedBeforeItConnectsNotifiesOnceConnected)
+{
+    CRecordingWindow window;
+    CSocketGuard listener = ListeningTcp();
+    CSocketGuard client(platform::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    ASSERT_EQ(ui::WSAAsyncSelect(client, window.Handle(), kServerMessage, kServerEvents), 0);
+    // A fresh stream socket reports a hang-up; the watch must neither post it
+    // nor spin on it.
+    const double cpuBefore = ThreadCpuMilliseconds();
+    ui::ProcessEventsFor(100ms);
+    EXPECT_LT(ThreadCpuMilliseconds() - cpuBefore, 60.0);
+    EXPECT_TRUE(window.messages.empty());
+
+    const sockaddr_in to = Loopback(LocalPort(listener));
+    EXPECT_EQ(platform::connect(client, AsSockaddr(to), sizeof to), platform::SOCKET_ERROR);
+    EXPECT_EQ(platform::WSAGetLastError(), 10035);
+    CSocketGuard accepted(platform::accept(listener, nullptr, nullptr));
+    ASSERT_NE(accepted.Get(), platform::INVALID_SOCKET);
+    ASSERT_EQ(platform::send(accepted, "hi", 2, 0), 2);
+    ASSERT_TRUE(WaitFor(window, kServerMessage, client, platform::FD_READ));
+
+    // A refused connect of a watched socket ends as a close with its error.
+    CSocketGuard refused(platform::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    ASSERT_EQ(ui::WSAAsyncSelect(refused, window.Handle(), kServerMessage, kServerEvents), 0);
+    const sockaddr_in closed = Loopback(ClosedTcpPort());
+    EXPECT_EQ(platform::connect(refused, AsSockaddr(closed), sizeof closed),
+              platform::SOCKET_ERROR);
+    ASSERT_TRUE(WaitFor(window, kServerMessage, refused, platform::FD_CLOSE));
+    EXPECT_EQ(ErrorOf(window.With(kServerMessage, refused).back()), 10061u);
+}
+
 TEST(AsyncSelect, IcmpAnswerOnADatagramSocketNotifiesOnceAndTheReceiveReportsIt)
 {
     CRecordingWindow window;

@@ -101,7 +101,7 @@ TEST(PostedMessages, PostingWhileTheWindowIsDestroyedIsSafe)
         std::atomic<int> accepted{0}, refused{0};
         std::vector<std::thread> posters;
         for (int t = 0; t < 3; ++t) {
-            posters.emplace_back([&] {
+            posters.emplace_back([&, t] {
                 // Bounded: at most 200000 posts per thread.
                 for (int i = 0; i < 200000 && !stop; ++i) {
                     if (ui::PostToWindow(handle, 0x8004, t, i))
