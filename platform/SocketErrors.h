@@ -3,6 +3,8 @@
 // The program speaks Winsock's error numbers everywhere: in its decisions, in
 // events and in logs. This is the one place where the system's errno values are
 // turned into that numbering.
+//
+// Threads: any. The last error is the calling thread's own, as in Winsock.
 
 namespace platform {
 
