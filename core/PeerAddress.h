@@ -3,9 +3,13 @@
 #include <cstdint>
 
 // An IPv4 address as the engine and the logic pass it around (by value).
-// clang-format off
-struct PeerAddress { std::uint32_t address = 0; /* IPv4, network byte order: the first number of the dotted text is the lowest-addressed byte */ char text[16] = {}; /* dotted text, zero-terminated */ };
-// clang-format on
+struct PeerAddress
+{
+    // IPv4, network byte order: the first number of the dotted text is the
+    // lowest-addressed byte.
+    std::uint32_t address = 0;
+    char text[16] = {}; // dotted text, zero-terminated
+};
 
 // Two records name the same peer when their addresses are equal; the text is
 // only its spelling.

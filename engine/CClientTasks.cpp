@@ -1,0 +1,103 @@
+#include "engine/CClientTasks.h"
+
+#include "ferrox/threads/ThreadPool.h"
+
+#include <algorithm>
+
+namespace engine {
+
+bool CClientTasks::Start(platform::SOCKET socket, TaskPtr task)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    if (m_closing)
+        return false;
+    task->SetPriority(THREAD_PRIORITY_BELOW_NORMAL);
+    GetSystemThreadPool()->AddTask(task);
+    auto it = m_tasks.find(socket);
+    if (it != m_tasks.end())
+        Retire(it->second);
+    m_tasks[socket] = task;
+    return true;
+}
+
+bool CClientTasks::Has(platform::SOCKET socket) const
+{
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    return m_tasks.count(socket) != 0;
+}
+
+void CClientTasks::WaitAndRemove(platform::SOCKET socket, int ms)
+{
+    TaskPtr task;
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_lock);
+        auto it = m_tasks.find(socket);
+        if (it == m_tasks.end())
+            return;
+        task = it->second;
+    }
+    task->WaitForFinish(ms);
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    auto it = m_tasks.find(socket);
+    if (it != m_tasks.end() && it->second == task) {
+        Retire(task);
+        m_tasks.erase(it);
+    }
+}
+
+void CClientTasks::Rekey(platform::SOCKET from, platform::SOCKET to)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    auto it = m_tasks.find(from);
+    if (it == m_tasks.end() || from == to)
+        return;
+    TaskPtr task = it->second;
+    m_tasks.erase(it);
+    auto existing = m_tasks.find(to);
+    if (existing != m_tasks.end())
+        Retire(existing->second);
+    m_tasks[to] = task;
+}
+
+bool CClientTasks::Closing() const
+{
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    return m_closing;
+}
+
+void CClientTasks::Retire(TaskPtr task)
+{
+    // Keep a task until its function has returned; drop the ones that have.
+    m_retired.erase(std::remove_if(m_retired.begin(), m_retired.end(),
+                                   [](const TaskPtr& t) { return t->WaitForEnd(0); }),
+                    m_retired.end());
+    if (!task->WaitForEnd(0))
+        m_retired.push_back(task);
+}
+
+void CClientTasks::Shutdown(int waitMs)
+{
+    std::vector<TaskPtr> listed;
+    std::vector<TaskPtr> retired;
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_lock);
+        m_closing = true;
+        for (auto& [socket, task] : m_tasks)
+            listed.push_back(task);
+        m_tasks.clear();
+        retired.swap(m_retired);
+    }
+    // No lock from here: a task that is still running may want it.
+    for (auto& task : listed) {
+        task->WaitForFinish(waitMs);
+        task->Cancel();
+    }
+    for (auto& task : retired)
+        task->Cancel();
+    for (auto& task : listed)
+        task->WaitForEnd(-1);
+    for (auto& task : retired)
+        task->WaitForEnd(-1);
+}
+
+} // namespace engine

@@ -1,0 +1,51 @@
+#pragma once
+
+// The pool tasks a client runs on its sockets: at most one listed per socket,
+// plus the ones that were dropped from the list while still running. The list
+// is the client's task lock.
+//
+// Its end (Shutdown) is what lets a client be destroyed safely: it refuses new
+// tasks from then on, gives each listed task a bounded wait, cancels it, and
+// then waits until every task's function has really returned, so no task ever
+// touches a destroyed client.
+
+#include "ferrox/threads/ThreadTask.h"
+#include "platform/Sockets.h"
+
+#include <functional>
+#include <map>
+#include <mutex>
+#include <vector>
+
+namespace engine {
+
+class CClientTasks
+{
+public:
+    using TaskPtr = SmartPtr<TThreadTask>;
+
+    // Queues the task on the system pool with below-normal priority and lists it
+    // under the socket. False (and nothing queued) once the client is closing.
+    bool Start(platform::SOCKET socket, TaskPtr task);
+    bool Has(platform::SOCKET socket) const;
+    // Waits up to ms (-1: no limit) for the socket's listed task to finish, then
+    // removes it from the list. The wait happens without the lock.
+    void WaitAndRemove(platform::SOCKET socket, int ms);
+    // A replaced socket keeps its running task under the new socket.
+    void Rekey(platform::SOCKET from, platform::SOCKET to);
+    bool Closing() const;
+
+    // Refuses new tasks; waits up to waitMs for each listed task to finish,
+    // cancels it, and waits for every task, listed or not, to end.
+    void Shutdown(int waitMs);
+
+private:
+    void Retire(TaskPtr task);
+
+    mutable std::recursive_mutex m_lock;
+    std::map<platform::SOCKET, TaskPtr> m_tasks;
+    std::vector<TaskPtr> m_retired; // dropped from the list, maybe still running
+    bool m_closing = false;
+};
+
+} // namespace engine

@@ -1,0 +1,84 @@
+#pragma once
+
+// The common base of the six protocol objects: a list of ports with one socket
+// per port, opened and closed together, and the operations through which the
+// application logic starts them and feeds them socket notifications and timer
+// expiries. The engine never touches a window or the event list itself: it
+// reports through IApp.
+//
+// Threads: Start, OnSocketEvent, FindSocket and CloseAll run on the GUI thread.
+// Clients also replace sockets from pool threads; the socket array is therefore
+// read and written atomically, slot by slot.
+
+#include "core/PeerAddress.h"
+#include "engine/IApp.h"
+#include "platform/Sockets.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace engine {
+
+using platform::SOCKET;
+
+class CSocketList
+{
+public:
+    // sink may be null: then nothing is reported.
+    CSocketList(IApp* sink, const PeerAddress& address, int protocol);
+    CSocketList(const CSocketList&) = delete;
+    CSocketList& operator=(const CSocketList&) = delete;
+
+    // Closes what is open (when there were ports), takes a copy of the ports and
+    // opens one socket per port, in order.
+    virtual void Start(const std::vector<std::uint16_t>& ports);
+    // Opens the socket of one port; `socket` is that port's slot and receives the
+    // new socket, or INVALID_SOCKET when none could be opened.
+    virtual void OpenSocket(SOCKET& socket, std::uint16_t port);
+    // Closes every socket and forgets them.
+    virtual void CloseAll();
+    // A notification, timer or completion for one of this object's sockets.
+    virtual void OnSocketEvent(SOCKET socket, int index, ui::LPARAM code);
+    // The index of the socket in the array, or -1.
+    virtual int FindSocket(SOCKET socket) const;
+    virtual ~CSocketList();
+
+    int Protocol() const { return m_protocol; }
+    const PeerAddress& Address() const { return m_address; }
+    const std::vector<std::uint16_t>& Ports() const { return m_ports; }
+    int SocketCount() const { return m_count; }
+    SOCKET SocketAt(int index) const;
+
+protected:
+    // Starts with the ports given (the UDP objects split pairs first).
+    void StartPorts(const std::vector<std::uint16_t>& ports);
+    void SetSocketAt(int index, SOCKET socket);
+    // The slot to open a port's socket into, for Start.
+    SOCKET& SlotAt(int index);
+    void CloseSockets();
+
+    // AddEvent with the status of the code, no peer, (port, 0), not incoming;
+    // then UpdateServerRow. For server sockets opening and server-side errors.
+    int ReportWithServerRow(int code, int error, std::uint16_t port);
+    // AddEvent; -1 when there is no sink.
+    int Report(int status, int code, int error, const char* peerText, std::uint16_t port1,
+               std::uint16_t port2, bool incoming);
+    // AddClientRow, then WM_CLIENT_ROW_QUEUED with the sequence number.
+    void QueueClientRow(const ClientRow& row);
+
+    IApp* m_sink;
+    PeerAddress m_address;
+    int m_protocol;
+    std::vector<std::uint16_t> m_ports;
+
+private:
+    // One slot per port, read and written with atomic operations (a client
+    // replaces a slot's socket on a pool thread while the GUI thread looks it up);
+    // plain SOCKETs so that Start can hand a slot to OpenSocket by reference.
+    std::unique_ptr<SOCKET[]> m_sockets;
+    int m_count = 0;
+};
+
+} // namespace engine

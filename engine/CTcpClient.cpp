@@ -1,0 +1,286 @@
+#include "engine/CTcpClient.h"
+
+#include "engine/AppMessages.h"
+#include "engine/EventCodes.h"
+#include "engine/ProbeMessages.h"
+#include "ferrox/debug/DebugStream.h"
+#include "ferrox/sync/Waitable.h"
+
+#include <vector>
+
+namespace engine {
+
+namespace {
+
+// A task's failure goes to the debug stream; an interrupt (the client is being
+// destroyed) is passed on to the task machinery untouched.
+void LogTaskError(const EGeneric& e)
+{
+    if (dynamic_cast<const EThreadInterrupt*>(&e))
+        throw;
+    if (Debug.GetEnabled())
+        TDebugStreamSession(Debug) << e.what() << "\n";
+}
+
+sockaddr_in PeerEndpoint(const PeerAddress& peer, std::uint16_t port)
+{
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = peer.address;
+    return address;
+}
+
+// A connected probe socket: blocking, with both time-outs at TimeOut, so one
+// receive waits for the echo at most that long.
+bool MakeBlockingWithTimeouts(SOCKET s, int timeOut)
+{
+    platform::u_long nonBlocking = 0;
+    if (platform::ioctlsocket(s, FIONBIO, &nonBlocking) != 0)
+        return false;
+    const platform::DWORD ms = static_cast<platform::DWORD>(timeOut > 0 ? timeOut : 1);
+    platform::setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&ms), sizeof(ms));
+    platform::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&ms), sizeof(ms));
+    return true;
+}
+
+} // namespace
+
+CTcpClient::CTcpClient(IApp* sink, const PeerAddress& peer, const ProbeOptions& options)
+    : CSocketList(sink, peer, PROTOCOL_TCP), m_options(options)
+{
+}
+
+CTcpClient::~CTcpClient()
+{
+    // Tasks first: they use the sockets and this object.
+    m_tasks.Shutdown(m_options.timeSendDelay * 1000);
+    CloseSockets();
+}
+
+void CTcpClient::Start(const std::vector<std::uint16_t>& ports)
+{
+    m_counters.Clear();
+    StartPorts(ports);
+}
+
+void CTcpClient::ReportStep(int code, int error, std::uint16_t port, bool incoming, bool finished,
+                            ProbeCounts counts)
+{
+    ClientRow row;
+    row.port = port;
+    row.protocol = PROTOCOL_TCP;
+    row.peer = m_address;
+    row.code = static_cast<std::uint32_t>(code);
+    row.port1 = port;
+    row.port2 = port;
+    row.attempts = counts.attempts;
+    row.replies = counts.replies;
+    row.finished = finished;
+    row.eventIndex = Report(EventCodeStatus(code), code, error, m_address.text, port, port, incoming);
+    QueueClientRow(row);
+}
+
+void CTcpClient::OpenSocket(SOCKET& socket, std::uint16_t port)
+{
+    const SOCKET old = socket;
+    const int index = old == platform::INVALID_SOCKET ? -1 : FindSocket(old);
+    if (old != platform::INVALID_SOCKET && index < 0)
+        return; // not (or no longer) a socket of this client
+    SOCKET created;
+    ProbeCounts carried;
+    {
+        std::lock_guard<std::mutex> lock(m_socketLock);
+        if (old != platform::INVALID_SOCKET)
+            platform::closesocket(old);
+        created = platform::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        if (old != platform::INVALID_SOCKET) {
+            SetSocketAt(index, created);
+            carried = m_counters.Take(old);
+        } else {
+            socket = created;
+        }
+    }
+    if (old != platform::INVALID_SOCKET)
+        m_tasks.Rekey(old, created);
+
+    int code = EC_OPENED;
+    int error = 0;
+    platform::u_long nonBlocking = 1;
+    if (created == platform::INVALID_SOCKET || platform::ioctlsocket(created, FIONBIO, &nonBlocking) != 0) {
+        code = EC_INTERNAL_ERROR;
+        error = platform::WSAGetLastError();
+    } else {
+        std::lock_guard<std::mutex> lock(m_socketLock);
+        m_counters.Enter(created, carried);
+    }
+
+    // The open is reported without a peer.
+    ClientRow row;
+    row.port = port;
+    row.protocol = PROTOCOL_TCP;
+    row.peer = m_address;
+    row.code = static_cast<std::uint32_t>(code);
+    row.port1 = port;
+    row.port2 = port;
+    row.attempts = carried.attempts;
+    row.replies = carried.replies;
+    // Nothing more can happen on a port whose socket could not be made: its row
+    // is final, so the check does not wait for it in vain.
+    row.finished = code == EC_INTERNAL_ERROR;
+    row.eventIndex = Report(EventCodeStatus(code), code, error, nullptr, port, 0, false);
+    QueueClientRow(row);
+    if (code == EC_INTERNAL_ERROR) {
+        if (created != platform::INVALID_SOCKET) {
+            std::lock_guard<std::mutex> lock(m_socketLock);
+            platform::closesocket(created);
+            if (old != platform::INVALID_SOCKET)
+                SetSocketAt(index, platform::INVALID_SOCKET);
+            else
+                socket = platform::INVALID_SOCKET;
+        }
+        return;
+    }
+
+    if (m_tasks.Has(created)) {
+        // A reconnect, already on the pool thread of its task.
+        Connect(static_cast<unsigned int>(created), port);
+        return;
+    }
+    m_tasks.Start(created, MakeMemberTask(this, &CTcpClient::Connect, static_cast<unsigned int>(created),
+                                          static_cast<unsigned short>(port)));
+}
+
+void CTcpClient::Reopen(unsigned int socket, unsigned short port)
+{
+    try {
+        SOCKET s = static_cast<SOCKET>(socket);
+        OpenSocket(s, port);
+    } catch (const EGeneric& e) {
+        LogTaskError(e);
+    }
+}
+
+void CTcpClient::Connect(unsigned int socketValue, unsigned short port)
+{
+    const SOCKET socket = static_cast<SOCKET>(socketValue);
+    try {
+        const sockaddr_in peer = PeerEndpoint(m_address, port);
+        int code;
+        int error = 0;
+        bool connected = false;
+        if (platform::connect(socket, reinterpret_cast<const sockaddr*>(&peer), sizeof(peer)) == 0) {
+            code = EC_CONNECTED;
+            connected = true;
+            // The probe's one receive must wait for the echo: a socket left
+            // non-blocking would fail every probe at once.
+            MakeBlockingWithTimeouts(socket, m_options.timeOut);
+        } else {
+            error = platform::WSAGetLastError();
+            code = error == platform::WSAEWOULDBLOCK ? EC_CONNECTING : EC_CONNECT_FAILED;
+        }
+        ProbeCounts counts = code == EC_CONNECT_FAILED ? m_counters.AddAttempt(socket) : m_counters.Get(socket);
+        ReportStep(code, code == EC_CONNECTING ? 0 : error, port, false,
+                   code == EC_CONNECT_FAILED && counts.attempts == m_options.maxSendCount, counts);
+        if (code == EC_CONNECT_FAILED)
+            Sleep(static_cast<unsigned>(m_options.timeSendDelay) * 1000u);
+
+        if (code == EC_CONNECTING) {
+            platform::SocketSet writable, failed;
+            platform::SocketSetZero(&writable);
+            platform::SocketSetZero(&failed);
+            platform::SocketSetAdd(socket, &writable);
+            platform::SocketSetAdd(socket, &failed);
+            timeval limit{m_options.timeOut / 1000, (m_options.timeOut % 1000) * 1000};
+            int ready = platform::select(0, nullptr, &writable, &failed, &limit);
+            if (ready > 0 && platform::SocketSetIsSet(socket, &writable)) {
+                code = EC_CONNECTED;
+                error = 0;
+                connected = true;
+                MakeBlockingWithTimeouts(socket, m_options.timeOut);
+                counts = m_counters.Get(socket);
+            } else {
+                code = EC_CONNECT_FAILED;
+                error = platform::WSAGetLastError();
+                if (error == 0)
+                    error = platform::WSAETIMEDOUT;
+                counts = m_counters.AddAttempt(socket);
+            }
+            ReportStep(code, error, port, false,
+                       code == EC_CONNECT_FAILED && counts.attempts == m_options.maxSendCount, counts);
+            if (code == EC_CONNECT_FAILED)
+                Sleep(static_cast<unsigned>(m_options.timeSendDelay) * 1000u);
+        }
+        if (m_sink)
+            m_sink->PostToWindow(WM_TCP_CLIENT_SOCKET, static_cast<ui::WPARAM>(socket),
+                                 connected ? TCP_CONNECTED : TCP_FAILED);
+    } catch (const EGeneric& e) {
+        LogTaskError(e);
+    }
+}
+
+void CTcpClient::Probe(unsigned int socketValue, unsigned short port, std::string peerText)
+{
+    const SOCKET socket = static_cast<SOCKET>(socketValue);
+    try {
+        const std::size_t size = TcpProbeSize(m_options.sendDataSize);
+        std::vector<char> buffer(size, 0);
+        const int sent = platform::send(socket, buffer.data(), static_cast<int>(size), 0);
+        int code = sent == platform::SOCKET_ERROR ? EC_SEND_FAILED : EC_SENT;
+        int error = code == EC_SEND_FAILED ? platform::WSAGetLastError() : 0;
+        ProbeCounts counts = m_counters.AddAttempt(socket);
+        ReportStep(code, error, port, false, false, counts);
+
+        std::fill(buffer.begin(), buffer.end(), 0);
+        const int received = platform::recv(socket, buffer.data(), static_cast<int>(size), 0);
+        if (received == static_cast<int>(size)) {
+            code = EC_RECEIVED;
+            error = 0;
+            counts = m_counters.AddReply(socket);
+        } else {
+            // A short read (the echo in pieces) fails the probe as well; it has no
+            // socket error of its own.
+            code = EC_RECEIVE_FAILED;
+            error = received < 0 ? platform::WSAGetLastError() : 0;
+            counts = m_counters.Get(socket);
+            if (m_sink)
+                m_sink->StopSendTimer(static_cast<ui::UINT_PTR>(socket));
+        }
+        (void)peerText; // the peer of this client, copied for the task as designed
+        ReportStep(code, error, port, true, counts.attempts == m_options.maxSendCount, counts);
+        if (code == EC_RECEIVE_FAILED && m_sink)
+            m_sink->PostToWindow(WM_TCP_CLIENT_SOCKET, static_cast<ui::WPARAM>(socket), TCP_FAILED);
+    } catch (const EGeneric& e) {
+        LogTaskError(e);
+    }
+}
+
+void CTcpClient::OnSocketEvent(SOCKET socket, int index, ui::LPARAM code)
+{
+    if (SocketCount() == 0 || index < 0 || index >= SocketCount() || SocketAt(index) != socket)
+        return;
+    // At most one task per socket: the previous one gets TimeOut to finish.
+    m_tasks.WaitAndRemove(socket, m_options.timeOut);
+    const std::uint16_t port = m_ports[static_cast<std::size_t>(index)];
+
+    if (code == TCP_CONNECTED) {
+        // Read before the probe task can count its own attempt, so the number of
+        // probes never depends on how fast the pool picks the task up.
+        const int attempts = m_counters.Attempts(socket);
+        if (attempts >= m_options.maxSendCount)
+            return;
+        m_tasks.Start(socket, MakeMemberTask(this, &CTcpClient::Probe, static_cast<unsigned int>(socket),
+                                             static_cast<unsigned short>(port), std::string(m_address.text)));
+        if (attempts < m_options.maxSendCount - 1 && m_sink)
+            m_sink->StartSendTimer(static_cast<ui::UINT_PTR>(socket), m_options.timeSendDelay);
+        return;
+    }
+    if (code == TCP_FAILED) {
+        if (m_counters.Attempts(socket) >= m_options.maxSendCount)
+            return;
+        m_tasks.Start(socket, MakeMemberTask(this, &CTcpClient::Reopen, static_cast<unsigned int>(socket),
+                                             static_cast<unsigned short>(port)));
+    }
+}
+
+} // namespace engine

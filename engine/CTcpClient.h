@@ -1,0 +1,60 @@
+#pragma once
+
+// The probing side of TCP channels for one peer: connects to every port, sends
+// probes over each connection and waits for the echo, reconnecting after a
+// failure, until each port's budget of attempts is spent.
+//
+// Progress of one port: open (6) -> connect (13, then 4 or 7) -> on 4 the first
+// probe (10 or 8, then 11 or 9); each probe that leaves the attempts below
+// MaxSendCount - 1 arms the timer, whose expiry sends the next probe on the same
+// connection; a failed connect or receive leads, through WM_TCP_CLIENT_SOCKET
+// with TCP_FAILED, to a new socket, the counters carried over.
+//
+// Threads: Start, OnSocketEvent and the first OpenSocket run on the thread that
+// drives the client (the GUI thread, or the check's thread for Start); Connect,
+// Probe and reconnects run as pool tasks. The destructor returns only when no
+// task of the client runs any more.
+
+#include "engine/CClientTasks.h"
+#include "engine/CProbeCounters.h"
+#include "engine/CSocketList.h"
+#include "engine/ProbeOptions.h"
+
+#include <mutex>
+#include <string>
+
+namespace engine {
+
+class CTcpClient : public CSocketList
+{
+public:
+    CTcpClient(IApp* sink, const PeerAddress& peer, const ProbeOptions& options);
+    ~CTcpClient() override;
+
+    // Empties the counters, then opens one socket per port.
+    void Start(const std::vector<std::uint16_t>& ports) override;
+    // Creates (or replaces) the socket of a port and starts connecting.
+    void OpenSocket(SOCKET& socket, std::uint16_t port) override;
+    // code 0: the port's timer fired, probe again; code 1: reconnect.
+    void OnSocketEvent(SOCKET socket, int index, ui::LPARAM code) override;
+
+    // Pool task bodies.
+    void Connect(unsigned int socket, unsigned short port);
+    void Probe(unsigned int socket, unsigned short port, std::string peerText);
+    // The reconnect task: replaces the socket and connects again.
+    void Reopen(unsigned int socket, unsigned short port);
+
+    ProbeCounts Counts(SOCKET socket) const { return m_counters.Get(socket); }
+    const ProbeOptions& Options() const { return m_options; }
+
+private:
+    void ReportStep(int code, int error, std::uint16_t port, bool incoming, bool finished,
+                    ProbeCounts counts);
+
+    const ProbeOptions m_options;
+    CClientTasks m_tasks;
+    CProbeCounters m_counters;
+    std::mutex m_socketLock; // socket replacement and the entry of counters
+};
+
+} // namespace engine

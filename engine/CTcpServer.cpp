@@ -1,0 +1,178 @@
+#include "engine/CTcpServer.h"
+
+#include "engine/AppMessages.h"
+#include "engine/EventCodes.h"
+
+#include <algorithm>
+
+namespace engine {
+
+namespace {
+
+// "%d.%d.%d.%d" of the connection's own (local) address: the text the server
+// reports as the peer of an accepted connection.
+std::string LocalAddressText(SOCKET s)
+{
+    sockaddr_in local{};
+    int length = sizeof(local);
+    if (platform::getsockname(s, reinterpret_cast<sockaddr*>(&local), &length) != 0)
+        return AddressText(0);
+    return AddressText(local.sin_addr.s_addr);
+}
+
+} // namespace
+
+CTcpServer::CTcpServer(IApp* sink, const PeerAddress& localAddress)
+    : CSocketList(sink, localAddress, PROTOCOL_TCP)
+{
+}
+
+CTcpServer::~CTcpServer()
+{
+    CloseAll();
+}
+
+void CTcpServer::OpenSocket(SOCKET& socket, std::uint16_t port)
+{
+    socket = platform::WSASocket(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, 0);
+    int code = EC_PORT_OPEN;
+    int error = 0;
+    const bool selected =
+        socket != platform::INVALID_SOCKET && m_sink != nullptr &&
+        m_sink->SelectAsync(socket, WM_TCP_SERVER_SOCKET, platform::FD_READ | platform::FD_ACCEPT | platform::FD_CLOSE) == 0;
+    if (!selected) {
+        code = EC_INTERNAL_ERROR;
+        error = platform::WSAGetLastError();
+    } else {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = m_address.address;
+        if (platform::bind(socket, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0 ||
+            platform::listen(socket, SOMAXCONN) != 0) {
+            error = platform::WSAGetLastError();
+            code = error == platform::WSAEADDRINUSE ? EC_PORT_BUSY : EC_INTERNAL_ERROR;
+        }
+    }
+    if (code != EC_PORT_OPEN && socket != platform::INVALID_SOCKET) {
+        platform::closesocket(socket);
+        socket = platform::INVALID_SOCKET;
+    }
+    ReportWithServerRow(code, error, port);
+}
+
+void CTcpServer::CloseAll()
+{
+    for (const auto& [socket, port] : m_accepted)
+        platform::closesocket(socket);
+    m_accepted.clear();
+    CloseSockets();
+}
+
+int CTcpServer::FindSocket(SOCKET socket) const
+{
+    int index = CSocketList::FindSocket(socket);
+    if (index >= 0)
+        return index;
+    for (const auto& entry : m_accepted) {
+        if (entry.first == socket)
+            return SocketCount();
+    }
+    return -1;
+}
+
+void CTcpServer::OnSocketEvent(SOCKET socket, int index, ui::LPARAM code)
+{
+    const unsigned event = platform::WSAGETSELECTEVENT(code);
+    const unsigned error = platform::WSAGETSELECTERROR(code);
+    if (SocketCount() == 0 || index < 0 ||
+        index >= SocketCount() + static_cast<int>(m_accepted.size()))
+        return;
+    if (index < SocketCount() && SocketAt(index) == socket) {
+        if (event == platform::FD_ACCEPT && error == 0) {
+            Accept(index);
+        } else {
+            // The notification's own error is not what is reported here: the
+            // last socket error is.
+            const std::uint16_t port = m_ports[static_cast<std::size_t>(index)];
+            int eventIndex = Report(STATUS_ERROR, EC_INTERNAL_ERROR, platform::WSAGetLastError(), nullptr,
+                                    port, 0, false);
+            if (m_sink)
+                m_sink->UpdateServerRow(EC_INTERNAL_ERROR, m_protocol, port, eventIndex);
+        }
+        return;
+    }
+    OnConnectionEvent(socket, event, error);
+}
+
+void CTcpServer::Accept(int index)
+{
+    const SOCKET listening = SocketAt(index);
+    const std::uint16_t port = m_ports[static_cast<std::size_t>(index)];
+    SOCKET accepted = platform::WSAAccept(listening, nullptr, nullptr, nullptr, 0);
+    if (accepted == platform::INVALID_SOCKET) {
+        int eventIndex =
+            Report(STATUS_ERROR, EC_INTERNAL_ERROR, platform::WSAGetLastError(), nullptr, port, 0, false);
+        if (m_sink)
+            m_sink->UpdateServerRow(EC_INTERNAL_ERROR, m_protocol, port, eventIndex);
+        return;
+    }
+    // The accepted socket is watched like its listening socket from here on: its
+    // reads and its close arrive as WM_TCP_SERVER_SOCKET.
+    m_accepted.emplace_back(accepted, port);
+    const std::string address = LocalAddressText(accepted);
+    Report(STATUS_INFORMATION, EC_CONNECTED, 0, address.c_str(), port, port, false);
+}
+
+void CTcpServer::OnConnectionEvent(SOCKET socket, unsigned event, unsigned error)
+{
+    auto entry = std::find_if(m_accepted.begin(), m_accepted.end(),
+                              [&](const auto& e) { return e.first == socket; });
+    if (entry == m_accepted.end())
+        return;
+    const std::uint16_t port = entry->second;
+    const std::string address = LocalAddressText(socket);
+
+    if (error != 0) {
+        int eventIndex = Report(STATUS_ERROR, EC_INTERNAL_ERROR, static_cast<int>(error), address.c_str(),
+                                port, port, false);
+        if (m_sink)
+            m_sink->UpdateServerRow(EC_INTERNAL_ERROR, m_protocol, port, eventIndex);
+        // A connection the peer reset is dead and no longer watched: keeping it
+        // listed would only hold its descriptor until the servers stop, and a
+        // node that sees many resets would run out of descriptors.
+        if (event == platform::FD_CLOSE)
+            Forget(socket, port);
+        return;
+    }
+    if (event == platform::FD_READ) {
+        char buffer[2048];
+        const int received = platform::recv(socket, buffer, sizeof(buffer), 0);
+        Report(STATUS_INFORMATION, EC_RECEIVED, 0, address.c_str(), port, port, true);
+        // A failed read is still reported as received; nothing is echoed then,
+        // so no negative or oversize length ever reaches send.
+        if (received > 0) {
+            int sent = platform::send(socket, buffer, received, 0);
+            const int code = sent == platform::SOCKET_ERROR ? EC_SEND_FAILED : EC_SENT;
+            const int sendError = code == EC_SENT ? 0 : platform::WSAGetLastError();
+            Report(EventCodeStatus(code), code, sendError, address.c_str(), port, port, false);
+        }
+        return;
+    }
+    if (event == platform::FD_CLOSE) {
+        Forget(socket, port);
+        Report(STATUS_INFORMATION, EC_DISCONNECTED, 0, address.c_str(), port, port, false);
+        return;
+    }
+    Report(STATUS_ERROR, EC_INTERNAL_ERROR, platform::WSAGetLastError(), address.c_str(), port, port, false);
+}
+
+void CTcpServer::Forget(SOCKET socket, std::uint16_t port)
+{
+    m_accepted.erase(std::remove_if(m_accepted.begin(), m_accepted.end(),
+                                    [&](const auto& e) { return e.first == socket && e.second == port; }),
+                     m_accepted.end());
+    platform::closesocket(socket);
+}
+
+} // namespace engine

@@ -1,0 +1,270 @@
+#include "engine/support/RecordingApp.h"
+
+#include "engine/AppMessages.h"
+#include "ui/AsyncSelect.h"
+#include "ui/EventLoop.h"
+
+#include <algorithm>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace enginetest {
+
+void EnsureApplication()
+{
+    if (QCoreApplication::instance() == nullptr) {
+        static int argc = 1;
+        static char name[] = "engine-tests";
+        static char* argv[] = {name, nullptr};
+        new QCoreApplication(argc, argv); // lives for the whole test process
+    }
+}
+
+class CRecordingApp::CMainWindow final : public ui::CWindow
+{
+public:
+    explicit CMainWindow(CRecordingApp* owner) : m_owner(owner) {}
+
+protected:
+    void OnMessage(ui::UINT message, ui::WPARAM wParam, ui::LPARAM lParam) override
+    {
+        m_owner->Dispatch(message, wParam, lParam);
+    }
+    void OnTimer(ui::UINT_PTR id) override { m_owner->OnTimer(id); }
+
+private:
+    CRecordingApp* m_owner;
+};
+
+CRecordingApp::CRecordingApp()
+{
+    EnsureApplication();
+    m_window = new CMainWindow(this);
+}
+
+CRecordingApp::~CRecordingApp()
+{
+    delete m_window;
+}
+
+void CRecordingApp::AddServer(engine::CSocketList* server)
+{
+    m_servers.push_back(server);
+}
+
+void CRecordingApp::AddClient(engine::CSocketList* client)
+{
+    m_clients.push_back(client);
+}
+
+void CRecordingApp::RemoveClient(engine::CSocketList* client)
+{
+    m_clients.erase(std::remove(m_clients.begin(), m_clients.end(), client), m_clients.end());
+}
+
+bool CRecordingApp::DispatchTo(const std::vector<engine::CSocketList*>& objects, int protocol,
+                               platform::SOCKET s, ui::LPARAM code)
+{
+    for (engine::CSocketList* object : objects) {
+        if (object->Protocol() != protocol)
+            continue;
+        int index = object->FindSocket(s);
+        if (index != -1) {
+            object->OnSocketEvent(s, index, code);
+            return true;
+        }
+    }
+    return false;
+}
+
+void CRecordingApp::Dispatch(ui::UINT message, ui::WPARAM wParam, ui::LPARAM lParam)
+{
+    const auto s = static_cast<platform::SOCKET>(wParam);
+    switch (message) {
+    case engine::WM_UDP_SERVER_SOCKET: DispatchTo(m_servers, engine::PROTOCOL_UDP, s, lParam); break;
+    case engine::WM_TCP_SERVER_SOCKET: DispatchTo(m_servers, engine::PROTOCOL_TCP, s, lParam); break;
+    case engine::WM_IP_SERVER_SOCKET: DispatchTo(m_servers, engine::PROTOCOL_IP, s, lParam); break;
+    case engine::WM_UDP_CLIENT_SOCKET: DispatchTo(m_clients, engine::PROTOCOL_UDP, s, lParam); break;
+    case engine::WM_TCP_CLIENT_SOCKET: DispatchTo(m_clients, engine::PROTOCOL_TCP, s, lParam); break;
+    case engine::WM_IP_CLIENT_SOCKET: DispatchTo(m_clients, engine::PROTOCOL_IP, s, lParam); break;
+    default: break;
+    }
+}
+
+void CRecordingApp::OnTimer(ui::UINT_PTR id)
+{
+    ui::KillTimer(m_window->Handle(), id);
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_armed.erase(std::remove(m_armed.begin(), m_armed.end(), id), m_armed.end());
+    }
+    const auto s = static_cast<platform::SOCKET>(id);
+    if (!DispatchTo(m_clients, engine::PROTOCOL_TCP, s, 0) &&
+        !DispatchTo(m_clients, engine::PROTOCOL_UDP, s, engine::PROBE_NOW))
+        DispatchTo(m_clients, engine::PROTOCOL_IP, s, engine::PROBE_NOW);
+}
+
+bool CRecordingApp::PostToWindow(ui::UINT message, ui::WPARAM wParam, ui::LPARAM lParam)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_posts.push_back({message, wParam, lParam});
+    }
+    if (message == engine::WM_SERVER_ROW_CHANGED || message == engine::WM_CLIENT_ROW_QUEUED)
+        return true; // the panes' messages: recorded only
+    return ui::PostToWindow(m_window->Handle(), message, wParam, lParam);
+}
+
+int CRecordingApp::SelectAsync(platform::SOCKET socket, ui::UINT message, long events)
+{
+    return ui::WSAAsyncSelect(socket, m_window->Handle(), message, events);
+}
+
+void CRecordingApp::StartSendTimer(ui::UINT_PTR id, int seconds)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        ++m_timerStarts;
+        if (std::find(m_armed.begin(), m_armed.end(), id) == m_armed.end())
+            m_armed.push_back(id);
+    }
+    ui::SetTimer(m_window->Handle(), id, static_cast<unsigned>(seconds) * 1000u);
+}
+
+void CRecordingApp::StopSendTimer(ui::UINT_PTR id)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_armed.erase(std::remove(m_armed.begin(), m_armed.end(), id), m_armed.end());
+    }
+    ui::KillTimer(m_window->Handle(), id);
+}
+
+int CRecordingApp::AddEvent(int status, int code, int error, int protocol, const char* peerText,
+                            std::uint16_t port1, std::uint16_t port2, bool incoming)
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    RecordedEvent e;
+    e.index = static_cast<int>(m_events.size());
+    e.status = status;
+    e.code = code;
+    e.error = error;
+    e.protocol = protocol;
+    e.peer = peerText ? peerText : "";
+    e.port1 = port1;
+    e.port2 = port2;
+    e.incoming = incoming;
+    e.at = std::chrono::steady_clock::now();
+    m_events.push_back(e);
+    return e.index;
+}
+
+void CRecordingApp::UpdateServerRow(int code, int protocol, std::uint16_t port, int eventIndex)
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_serverRows.push_back({code, protocol, port, eventIndex});
+}
+
+std::uint32_t CRecordingApp::AddClientRow(const engine::ClientRow& row)
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    engine::ClientRow copy = row;
+    copy.sequence = m_sequence++;
+    m_rows.push_back(copy);
+    return copy.sequence;
+}
+
+std::vector<RecordedEvent> CRecordingApp::Events() const
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_events;
+}
+
+std::vector<engine::ClientRow> CRecordingApp::ClientRows() const
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_rows;
+}
+
+std::vector<RecordedServerRow> CRecordingApp::ServerRows() const
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_serverRows;
+}
+
+std::vector<RecordedPost> CRecordingApp::Posts() const
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_posts;
+}
+
+std::vector<ui::UINT_PTR> CRecordingApp::ArmedTimers() const
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_armed;
+}
+
+int CRecordingApp::TimerStarts() const
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_timerStarts;
+}
+
+std::vector<engine::ClientRow> CRecordingApp::RowsFor(int protocol, std::uint32_t port) const
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    std::vector<engine::ClientRow> out;
+    for (const auto& row : m_rows) {
+        if (static_cast<int>(row.protocol) == protocol && row.port == port)
+            out.push_back(row);
+    }
+    return out;
+}
+
+std::vector<RecordedEvent> CRecordingApp::EventsFor(int protocol, std::uint16_t port) const
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    std::vector<RecordedEvent> out;
+    for (const auto& e : m_events) {
+        if (e.protocol == protocol && e.port1 == port)
+            out.push_back(e);
+    }
+    return out;
+}
+
+bool CRecordingApp::RunUntil(const std::function<bool()>& done, std::chrono::milliseconds limit)
+{
+    return ui::RunUntil(done, limit);
+}
+
+std::vector<int> Codes(const std::vector<RecordedEvent>& events)
+{
+    std::vector<int> codes;
+    for (const auto& e : events)
+        codes.push_back(e.code);
+    return codes;
+}
+
+std::string CodesText(const std::vector<int>& codes)
+{
+    std::string out;
+    for (int c : codes)
+        out += (out.empty() ? "" : " ") + std::to_string(c);
+    return out;
+}
+
+std::uint16_t FreePort(int type)
+{
+    int fd = ::socket(AF_INET, type, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    socklen_t length = sizeof(address);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+} // namespace enginetest

@@ -1,0 +1,118 @@
+#pragma once
+
+// A test sink for the engine: implements IApp over the ui event loop the way
+// the application logic does (a main window that dispatches socket
+// notifications, client completions and timers to the engine objects) and
+// records every AddEvent, AddClientRow, UpdateServerRow and posted message.
+//
+// The test's thread is the GUI thread; drive it with ui::RunUntil.
+
+#include "engine/CSocketList.h"
+#include "engine/IApp.h"
+#include "ui/Window.h"
+
+#include <QCoreApplication>
+
+#include <chrono>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace enginetest {
+
+struct RecordedEvent
+{
+    int index = 0;
+    int status = 0;
+    int code = 0;
+    int error = 0;
+    int protocol = 0;
+    std::string peer; // "" when none
+    std::uint16_t port1 = 0;
+    std::uint16_t port2 = 0;
+    bool incoming = false;
+    std::chrono::steady_clock::time_point at;
+};
+
+struct RecordedServerRow
+{
+    int code;
+    int protocol;
+    std::uint16_t port;
+    int eventIndex;
+};
+
+struct RecordedPost
+{
+    ui::UINT message;
+    ui::WPARAM wParam;
+    ui::LPARAM lParam;
+};
+
+// Makes the process's QCoreApplication on first use (tests run on the main thread).
+void EnsureApplication();
+
+class CRecordingApp final : public engine::IApp
+{
+public:
+    CRecordingApp();
+    ~CRecordingApp() override;
+
+    // The objects the main window dispatches to, by protocol code.
+    void AddServer(engine::CSocketList* server);
+    void AddClient(engine::CSocketList* client);
+    void RemoveClient(engine::CSocketList* client);
+
+    bool PostToWindow(ui::UINT message, ui::WPARAM wParam, ui::LPARAM lParam) override;
+    int SelectAsync(platform::SOCKET socket, ui::UINT message, long events) override;
+    void StartSendTimer(ui::UINT_PTR id, int seconds) override;
+    int AddEvent(int status, int code, int error, int protocol, const char* peerText,
+                 std::uint16_t port1, std::uint16_t port2, bool incoming) override;
+    void UpdateServerRow(int code, int protocol, std::uint16_t port, int eventIndex) override;
+    std::uint32_t AddClientRow(const engine::ClientRow& row) override;
+    void StopSendTimer(ui::UINT_PTR id) override;
+
+    std::vector<RecordedEvent> Events() const;
+    std::vector<engine::ClientRow> ClientRows() const;
+    std::vector<RecordedServerRow> ServerRows() const;
+    std::vector<RecordedPost> Posts() const;
+    // Timers armed and not (yet) killed, by id.
+    std::vector<ui::UINT_PTR> ArmedTimers() const;
+    int TimerStarts() const;
+
+    // Client rows of one protocol and port (rows carry the peer's port).
+    std::vector<engine::ClientRow> RowsFor(int protocol, std::uint32_t port) const;
+    std::vector<RecordedEvent> EventsFor(int protocol, std::uint16_t port) const;
+    // Runs the loop until the condition holds or the time is up.
+    bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds limit);
+
+private:
+    class CMainWindow;
+    void Dispatch(ui::UINT message, ui::WPARAM wParam, ui::LPARAM lParam);
+    void OnTimer(ui::UINT_PTR id);
+    bool DispatchTo(const std::vector<engine::CSocketList*>& objects, int protocol, platform::SOCKET s,
+                    ui::LPARAM code);
+
+    CMainWindow* m_window;
+    std::vector<engine::CSocketList*> m_servers;
+    std::vector<engine::CSocketList*> m_clients;
+
+    mutable std::mutex m_lock;
+    std::vector<RecordedEvent> m_events;
+    std::vector<engine::ClientRow> m_rows;
+    std::vector<RecordedServerRow> m_serverRows;
+    std::vector<RecordedPost> m_posts;
+    std::vector<ui::UINT_PTR> m_armed;
+    int m_timerStarts = 0;
+    std::uint32_t m_sequence = 0;
+};
+
+// Codes of a list of events, for readable assertions.
+std::vector<int> Codes(const std::vector<RecordedEvent>& events);
+std::string CodesText(const std::vector<int>& codes);
+
+// A free loopback TCP or UDP port (bound and released).
+std::uint16_t FreePort(int type);
+
+} // namespace enginetest

@@ -1,0 +1,315 @@
+#include "engine/CTcpClient.h"
+#include "engine/CTcpServer.h"
+#include "engine/EventCodes.h"
+#include "engine/support/RecordingApp.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <memory>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+namespace enginetest {
+namespace {
+
+using namespace std::chrono_literals;
+using engine::ClientRow;
+
+PeerAddress Loopback()
+{
+    PeerAddress peer;
+    ParseAddress(peer, "127.0.0.1");
+    return peer;
+}
+
+PeerAddress AnyAddress()
+{
+    return PeerAddress{};
+}
+
+engine::ProbeOptions Options(int maxSendCount, int timeOut = 200, int delay = 1)
+{
+    engine::ProbeOptions o;
+    o.timeOut = timeOut;
+    o.timeSendDelay = delay;
+    o.sendDataSize = 10;
+    o.maxSendCount = maxSendCount;
+    return o;
+}
+
+// A plain listening socket that accepts connections in the kernel's backlog
+// and never reads: a peer that never echoes.
+class CSilentListener
+{
+public:
+    CSilentListener()
+    {
+        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+        ::listen(m_fd, 16);
+        socklen_t length = sizeof(address);
+        ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length);
+        m_port = ntohs(address.sin_port);
+    }
+    ~CSilentListener() { ::close(m_fd); }
+    std::uint16_t Port() const { return m_port; }
+
+private:
+    int m_fd;
+    std::uint16_t m_port;
+};
+
+bool PortFinished(const CRecordingApp& app, std::uint16_t port)
+{
+    auto rows = app.RowsFor(engine::PROTOCOL_TCP, port);
+    return !rows.empty() && rows.back().finished;
+}
+
+std::vector<int> ClientCodes(const CRecordingApp& app, std::uint16_t port)
+{
+    return Codes(app.EventsFor(engine::PROTOCOL_TCP, port));
+}
+
+TEST(TcpChannel, EveryProbeIsEchoedOnThreePorts)
+{
+    CRecordingApp serverSide;
+    CRecordingApp clientSide;
+    std::vector<std::uint16_t> ports = {FreePort(SOCK_STREAM), FreePort(SOCK_STREAM), FreePort(SOCK_STREAM)};
+
+    engine::CTcpServer server(&serverSide, AnyAddress());
+    serverSide.AddServer(&server);
+    server.Start(ports);
+
+    auto client = std::make_unique<engine::CTcpClient>(&clientSide, Loopback(), Options(3));
+    clientSide.AddClient(client.get());
+    client->Start(ports);
+
+    ASSERT_TRUE(clientSide.RunUntil(
+        [&] {
+            return PortFinished(clientSide, ports[0]) && PortFinished(clientSide, ports[1]) &&
+                   PortFinished(clientSide, ports[2]);
+        },
+        15s));
+
+    for (std::uint16_t port : ports) {
+        SCOPED_TRACE("port " + std::to_string(port));
+        std::vector<int> codes = ClientCodes(clientSide, port);
+        // 6, then 13 and 4 (or 4 at once), then 10 and 11 per attempt.
+        std::vector<int> expected = {6, 13, 4, 10, 11, 10, 11, 10, 11};
+        if (codes.size() > 1 && codes[1] == engine::EC_CONNECTED)
+            expected.erase(expected.begin() + 1);
+        EXPECT_EQ(CodesText(codes), CodesText(expected));
+        auto rows = clientSide.RowsFor(engine::PROTOCOL_TCP, port);
+        ASSERT_FALSE(rows.empty());
+        EXPECT_EQ(rows.back().attempts, 3);
+        EXPECT_EQ(rows.back().replies, 3);
+        EXPECT_TRUE(rows.back().finished);
+        for (std::size_t i = 0; i + 1 < rows.size(); ++i)
+            EXPECT_FALSE(rows[i].finished) << "only the last row ends the cycle";
+        EXPECT_EQ(rows.back().port1, port);
+        EXPECT_EQ(rows.back().port2, port);
+        EXPECT_EQ(std::string(rows.back().peer.text), "127.0.0.1");
+    }
+    EXPECT_TRUE(clientSide.ArmedTimers().empty()) << "no timer after the last probe";
+    EXPECT_EQ(clientSide.TimerStarts(), 6) << "a timer after probes 1 and 2 of each port";
+
+    // The server's side: the port opened, then per connection 4, and per probe
+    // 11 (incoming) and 10, with the connection's local address as the peer.
+    client.reset();
+    serverSide.RunUntil([&] { return server.AcceptedCount() == 0; }, 5s);
+    for (std::uint16_t port : ports) {
+        SCOPED_TRACE("server port " + std::to_string(port));
+        auto events = serverSide.EventsFor(engine::PROTOCOL_TCP, port);
+        ASSERT_GE(events.size(), 8u);
+        EXPECT_EQ(events[0].code, engine::EC_PORT_OPEN);
+        EXPECT_EQ(events[0].peer, "");
+        EXPECT_EQ(events[1].code, engine::EC_CONNECTED);
+        EXPECT_EQ(events[1].peer, "127.0.0.1");
+        for (int probe = 0; probe < 3; ++probe) {
+            const auto& received = events[2 + probe * 2];
+            const auto& sent = events[3 + probe * 2];
+            EXPECT_EQ(received.code, engine::EC_RECEIVED);
+            EXPECT_TRUE(received.incoming);
+            EXPECT_EQ(sent.code, engine::EC_SENT);
+            EXPECT_FALSE(sent.incoming);
+            EXPECT_EQ(sent.peer, "127.0.0.1");
+            EXPECT_EQ(sent.port2, port);
+        }
+        EXPECT_EQ(events.back().code, engine::EC_DISCONNECTED) << "the client's end closes it";
+    }
+    auto rows = serverSide.ServerRows();
+    ASSERT_EQ(rows.size(), 3u);
+    for (const auto& row : rows)
+        EXPECT_EQ(row.code, engine::EC_PORT_OPEN);
+}
+
+TEST(TcpChannel, PortWithoutListenerRetriesAfterTheDelay)
+{
+    CRecordingApp clientSide;
+    const std::uint16_t port = FreePort(SOCK_STREAM);
+    engine::CTcpClient client(&clientSide, Loopback(), Options(2));
+    clientSide.AddClient(&client);
+    client.Start({port});
+    ASSERT_TRUE(clientSide.RunUntil([&] { return PortFinished(clientSide, port); }, 10s));
+
+    auto events = clientSide.EventsFor(engine::PROTOCOL_TCP, port);
+    std::vector<int> codes = Codes(events);
+    EXPECT_EQ(CodesText(codes), "6 13 7 6 13 7");
+    std::vector<RecordedEvent> failures;
+    for (const auto& e : events) {
+        if (e.code == engine::EC_CONNECT_FAILED) {
+            failures.push_back(e);
+            EXPECT_EQ(e.error, platform::WSAECONNREFUSED);
+            EXPECT_EQ(e.status, engine::STATUS_WARNING);
+        }
+    }
+    ASSERT_EQ(failures.size(), 2u);
+    // A new socket only after the pause of TimeSendDelay.
+    auto reopen = std::find_if(events.begin() + 1, events.end(),
+                               [](const RecordedEvent& e) { return e.code == engine::EC_OPENED; });
+    ASSERT_NE(reopen, events.end());
+    EXPECT_GE(reopen->at - failures[0].at, 950ms);
+    auto rows = clientSide.RowsFor(engine::PROTOCOL_TCP, port);
+    EXPECT_TRUE(rows.back().finished);
+    EXPECT_EQ(rows.back().code, static_cast<std::uint32_t>(engine::EC_CONNECT_FAILED));
+    EXPECT_EQ(rows.back().attempts, 2);
+    EXPECT_EQ(rows.back().replies, 0);
+}
+
+TEST(TcpChannel, PeerThatNeverEchoesTimesOutAndReconnects)
+{
+    CSilentListener silent;
+    CRecordingApp clientSide;
+    engine::CTcpClient client(&clientSide, Loopback(), Options(2));
+    clientSide.AddClient(&client);
+    client.Start({silent.Port()});
+    ASSERT_TRUE(clientSide.RunUntil([&] { return PortFinished(clientSide, silent.Port()); }, 10s));
+
+    auto events = clientSide.EventsFor(engine::PROTOCOL_TCP, silent.Port());
+    std::vector<int> codes = Codes(events);
+    std::vector<int> compact;
+    for (int c : codes) {
+        if (c != engine::EC_CONNECTING)
+            compact.push_back(c);
+    }
+    EXPECT_EQ(CodesText(compact), "6 4 10 9 6 4 10 9");
+    for (std::size_t i = 1; i < events.size(); ++i) {
+        if (events[i].code == engine::EC_RECEIVE_FAILED) {
+            EXPECT_EQ(events[i - 1].code, engine::EC_SENT);
+            EXPECT_GE(events[i].at - events[i - 1].at, 180ms) << "the receive waits TimeOut";
+            EXPECT_EQ(events[i].error, platform::WSAETIMEDOUT);
+        }
+    }
+    auto rows = clientSide.RowsFor(engine::PROTOCOL_TCP, silent.Port());
+    EXPECT_TRUE(rows.back().finished);
+    EXPECT_EQ(rows.back().attempts, 2);
+    EXPECT_EQ(rows.back().replies, 0);
+    EXPECT_TRUE(clientSide.ArmedTimers().empty());
+}
+
+TEST(TcpChannel, BusyPortIsReportedAndTheOthersStillOpen)
+{
+    CSilentListener holder; // binds a loopback port; the server binds the any-address
+    const std::uint16_t busy = holder.Port();
+    const std::uint16_t free1 = FreePort(SOCK_STREAM);
+    CRecordingApp serverSide;
+    engine::CTcpServer server(&serverSide, AnyAddress());
+    serverSide.AddServer(&server);
+    server.Start({free1, busy});
+    auto rows = serverSide.ServerRows();
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].port, free1);
+    EXPECT_EQ(rows[0].code, engine::EC_PORT_OPEN);
+    EXPECT_EQ(rows[1].port, busy);
+    EXPECT_EQ(rows[1].code, engine::EC_PORT_BUSY);
+    auto events = serverSide.Events();
+    EXPECT_EQ(events[1].error, platform::WSAEADDRINUSE);
+    EXPECT_EQ(events[1].status, engine::STATUS_WARNING);
+    EXPECT_EQ(server.SocketAt(1), platform::INVALID_SOCKET);
+    EXPECT_NE(server.SocketAt(0), platform::INVALID_SOCKET);
+    EXPECT_EQ(server.FindSocket(platform::INVALID_SOCKET), 1);
+}
+
+TEST(TcpChannel, SingleAttemptMeansOneProbeAndNoTimer)
+{
+    CRecordingApp serverSide, clientSide;
+    const std::uint16_t port = FreePort(SOCK_STREAM);
+    engine::CTcpServer server(&serverSide, AnyAddress());
+    serverSide.AddServer(&server);
+    server.Start({port});
+    engine::CTcpClient client(&clientSide, Loopback(), Options(1));
+    clientSide.AddClient(&client);
+    client.Start({port});
+    ASSERT_TRUE(clientSide.RunUntil([&] { return PortFinished(clientSide, port); }, 5s));
+    clientSide.RunUntil([] { return false; }, 300ms);
+    std::vector<int> codes = ClientCodes(clientSide, port);
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), engine::EC_SENT), 1);
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), engine::EC_RECEIVED), 1);
+    EXPECT_EQ(clientSide.TimerStarts(), 0);
+}
+
+TEST(TcpChannel, ServerStartTwiceClosesTheFirstSockets)
+{
+    CRecordingApp serverSide;
+    engine::CTcpServer server(&serverSide, AnyAddress());
+    serverSide.AddServer(&server);
+    const std::uint16_t port = FreePort(SOCK_STREAM);
+    server.Start({port});
+    server.Start({port});
+    auto rows = serverSide.ServerRows();
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[1].code, engine::EC_PORT_OPEN) << "the first listening socket was closed first";
+    server.Start({});
+    EXPECT_EQ(server.SocketCount(), 0);
+    EXPECT_EQ(server.FindSocket(3), -1);
+}
+
+TEST(TcpChannel, RestartedServerReopensPortsItHadConnectionsOn)
+{
+    // Closing the servers closes their accepted connections first, which leaves
+    // those connections waiting out TIME_WAIT on the server's port. Starting the
+    // servers again must still open the port, not report it busy.
+    CRecordingApp serverSide, clientSide;
+    const std::uint16_t port = FreePort(SOCK_STREAM);
+    engine::CTcpServer server(&serverSide, AnyAddress());
+    serverSide.AddServer(&server);
+    server.Start({port});
+    {
+        engine::CTcpClient client(&clientSide, Loopback(), Options(1));
+        clientSide.AddClient(&client);
+        client.Start({port});
+        ASSERT_TRUE(clientSide.RunUntil([&] { return PortFinished(clientSide, port); }, 5s));
+        ASSERT_TRUE(serverSide.RunUntil([&] { return server.AcceptedCount() == 1; }, 5s));
+        server.CloseAll(); // the server's end closes first
+        clientSide.RemoveClient(&client);
+    }
+    server.Start({port});
+    auto rows = serverSide.ServerRows();
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[1].code, engine::EC_PORT_OPEN);
+}
+
+TEST(TcpChannel, DestroyingAClientMidCheckLeavesNoTaskBehind)
+{
+    CSilentListener silent;
+    CRecordingApp clientSide;
+    for (int round = 0; round < 5; ++round) {
+        auto client = std::make_unique<engine::CTcpClient>(&clientSide, Loopback(), Options(5, 300, 1));
+        clientSide.AddClient(client.get());
+        client->Start({silent.Port(), FreePort(SOCK_STREAM)});
+        clientSide.RunUntil([] { return false; }, std::chrono::milliseconds(50 * round));
+        clientSide.RemoveClient(client.get());
+        auto begin = std::chrono::steady_clock::now();
+        client.reset(); // must wait for its tasks; ASan would see a task touch it
+        EXPECT_LT(std::chrono::steady_clock::now() - begin, 3s);
+    }
+}
+
+} // namespace
+} // namespace enginetest
