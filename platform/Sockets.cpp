@@ -170,6 +170,13 @@ int bind(SOCKET s, const sockaddr* name, int nameLength)
         return SOCKET_ERROR;
     if (!ValidAddressLength(name, nameLength))
         return Fail(WSAEFAULT);
+    if (record.kind == SocketKind::Stream) {
+        // Winsock binds a port whose old connections are still in TIME_WAIT; Linux
+        // does so only with SO_REUSEADDR. It still refuses a port another socket
+        // listens on, so a busy port stays busy.
+        int on = 1;
+        ::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
+    }
     if (::bind(s, name, static_cast<socklen_t>(nameLength)) != 0)
         return FailWithErrno(errno, record.kind);
     return 0;

@@ -135,6 +135,8 @@ SOCKET WSASocket(int af, int type, int protocol, WSAPROTOCOL_INFOW* protocolInfo
 // reused later never receives a stale notification), then closes it.
 int closesocket(SOCKET s);
 
+// A stream socket binds a port whose earlier connections still wait out
+// TIME_WAIT, as on Windows; a port another socket listens on stays busy (10048).
 int bind(SOCKET s, const sockaddr* name, int nameLength);
 // Any backlog is accepted; the system clamps it to its own maximum (SOMAXCONN).
 int listen(SOCKET s, int backlog);

@@ -1,0 +1,41 @@
+#pragma once
+
+// The probing side of IP channels for one peer: a raw socket per protocol
+// number that sends a probe every TimeSendDelay seconds until MaxSendCount
+// probes have gone, and counts the datagrams that carry the reply word (from
+// any host). Other datagrams of the protocol leave no trace.
+//
+// Threads: Start and OnSocketEvent on the GUI thread; Send on pool threads. The
+// destructor returns only when no task of the client runs any more.
+
+#include "engine/CClientTasks.h"
+#include "engine/CProbeCounters.h"
+#include "engine/CSocketList.h"
+#include "engine/ProbeOptions.h"
+
+namespace engine {
+
+class CIpClient final : public CSocketList
+{
+public:
+    CIpClient(IApp* sink, const PeerAddress& peer, const ProbeOptions& options);
+    ~CIpClient() override;
+
+    void Start(const std::vector<std::uint16_t>& protocols) override;
+    void OpenSocket(SOCKET& socket, std::uint16_t protocol) override;
+    void OnSocketEvent(SOCKET socket, int index, ui::LPARAM code) override;
+
+    // Pool task body: one probe on the protocol's socket.
+    void Send(unsigned int socket, unsigned short protocol);
+
+    ProbeCounts Counts(SOCKET socket) const { return m_counters.Get(socket); }
+
+private:
+    void Receive(SOCKET socket, std::uint16_t protocol);
+
+    const ProbeOptions m_options;
+    CClientTasks m_tasks;
+    CProbeCounters m_counters;
+};
+
+} // namespace engine

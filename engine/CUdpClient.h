@@ -1,0 +1,51 @@
+#pragma once
+
+// The probing side of UDP channels for one peer: binds each channel's client
+// port, sends a probe from it to the peer's server port every TimeSendDelay
+// seconds until MaxSendCount probes have gone, and counts every datagram that
+// comes back to the client port. A UDP client never replaces a socket: a failed
+// send or receive is only reported, and the next probe still goes at its time.
+//
+// Progress of one port: open (1, 2 or 14) -> WM_UDP_CLIENT_SOCKET/PROBE_NOW ->
+// probe (10 or 8) -> each reply gives 11 -> the timer sends the next probe ->
+// after the last probe a pause of TimeOut and a final row with finished = yes.
+//
+// Threads: Start and OnSocketEvent on the GUI thread; Send on pool threads. The
+// destructor returns only when no task of the client runs any more.
+
+#include "engine/CClientTasks.h"
+#include "engine/CProbeCounters.h"
+#include "engine/CSocketList.h"
+#include "engine/ProbeOptions.h"
+
+#include <map>
+
+namespace engine {
+
+class CUdpClient final : public CSocketList
+{
+public:
+    CUdpClient(IApp* sink, const PeerAddress& peer, const ProbeOptions& options);
+    ~CUdpClient() override;
+
+    void Start(const std::vector<std::uint16_t>& pairs) override;
+    void OpenSocket(SOCKET& socket, std::uint16_t clientPort) override;
+    void CloseAll() override;
+    // A read notification, or PROBE_NOW (the first probe, or the timer).
+    void OnSocketEvent(SOCKET socket, int index, ui::LPARAM code) override;
+
+    // Pool task body: one probe from the socket to the server port.
+    void Send(unsigned int socket, unsigned short serverPort, unsigned short clientPort);
+
+    ProbeCounts Counts(SOCKET socket) const { return m_counters.Get(socket); }
+
+private:
+    void Receive(SOCKET socket, std::uint16_t clientPort, std::uint16_t serverPort);
+
+    const ProbeOptions m_options;
+    std::map<std::uint16_t, std::uint16_t> m_portMap; // client port -> server port
+    CClientTasks m_tasks;
+    CProbeCounters m_counters;
+};
+
+} // namespace engine
