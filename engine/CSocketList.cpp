@@ -86,6 +86,14 @@ SOCKET& CSocketList::SlotAt(int index)
     return m_sockets[static_cast<std::size_t>(index)];
 }
 
+int CSocketList::IndexOfSlot(const SOCKET& slot) const
+{
+    if (!m_sockets)
+        return -1;
+    const std::ptrdiff_t index = &slot - m_sockets.get();
+    return index >= 0 && index < m_count ? static_cast<int>(index) : -1;
+}
+
 int CSocketList::ReportWithServerRow(int code, int error, std::uint16_t port)
 {
     if (m_sink == nullptr)

@@ -55,8 +55,9 @@ protected:
     // Starts with the ports given (the UDP objects split pairs first).
     void StartPorts(const std::vector<std::uint16_t>& ports);
     void SetSocketAt(int index, SOCKET socket);
-    // The slot to open a port's socket into, for Start.
+    // The slot to open a port's socket into, for Start, and back.
     SOCKET& SlotAt(int index);
+    int IndexOfSlot(const SOCKET& slot) const;
     void CloseSockets();
 
     // AddEvent with the status of the code, no peer, (port, 0), not incoming;

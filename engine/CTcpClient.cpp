@@ -1,6 +1,7 @@
 #include "engine/CTcpClient.h"
 
 #include "engine/AppMessages.h"
+#include "engine/ClientSupport.h"
 #include "engine/EventCodes.h"
 #include "engine/ProbeMessages.h"
 #include "ferrox/debug/DebugStream.h"
@@ -11,25 +12,6 @@
 namespace engine {
 
 namespace {
-
-// A task's failure goes to the debug stream; an interrupt (the client is being
-// destroyed) is passed on to the task machinery untouched.
-void LogTaskError(const EGeneric& e)
-{
-    if (dynamic_cast<const EThreadInterrupt*>(&e))
-        throw;
-    if (Debug.GetEnabled())
-        TDebugStreamSession(Debug) << e.what() << "\n";
-}
-
-sockaddr_in PeerEndpoint(const PeerAddress& peer, std::uint16_t port)
-{
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = peer.address;
-    return address;
-}
 
 // A connected probe socket: blocking, with both time-outs at TimeOut, so one
 // receive waits for the echo at most that long.
@@ -157,7 +139,7 @@ void CTcpClient::Reopen(unsigned int socket, unsigned short port)
         SOCKET s = static_cast<SOCKET>(socket);
         OpenSocket(s, port);
     } catch (const EGeneric& e) {
-        LogTaskError(e);
+        LogClientTaskError(e);
     }
 }
 
@@ -215,7 +197,7 @@ void CTcpClient::Connect(unsigned int socketValue, unsigned short port)
             m_sink->PostToWindow(WM_TCP_CLIENT_SOCKET, static_cast<ui::WPARAM>(socket),
                                  connected ? TCP_CONNECTED : TCP_FAILED);
     } catch (const EGeneric& e) {
-        LogTaskError(e);
+        LogClientTaskError(e);
     }
 }
 
@@ -251,7 +233,7 @@ void CTcpClient::Probe(unsigned int socketValue, unsigned short port, std::strin
         if (code == EC_RECEIVE_FAILED && m_sink)
             m_sink->PostToWindow(WM_TCP_CLIENT_SOCKET, static_cast<ui::WPARAM>(socket), TCP_FAILED);
     } catch (const EGeneric& e) {
-        LogTaskError(e);
+        LogClientTaskError(e);
     }
 }
 

@@ -42,8 +42,15 @@ public:
 private:
     void Receive(SOCKET socket, std::uint16_t clientPort, std::uint16_t serverPort);
 
+    void QueueRow(int code, int eventIndex, std::uint16_t clientPort, std::uint16_t serverPort,
+                  ProbeCounts counts, bool finished);
+    std::uint16_t ServerPortAt(int index) const;
+
     const ProbeOptions m_options;
     std::map<std::uint16_t, std::uint16_t> m_portMap; // client port -> server port
+    // The server port of each socket, by index: channels without a client port
+    // (0) share the map's key, so the socket's own entry is what counts.
+    std::vector<std::uint16_t> m_serverPorts;
     CClientTasks m_tasks;
     CProbeCounters m_counters;
 };

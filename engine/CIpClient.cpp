@@ -1,0 +1,155 @@
+#include "engine/CIpClient.h"
+
+#include "engine/AppMessages.h"
+#include "engine/ClientSupport.h"
+#include "engine/EventCodes.h"
+#include "engine/ProbeMessages.h"
+#include "ferrox/sync/Waitable.h"
+
+namespace engine {
+
+namespace {
+
+ClientRow IpRow(const PeerAddress& peer, int code, int eventIndex, std::uint16_t protocol, ProbeCounts counts,
+                bool finished)
+{
+    ClientRow row;
+    row.port = protocol;
+    row.protocol = PROTOCOL_IP;
+    row.peer = peer;
+    row.code = static_cast<std::uint32_t>(code);
+    row.port1 = protocol;
+    row.port2 = protocol;
+    row.attempts = counts.attempts;
+    row.replies = counts.replies;
+    row.finished = finished;
+    row.eventIndex = eventIndex;
+    return row;
+}
+
+} // namespace
+
+CIpClient::CIpClient(IApp* sink, const PeerAddress& peer, const ProbeOptions& options)
+    : CSocketList(sink, peer, PROTOCOL_IP), m_options(options)
+{
+}
+
+CIpClient::~CIpClient()
+{
+    m_tasks.Shutdown(0);
+    CloseAll();
+}
+
+void CIpClient::Start(const std::vector<std::uint16_t>& protocols)
+{
+    m_counters.Clear();
+    StartPorts(protocols);
+}
+
+void CIpClient::OpenSocket(SOCKET& socket, std::uint16_t protocol)
+{
+    int code = EC_OPENED;
+    int error = 0;
+    socket = platform::WSASocket(AF_INET, SOCK_RAW, protocol, nullptr, 0, 0);
+    if (socket == platform::INVALID_SOCKET) {
+        error = platform::WSAGetLastError();
+        code = error == platform::WSAEACCES ? EC_NEED_ADMIN : EC_INTERNAL_ERROR;
+    } else if (m_sink == nullptr || m_sink->SelectAsync(socket, WM_IP_CLIENT_SOCKET, platform::FD_READ) != 0) {
+        error = platform::WSAGetLastError();
+        code = EC_INTERNAL_ERROR;
+        platform::closesocket(socket);
+        socket = platform::INVALID_SOCKET;
+    }
+    if (code != EC_OPENED) {
+        // Without a socket no probe can go: the protocol's row is final at once
+        // (shown with code 3 or 14), rather than a run of send failures on a
+        // socket that does not exist.
+        const int eventIndex = Report(EventCodeStatus(code), code, error, nullptr, protocol, 0, false);
+        QueueClientRow(IpRow(m_address, code, eventIndex, protocol, ProbeCounts{}, true));
+        return;
+    }
+    const platform::DWORD timeOut = static_cast<platform::DWORD>(m_options.timeOut > 0 ? m_options.timeOut : 1);
+    platform::setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&timeOut), sizeof(timeOut));
+    platform::setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeOut), sizeof(timeOut));
+    m_counters.Enter(socket, ProbeCounts{});
+    if (m_sink)
+        m_sink->PostToWindow(WM_IP_CLIENT_SOCKET, static_cast<ui::WPARAM>(socket), PROBE_NOW);
+    Report(EventCodeStatus(code), code, error, nullptr, protocol, 0, false);
+}
+
+void CIpClient::OnSocketEvent(SOCKET socket, int index, ui::LPARAM code)
+{
+    if (SocketCount() == 0 || index < 0 || index >= SocketCount() || SocketAt(index) != socket)
+        return;
+    const std::uint16_t protocol = m_ports[static_cast<std::size_t>(index)];
+    if (code == PROBE_NOW) {
+        const int attempts = m_counters.Attempts(socket); // before the task counts its own
+        if (attempts >= m_options.maxSendCount)
+            return;
+        m_tasks.Start(socket, MakeMemberTask(this, &CIpClient::Send, static_cast<unsigned int>(socket),
+                                             static_cast<unsigned short>(protocol)));
+        if (attempts < m_options.maxSendCount - 1 && m_sink)
+            m_sink->StartSendTimer(static_cast<ui::UINT_PTR>(socket), m_options.timeSendDelay);
+        return;
+    }
+    if (platform::WSAGETSELECTERROR(code) != 0) {
+        Report(STATUS_ERROR, EC_INTERNAL_ERROR, platform::WSAGetLastError(), m_address.text, protocol, protocol,
+               false);
+        return;
+    }
+    if (platform::WSAGETSELECTEVENT(code) == platform::FD_READ) {
+        Receive(socket, protocol);
+        return;
+    }
+    Report(STATUS_ERROR, EC_INTERNAL_ERROR, platform::WSAGetLastError(), m_address.text, protocol, protocol,
+           false);
+}
+
+void CIpClient::Receive(SOCKET socket, std::uint16_t protocol)
+{
+    m_tasks.WaitAndRemove(socket, -1);
+    char buffer[ReceiveBufferSize];
+    const int received = platform::recvfrom(socket, buffer, sizeof(buffer), 0, nullptr, nullptr);
+    int code;
+    int error = 0;
+    ProbeCounts counts;
+    if (received == platform::SOCKET_ERROR) {
+        error = platform::WSAGetLastError();
+        // The peer's system answered that it has no such protocol.
+        code = error == platform::WSAECONNRESET ? EC_NO_PROTOCOL : EC_RECEIVE_FAILED;
+        counts = m_counters.Get(socket);
+    } else {
+        const std::size_t length = static_cast<std::size_t>(received);
+        const std::size_t offset = Ipv4PayloadOffset(reinterpret_cast<const unsigned char*>(buffer), length);
+        if (!PayloadHasWord(buffer + offset, length - offset, ReplyWord))
+            return; // another node's request or any other datagram: no trace
+        code = EC_RECEIVED;
+        counts = m_counters.AddReply(socket);
+    }
+    const int eventIndex = Report(EventCodeStatus(code), code, error, m_address.text, protocol, protocol, true);
+    QueueClientRow(IpRow(m_address, code, eventIndex, protocol, counts, counts.attempts == m_options.maxSendCount));
+}
+
+void CIpClient::Send(unsigned int socketValue, unsigned short protocol)
+{
+    const SOCKET socket = static_cast<SOCKET>(socketValue);
+    try {
+        const std::vector<char> request = BuildRequest(DatagramProbeSize(m_options.sendDataSize));
+        ProbeCounts counts = m_counters.AddAttempt(socket);
+        const sockaddr_in peer = PeerEndpoint(m_address, 0);
+        const int sent = platform::sendto(socket, request.data(), static_cast<int>(request.size()), 0,
+                                          reinterpret_cast<const sockaddr*>(&peer), sizeof(peer));
+        const int code = sent == static_cast<int>(request.size()) ? EC_SENT : EC_SEND_FAILED;
+        const int error = code == EC_SENT ? 0 : platform::WSAGetLastError();
+        const int eventIndex = Report(EventCodeStatus(code), code, error, m_address.text, protocol, protocol, false);
+        QueueClientRow(IpRow(m_address, code, eventIndex, protocol, counts, false));
+        if (counts.attempts == m_options.maxSendCount) {
+            Sleep(static_cast<unsigned>(m_options.timeOut > 0 ? m_options.timeOut : 0));
+            QueueClientRow(IpRow(m_address, code, eventIndex, protocol, counts, true));
+        }
+    } catch (const EGeneric& e) {
+        LogClientTaskError(e);
+    }
+}
+
+} // namespace engine

@@ -1,0 +1,190 @@
+#include "engine/CUdpClient.h"
+
+#include "engine/AppMessages.h"
+#include "engine/ClientSupport.h"
+#include "engine/EventCodes.h"
+#include "engine/ProbeMessages.h"
+#include "ferrox/sync/Waitable.h"
+
+namespace engine {
+
+CUdpClient::CUdpClient(IApp* sink, const PeerAddress& peer, const ProbeOptions& options)
+    : CSocketList(sink, peer, PROTOCOL_UDP), m_options(options)
+{
+}
+
+CUdpClient::~CUdpClient()
+{
+    // No bounded wait first: a running probe is interrupted in its last pause.
+    m_tasks.Shutdown(0);
+    CloseAll();
+}
+
+void CUdpClient::Start(const std::vector<std::uint16_t>& pairs)
+{
+    m_counters.Clear();
+    if (!m_ports.empty()) {
+        CloseAll();
+        m_ports.clear();
+    }
+    std::vector<std::uint16_t> clientPorts;
+    m_serverPorts.clear();
+    const std::size_t used = pairs.size() & ~static_cast<std::size_t>(1); // an odd last entry is ignored
+    for (std::size_t i = 0; i < used; i += 2) {
+        m_portMap[pairs[i + 1]] = pairs[i];
+        m_serverPorts.push_back(pairs[i]);
+        clientPorts.push_back(pairs[i + 1]);
+    }
+    StartPorts(clientPorts);
+}
+
+void CUdpClient::CloseAll()
+{
+    m_portMap.clear();
+    CloseSockets();
+}
+
+std::uint16_t CUdpClient::ServerPortAt(int index) const
+{
+    return index >= 0 && static_cast<std::size_t>(index) < m_serverPorts.size()
+               ? m_serverPorts[static_cast<std::size_t>(index)]
+               : 0;
+}
+
+void CUdpClient::QueueRow(int code, int eventIndex, std::uint16_t clientPort, std::uint16_t serverPort,
+                          ProbeCounts counts, bool finished)
+{
+    ClientRow row;
+    row.port = serverPort;
+    row.protocol = PROTOCOL_UDP;
+    row.peer = m_address;
+    row.code = static_cast<std::uint32_t>(code);
+    row.port1 = clientPort;
+    row.port2 = serverPort;
+    row.attempts = counts.attempts;
+    row.replies = counts.replies;
+    row.finished = finished;
+    row.eventIndex = eventIndex;
+    QueueClientRow(row);
+}
+
+void CUdpClient::OpenSocket(SOCKET& socket, std::uint16_t clientPort)
+{
+    const int index = IndexOfSlot(socket);
+    const std::uint16_t serverPort = ServerPortAt(index);
+    socket = platform::WSASocket(AF_INET, SOCK_DGRAM, IPPROTO_UDP, nullptr, 0, 0);
+    int code = EC_PORT_OPEN;
+    int error = 0;
+    if (socket == platform::INVALID_SOCKET || m_sink == nullptr ||
+        m_sink->SelectAsync(socket, WM_UDP_CLIENT_SOCKET, platform::FD_READ) != 0) {
+        error = platform::WSAGetLastError();
+        if (socket != platform::INVALID_SOCKET)
+            platform::closesocket(socket);
+        socket = platform::INVALID_SOCKET;
+        const int eventIndex =
+            Report(STATUS_ERROR, EC_INTERNAL_ERROR, error, nullptr, clientPort, 0, false);
+        // No probe can go from this port: its row is final at once, so the check
+        // does not wait for it in vain.
+        QueueRow(EC_INTERNAL_ERROR, eventIndex, clientPort, serverPort, ProbeCounts{}, true);
+        return;
+    }
+    const platform::DWORD timeOut = static_cast<platform::DWORD>(m_options.timeOut > 0 ? m_options.timeOut : 1);
+    platform::setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&timeOut), sizeof(timeOut));
+    platform::setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeOut), sizeof(timeOut));
+    m_counters.Enter(socket, ProbeCounts{});
+
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(clientPort);
+    local.sin_addr.s_addr = htonl(INADDR_ANY);
+    if (platform::bind(socket, reinterpret_cast<const sockaddr*>(&local), sizeof(local)) != 0) {
+        // The probes still go, from whatever port the system assigns.
+        error = platform::WSAGetLastError();
+        code = error == platform::WSAEADDRINUSE ? EC_PORT_BUSY : EC_INTERNAL_ERROR;
+    }
+    if (m_sink)
+        m_sink->PostToWindow(WM_UDP_CLIENT_SOCKET, static_cast<ui::WPARAM>(socket), PROBE_NOW);
+    Report(EventCodeStatus(code), code, error, nullptr, clientPort, 0, false);
+}
+
+void CUdpClient::OnSocketEvent(SOCKET socket, int index, ui::LPARAM code)
+{
+    if (SocketCount() == 0 || index < 0 || index >= SocketCount() || SocketAt(index) != socket)
+        return;
+    const std::uint16_t clientPort = m_ports[static_cast<std::size_t>(index)];
+    const std::uint16_t serverPort = ServerPortAt(index);
+
+    if (code == PROBE_NOW) {
+        // Read before the task can count its own attempt.
+        const int attempts = m_counters.Attempts(socket);
+        if (attempts >= m_options.maxSendCount)
+            return;
+        m_tasks.Start(socket, MakeMemberTask(this, &CUdpClient::Send, static_cast<unsigned int>(socket),
+                                             static_cast<unsigned short>(serverPort),
+                                             static_cast<unsigned short>(clientPort)));
+        if (attempts < m_options.maxSendCount - 1 && m_sink)
+            m_sink->StartSendTimer(static_cast<ui::UINT_PTR>(socket), m_options.timeSendDelay);
+        return;
+    }
+    const unsigned error = platform::WSAGETSELECTERROR(code);
+    if (error != 0) {
+        Report(STATUS_ERROR, EC_INTERNAL_ERROR, static_cast<int>(error), m_address.text, clientPort,
+               serverPort, false);
+        return;
+    }
+    if (platform::WSAGETSELECTEVENT(code) == platform::FD_READ) {
+        Receive(socket, clientPort, serverPort);
+        return;
+    }
+    Report(STATUS_ERROR, EC_INTERNAL_ERROR, platform::WSAGetLastError(), m_address.text, clientPort,
+           serverPort, false);
+}
+
+void CUdpClient::Receive(SOCKET socket, std::uint16_t clientPort, std::uint16_t serverPort)
+{
+    // A reply is never handled while its probe is still being reported.
+    m_tasks.WaitAndRemove(socket, -1);
+    char buffer[ReceiveBufferSize];
+    const int received = platform::recvfrom(socket, buffer, sizeof(buffer), 0, nullptr, nullptr);
+    int code = EC_RECEIVED;
+    int error = 0;
+    ProbeCounts counts;
+    if (received == platform::SOCKET_ERROR) {
+        code = EC_RECEIVE_FAILED;
+        error = platform::WSAGetLastError();
+        counts = m_counters.Get(socket);
+    } else {
+        // Any datagram at the client port is a reply: content and source are not
+        // looked at.
+        counts = m_counters.AddReply(socket);
+    }
+    const int eventIndex = Report(EventCodeStatus(code), code, error, m_address.text, clientPort, serverPort, true);
+    QueueRow(code, eventIndex, clientPort, serverPort, counts, counts.attempts == m_options.maxSendCount);
+}
+
+void CUdpClient::Send(unsigned int socketValue, unsigned short serverPort, unsigned short clientPort)
+{
+    const SOCKET socket = static_cast<SOCKET>(socketValue);
+    try {
+        const std::vector<char> request = BuildRequest(DatagramProbeSize(m_options.sendDataSize));
+        ProbeCounts counts = m_counters.AddAttempt(socket); // counted before it goes
+        const sockaddr_in peer = PeerEndpoint(m_address, serverPort);
+        const int sent = platform::sendto(socket, request.data(), static_cast<int>(request.size()), 0,
+                                          reinterpret_cast<const sockaddr*>(&peer), sizeof(peer));
+        const int code = sent == static_cast<int>(request.size()) ? EC_SENT : EC_SEND_FAILED;
+        const int error = code == EC_SENT ? 0 : platform::WSAGetLastError();
+        const int eventIndex =
+            Report(EventCodeStatus(code), code, error, m_address.text, clientPort, serverPort, false);
+        QueueRow(code, eventIndex, clientPort, serverPort, counts, false);
+        if (counts.attempts == m_options.maxSendCount) {
+            // The last probe: give its reply TimeOut to come, then close the cycle
+            // with the replies counted before the pause.
+            Sleep(static_cast<unsigned>(m_options.timeOut > 0 ? m_options.timeOut : 0));
+            QueueRow(code, eventIndex, clientPort, serverPort, counts, true);
+        }
+    } catch (const EGeneric& e) {
+        LogClientTaskError(e);
+    }
+}
+
+} // namespace engine

@@ -1,0 +1,108 @@
+#include "engine/CUdpServer.h"
+
+#include "engine/AppMessages.h"
+#include "engine/EventCodes.h"
+#include "engine/ProbeMessages.h"
+
+namespace engine {
+
+CUdpServer::CUdpServer(IApp* sink, const PeerAddress& localAddress)
+    : CSocketList(sink, localAddress, PROTOCOL_UDP)
+{
+}
+
+CUdpServer::~CUdpServer()
+{
+    CloseAll();
+}
+
+void CUdpServer::Start(const std::vector<std::uint16_t>& pairs)
+{
+    std::vector<std::uint16_t> listening;
+    std::vector<std::uint16_t> replies;
+    const std::size_t used = pairs.size() & ~static_cast<std::size_t>(1); // an odd last entry is ignored
+    for (std::size_t i = 0; i < used; i += 2) {
+        listening.push_back(pairs[i]);
+        replies.push_back(pairs[i + 1]);
+    }
+    StartPorts(listening);
+    m_replyPorts = replies;
+}
+
+void CUdpServer::OpenSocket(SOCKET& socket, std::uint16_t port)
+{
+    socket = platform::WSASocket(AF_INET, SOCK_DGRAM, IPPROTO_UDP, nullptr, 0, 0);
+    int code = EC_PORT_OPEN;
+    int error = 0;
+    if (socket == platform::INVALID_SOCKET || m_sink == nullptr ||
+        m_sink->SelectAsync(socket, WM_UDP_SERVER_SOCKET, platform::FD_READ) != 0) {
+        code = EC_INTERNAL_ERROR;
+        error = platform::WSAGetLastError();
+    } else {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = m_address.address;
+        if (platform::bind(socket, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
+            error = platform::WSAGetLastError();
+            code = error == platform::WSAEADDRINUSE ? EC_PORT_BUSY : EC_INTERNAL_ERROR;
+        }
+    }
+    if (code != EC_PORT_OPEN && socket != platform::INVALID_SOCKET) {
+        platform::closesocket(socket);
+        socket = platform::INVALID_SOCKET;
+    }
+    ReportWithServerRow(code, error, port);
+}
+
+void CUdpServer::CloseAll()
+{
+    m_replyPorts.clear();
+    CloseSockets();
+}
+
+void CUdpServer::OnSocketEvent(SOCKET socket, int index, ui::LPARAM code)
+{
+    if (SocketCount() == 0 || index < 0 || index >= SocketCount() || SocketAt(index) != socket)
+        return;
+    const std::uint16_t port = m_ports[static_cast<std::size_t>(index)];
+    const std::uint16_t reply =
+        static_cast<std::size_t>(index) < m_replyPorts.size() ? m_replyPorts[static_cast<std::size_t>(index)] : 0;
+    if (platform::WSAGETSELECTEVENT(code) == platform::FD_READ && platform::WSAGETSELECTERROR(code) == 0)
+        ReceiveAndEcho(socket, port, reply);
+    else
+        ReportWithServerRow(EC_INTERNAL_ERROR, platform::WSAGetLastError(), port);
+}
+
+void CUdpServer::ReceiveAndEcho(SOCKET socket, std::uint16_t listenPort, std::uint16_t replyPort)
+{
+    char buffer[ReceiveBufferSize];
+    sockaddr_in sender{};
+    int senderLength = sizeof(sender);
+    const int received = platform::recvfrom(socket, buffer, sizeof(buffer), 0,
+                                            reinterpret_cast<sockaddr*>(&sender), &senderLength);
+    if (received == platform::SOCKET_ERROR) {
+        // An unreachable answer to an earlier echo (a closed client port) is a
+        // warning; anything else is an internal error.
+        const int error = platform::WSAGetLastError();
+        const int code = error == platform::WSAECONNRESET ? EC_RECEIVE_FAILED : EC_INTERNAL_ERROR;
+        Report(EventCodeStatus(code), code, error, nullptr, listenPort, 0, false);
+        return;
+    }
+    const std::string senderText = AddressText(sender.sin_addr.s_addr);
+    Report(STATUS_INFORMATION, EC_RECEIVED, 0, senderText.c_str(), listenPort, ntohs(sender.sin_port), true);
+
+    // The echo goes to the channel's configured client port, not to the port the
+    // datagram came from. A channel without a client port (0) is answered where
+    // the datagram came from: port 0 can be no one's.
+    sockaddr_in target = sender;
+    if (replyPort != 0)
+        target.sin_port = htons(replyPort);
+    const int sent = platform::sendto(socket, buffer, received, 0, reinterpret_cast<const sockaddr*>(&target),
+                                      sizeof(target));
+    const int code = sent == received ? EC_SENT : EC_SEND_FAILED;
+    const int error = code == EC_SENT ? 0 : platform::WSAGetLastError();
+    Report(EventCodeStatus(code), code, error, senderText.c_str(), listenPort, ntohs(target.sin_port), false);
+}
+
+} // namespace engine

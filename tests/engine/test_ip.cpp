@@ -1,0 +1,298 @@
+// Raw IP channels between two test hosts:
+//
+//   A 198.18.20.1 ---- B 198.18.20.2
+//
+// The IP server runs in B, the client in A. (On one host a sender's own raw
+// socket takes the datagram, so no unreachable answer would ever come.)
+
+#include "engine/CIpClient.h"
+#include "engine/CIpServer.h"
+#include "engine/EventCodes.h"
+#include "engine/support/RecordingApp.h"
+#include "support/NetNamespaces.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <cstdlib>
+#include <fcntl.h>
+#include <memory>
+#include <netinet/in.h>
+#include <netinet/ip.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace enginetest {
+namespace {
+
+using namespace std::chrono_literals;
+using testsupport::ScopedNetns;
+using testsupport::TestNamespaces;
+
+engine::ProbeOptions Options(int maxSendCount, int size = 10)
+{
+    engine::ProbeOptions o;
+    o.timeOut = 300;
+    o.timeSendDelay = 1;
+    o.sendDataSize = size;
+    o.maxSendCount = maxSendCount;
+    return o;
+}
+
+PeerAddress Address(const char* text)
+{
+    PeerAddress peer;
+    ParseAddress(peer, text);
+    return peer;
+}
+
+struct TwoHosts
+{
+    TestNamespaces net;
+    std::string a = net.Add("a");
+    std::string b = net.Add("b");
+    TwoHosts() { net.Link(a, "198.18.20.1/24", b, "198.18.20.2/24"); }
+};
+
+bool Finished(const CRecordingApp& app, std::uint32_t protocol)
+{
+    for (const auto& row : app.RowsFor(engine::PROTOCOL_IP, protocol)) {
+        if (row.finished)
+            return true;
+    }
+    return false;
+}
+
+engine::ClientRow LastRow(const CRecordingApp& app, std::uint32_t protocol)
+{
+    auto rows = app.RowsFor(engine::PROTOCOL_IP, protocol);
+    return rows.empty() ? engine::ClientRow{} : rows.back();
+}
+
+// A raw socket of one protocol in the current namespace, for watching or sending
+// datagrams that are not the program's.
+class CRawPeer
+{
+public:
+    explicit CRawPeer(int protocol)
+    {
+        m_fd = ::socket(AF_INET, SOCK_RAW, protocol);
+        ::fcntl(m_fd, F_SETFL, O_NONBLOCK);
+    }
+    ~CRawPeer() { ::close(m_fd); }
+    bool Valid() const { return m_fd >= 0; }
+    void SetOptions(const std::vector<unsigned char>& options)
+    {
+        ::setsockopt(m_fd, IPPROTO_IP, IP_OPTIONS, options.data(), static_cast<socklen_t>(options.size()));
+    }
+    void SendTo(const char* address, const std::string& payload)
+    {
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        ::inet_pton(AF_INET, address, &to.sin_addr);
+        ::sendto(m_fd, payload.data(), payload.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof(to));
+    }
+    // Payload lengths of the datagrams read so far (after the IPv4 header).
+    std::vector<std::size_t> PayloadLengths()
+    {
+        std::vector<std::size_t> out;
+        unsigned char buffer[4096];
+        ssize_t n;
+        while ((n = ::recv(m_fd, buffer, sizeof(buffer), 0)) > 0)
+            out.push_back(static_cast<std::size_t>(n) - (buffer[0] & 0x0F) * 4u);
+        return out;
+    }
+
+private:
+    int m_fd;
+};
+
+TEST(IpChannel, ProbesAreAnsweredWithTheTenByteReply)
+{
+    KANALIKO_SKIP_UNLESS_NAMESPACES();
+    TwoHosts hosts;
+    CRecordingApp serverSide, clientSide;
+    std::unique_ptr<engine::CIpServer> server;
+    {
+        ScopedNetns in(hosts.b);
+        server = std::make_unique<engine::CIpServer>(&serverSide, PeerAddress{});
+        serverSide.AddServer(server.get());
+        server->Start({253});
+    }
+    std::unique_ptr<engine::CIpClient> client;
+    std::unique_ptr<CRawPeer> watcher;
+    {
+        ScopedNetns in(hosts.a);
+        watcher = std::make_unique<CRawPeer>(253);
+        client = std::make_unique<engine::CIpClient>(&clientSide, Address("198.18.20.2"), Options(3, 40));
+        clientSide.AddClient(client.get());
+        client->Start({253});
+    }
+    ASSERT_EQ(serverSide.ServerRows().at(0).code, engine::EC_PORT_OPEN);
+    ASSERT_TRUE(clientSide.RunUntil([&] { return Finished(clientSide, 253); }, 10s));
+    clientSide.RunUntil([] { return false; }, 400ms);
+
+    engine::ClientRow last = LastRow(clientSide, 253);
+    EXPECT_EQ(last.attempts, 3);
+    EXPECT_EQ(last.replies, 3);
+    auto codes = Codes(clientSide.EventsFor(engine::PROTOCOL_IP, 253));
+    EXPECT_EQ(codes.front(), engine::EC_OPENED);
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), engine::EC_SENT), 3);
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), engine::EC_RECEIVED), 3);
+    // What came back to A: three 10-byte replies, though the probes carried 40 bytes.
+    auto lengths = watcher->PayloadLengths();
+    EXPECT_EQ(std::count(lengths.begin(), lengths.end(), 10u), 3) << "replies are always 10 bytes";
+
+    auto serverEvents = serverSide.EventsFor(engine::PROTOCOL_IP, 253);
+    EXPECT_EQ(std::count_if(serverEvents.begin(), serverEvents.end(),
+                            [](const RecordedEvent& e) { return e.code == engine::EC_RECEIVED && e.peer == "198.18.20.1"; }),
+              3);
+    client.reset();
+}
+
+TEST(IpChannel, UnservedProtocolIsReportedAsMissing)
+{
+    KANALIKO_SKIP_UNLESS_NAMESPACES();
+    TwoHosts hosts;
+    CRecordingApp clientSide;
+    std::unique_ptr<engine::CIpClient> client;
+    {
+        ScopedNetns in(hosts.a);
+        client = std::make_unique<engine::CIpClient>(&clientSide, Address("198.18.20.2"), Options(2));
+        clientSide.AddClient(client.get());
+        client->Start({252});
+    }
+    ASSERT_TRUE(clientSide.RunUntil([&] { return Finished(clientSide, 252); }, 10s));
+    clientSide.RunUntil([] { return false; }, 400ms);
+    auto events = clientSide.EventsFor(engine::PROTOCOL_IP, 252);
+    auto missing = std::count_if(events.begin(), events.end(),
+                                 [](const RecordedEvent& e) { return e.code == engine::EC_NO_PROTOCOL; });
+    EXPECT_GE(missing, 1) << CodesText(Codes(events));
+    for (const auto& e : events) {
+        if (e.code == engine::EC_NO_PROTOCOL) {
+            EXPECT_EQ(e.status, engine::STATUS_INFORMATION);
+            EXPECT_EQ(e.error, platform::WSAECONNRESET);
+        }
+    }
+    EXPECT_EQ(LastRow(clientSide, 252).replies, 0);
+    client.reset();
+}
+
+TEST(IpChannel, ProbeWithIpOptionsIsStillAnswered)
+{
+    KANALIKO_SKIP_UNLESS_NAMESPACES();
+    TwoHosts hosts;
+    CRecordingApp serverSide;
+    std::unique_ptr<engine::CIpServer> server;
+    {
+        ScopedNetns in(hosts.b);
+        server = std::make_unique<engine::CIpServer>(&serverSide, PeerAddress{});
+        serverSide.AddServer(server.get());
+        server->Start({253});
+    }
+    std::unique_ptr<CRawPeer> sender;
+    {
+        ScopedNetns in(hosts.a);
+        sender = std::make_unique<CRawPeer>(253);
+    }
+    // Four option bytes (three no-ops and the end of the list): the payload starts
+    // at byte 24, and byte 23 is a zero that would hide the word from a reader
+    // that assumed 20.
+    sender->SetOptions({1, 1, 1, 0});
+    sender->SendTo("198.18.20.2", std::string("tessarium", 10));
+    ASSERT_TRUE(serverSide.RunUntil(
+        [&] {
+            auto codes = Codes(serverSide.EventsFor(engine::PROTOCOL_IP, 253));
+            return std::count(codes.begin(), codes.end(), engine::EC_SENT) == 1;
+        },
+        3s));
+    serverSide.RunUntil([] { return false; }, 200ms);
+    auto lengths = sender->PayloadLengths();
+    EXPECT_EQ(std::count(lengths.begin(), lengths.end(), 10u), 1);
+}
+
+TEST(IpChannel, OtherDatagramsOfTheProtocolLeaveNoTrace)
+{
+    KANALIKO_SKIP_UNLESS_NAMESPACES();
+    TwoHosts hosts;
+    CRecordingApp serverSide, clientSide;
+    std::unique_ptr<engine::CIpServer> server;
+    std::unique_ptr<CRawPeer> otherNode;
+    {
+        ScopedNetns in(hosts.b);
+        server = std::make_unique<engine::CIpServer>(&serverSide, PeerAddress{});
+        serverSide.AddServer(server.get());
+        server->Start({253});
+        otherNode = std::make_unique<CRawPeer>(253);
+    }
+    std::unique_ptr<engine::CIpClient> client;
+    {
+        ScopedNetns in(hosts.a);
+        client = std::make_unique<engine::CIpClient>(&clientSide, Address("198.18.20.2"), Options(1));
+        clientSide.AddClient(client.get());
+        client->Start({253});
+    }
+    // Another node's request (the probe word), a datagram with a zero before the
+    // word, and plain noise reach the client's socket: none is an event, and the
+    // server ignores the ones it sees that carry no probe word.
+    otherNode->SendTo("198.18.20.1", std::string("tessarium", 10));
+    otherNode->SendTo("198.18.20.1", std::string("\0+essarium", 10));
+    otherNode->SendTo("198.18.20.1", "noise");
+    ASSERT_TRUE(clientSide.RunUntil([&] { return Finished(clientSide, 253); }, 5s));
+    clientSide.RunUntil([] { return false; }, 400ms);
+    auto codes = Codes(clientSide.EventsFor(engine::PROTOCOL_IP, 253));
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), engine::EC_RECEIVED), 1) << CodesText(codes);
+    EXPECT_EQ(LastRow(clientSide, 253).replies, 1);
+    client.reset();
+}
+
+// Run in a child without CAP_NET_RAW (see below): every protocol of the server
+// and of the client reports code 3.
+TEST(IpChannel, ChildWithoutRawRights)
+{
+    if (std::getenv("KANALIKO_IP_CHILD") == nullptr)
+        GTEST_SKIP() << "runs only as the child of WithoutRawRightsEveryProtocolReportsCode3";
+    CRecordingApp side;
+    engine::CIpServer server(&side, PeerAddress{});
+    side.AddServer(&server);
+    server.Start({253, 254});
+    engine::CIpClient client(&side, Address("127.0.0.1"), Options(2));
+    side.AddClient(&client);
+    client.Start({253, 254});
+    side.RunUntil([] { return false; }, 300ms);
+    auto rows = side.ServerRows();
+    ASSERT_EQ(rows.size(), 2u);
+    for (const auto& row : rows)
+        EXPECT_EQ(row.code, engine::EC_NEED_ADMIN);
+    for (std::uint16_t protocol : {253, 254}) {
+        auto events = side.EventsFor(engine::PROTOCOL_IP, protocol);
+        ASSERT_EQ(events.size(), 2u) << "one server event, one client event";
+        for (const auto& e : events) {
+            EXPECT_EQ(e.code, engine::EC_NEED_ADMIN);
+            EXPECT_EQ(e.error, platform::WSAEACCES);
+            EXPECT_EQ(e.status, engine::STATUS_WARNING);
+        }
+        auto clientRows = side.RowsFor(engine::PROTOCOL_IP, protocol);
+        ASSERT_EQ(clientRows.size(), 1u);
+        EXPECT_TRUE(clientRows[0].finished) << "no probes on a protocol without a socket";
+    }
+}
+
+TEST(IpChannel, WithoutRawRightsEveryProtocolReportsCode3)
+{
+    if (!testsupport::IsRoot())
+        GTEST_SKIP() << "needs root to drop CAP_NET_RAW in a child (CI runs as root)";
+    const char* self = "/proc/self/exe";
+    char path[4096];
+    ssize_t n = ::readlink(self, path, sizeof(path) - 1);
+    ASSERT_GT(n, 0);
+    path[n] = 0;
+    const std::string command = std::string("KANALIKO_IP_CHILD=1 setpriv --bounding-set=-net_raw --inh-caps=-net_raw ") +
+                                path + " --gtest_filter=IpChannel.ChildWithoutRawRights 2>&1";
+    const std::string output = testsupport::CommandOutput(command);
+    // The child must really have run its checks, not skipped them.
+    EXPECT_NE(output.find("[       OK ] IpChannel.ChildWithoutRawRights"), std::string::npos) << output;
+}
+
+} // namespace
+} // namespace enginetest

@@ -1,0 +1,294 @@
+#include "engine/CUdpClient.h"
+#include "engine/CUdpServer.h"
+#include "engine/EventCodes.h"
+#include "engine/ProbeMessages.h"
+#include "engine/support/RecordingApp.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <memory>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <thread>
+
+namespace enginetest {
+namespace {
+
+using namespace std::chrono_literals;
+
+PeerAddress Loopback()
+{
+    PeerAddress peer;
+    ParseAddress(peer, "127.0.0.1");
+    return peer;
+}
+
+engine::ProbeOptions Options(int maxSendCount, int timeOut = 200, int delay = 1)
+{
+    engine::ProbeOptions o;
+    o.timeOut = timeOut;
+    o.timeSendDelay = delay;
+    o.sendDataSize = 10;
+    o.maxSendCount = maxSendCount;
+    return o;
+}
+
+// A plain UDP socket on a loopback port, for peers that are not the program.
+class CPlainUdp
+{
+public:
+    explicit CPlainUdp(std::uint16_t port = 0)
+    {
+        m_fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+        socklen_t length = sizeof(address);
+        ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length);
+        m_port = ntohs(address.sin_port);
+        ::fcntl(m_fd, F_SETFL, O_NONBLOCK);
+    }
+    ~CPlainUdp() { ::close(m_fd); }
+    std::uint16_t Port() const { return m_port; }
+    void SendTo(std::uint16_t port, const std::string& data)
+    {
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(port);
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::sendto(m_fd, data.data(), data.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof(to));
+    }
+    int Drain()
+    {
+        char buffer[4096];
+        int n = 0;
+        while (::recv(m_fd, buffer, sizeof(buffer), 0) >= 0)
+            ++n;
+        return n;
+    }
+
+private:
+    int m_fd;
+    std::uint16_t m_port;
+};
+
+bool Finished(const CRecordingApp& app, std::uint16_t serverPort)
+{
+    for (const auto& row : app.RowsFor(engine::PROTOCOL_UDP, serverPort)) {
+        if (row.finished && row.attempts > 0)
+            return true;
+    }
+    return false;
+}
+
+// The last finished row of a port. The row handed again after the last probe's
+// pause carries the replies counted before that pause; a reply to the last probe
+// is read only after it (a read waits for its probe's task) and its row, also
+// finished, comes last.
+engine::ClientRow FinalRow(const CRecordingApp& app, std::uint16_t serverPort)
+{
+    engine::ClientRow last;
+    for (const auto& row : app.RowsFor(engine::PROTOCOL_UDP, serverPort)) {
+        if (row.finished)
+            last = row;
+    }
+    return last;
+}
+
+TEST(UdpChannel, EveryProbeIsEchoedToTheConfiguredClientPort)
+{
+    CRecordingApp serverSide, clientSide;
+    const std::uint16_t s1 = FreePort(SOCK_DGRAM), c1 = FreePort(SOCK_DGRAM);
+    const std::uint16_t s2 = FreePort(SOCK_DGRAM), c2 = FreePort(SOCK_DGRAM);
+    engine::CUdpServer server(&serverSide, PeerAddress{});
+    serverSide.AddServer(&server);
+    server.Start({s1, c1, s2, c2});
+    ASSERT_EQ(server.SocketCount(), 2);
+    EXPECT_EQ(server.ReplyPorts(), (std::vector<std::uint16_t>{c1, c2}));
+
+    engine::CUdpClient client(&clientSide, Loopback(), Options(3, 300));
+    clientSide.AddClient(&client);
+    client.Start({s1, c1, s2, c2});
+    ASSERT_TRUE(clientSide.RunUntil([&] { return Finished(clientSide, s1) && Finished(clientSide, s2); }, 10s));
+    clientSide.RunUntil([] { return false; }, 400ms); // late replies to the last probes
+
+    for (auto [s, c] : {std::pair{s1, c1}, std::pair{s2, c2}}) {
+        SCOPED_TRACE("pair " + std::to_string(s) + "/" + std::to_string(c));
+        engine::ClientRow final = FinalRow(clientSide, s);
+        EXPECT_EQ(final.attempts, 3);
+        EXPECT_EQ(final.replies, 3);
+        EXPECT_EQ(final.port1, c);
+        EXPECT_EQ(final.port2, s);
+        auto events = clientSide.EventsFor(engine::PROTOCOL_UDP, c);
+        std::vector<int> codes = Codes(events);
+        EXPECT_EQ(codes.front(), engine::EC_PORT_OPEN);
+        EXPECT_EQ(std::count(codes.begin(), codes.end(), engine::EC_SENT), 3);
+        EXPECT_EQ(std::count(codes.begin(), codes.end(), engine::EC_RECEIVED), 3);
+        // The final row comes about TimeOut after the last probe.
+        auto lastSent = std::find_if(events.rbegin(), events.rend(),
+                                     [](const RecordedEvent& e) { return e.code == engine::EC_SENT; });
+        ASSERT_NE(lastSent, events.rend());
+        auto serverEvents = serverSide.EventsFor(engine::PROTOCOL_UDP, s);
+        ASSERT_GE(serverEvents.size(), 7u);
+        EXPECT_EQ(serverEvents[0].code, engine::EC_PORT_OPEN);
+        EXPECT_EQ(serverEvents[1].code, engine::EC_RECEIVED);
+        EXPECT_EQ(serverEvents[1].peer, "127.0.0.1");
+        EXPECT_EQ(serverEvents[1].port2, c) << "the probe leaves from the bound client port";
+        EXPECT_EQ(serverEvents[2].code, engine::EC_SENT);
+        EXPECT_EQ(serverEvents[2].port2, c) << "the echo goes to the configured client port";
+    }
+    EXPECT_TRUE(clientSide.ArmedTimers().empty());
+    EXPECT_EQ(clientSide.TimerStarts(), 4) << "timers after probes 1 and 2 of each pair";
+}
+
+TEST(UdpChannel, FinalRowFollowsTheLastProbeAfterTimeOut)
+{
+    CRecordingApp serverSide, clientSide;
+    const std::uint16_t s = FreePort(SOCK_DGRAM), c = FreePort(SOCK_DGRAM);
+    engine::CUdpServer server(&serverSide, PeerAddress{});
+    serverSide.AddServer(&server);
+    server.Start({s, c});
+    // MaxSendCount 1: one probe, no timer, the final row TimeOut later.
+    engine::CUdpClient client(&clientSide, Loopback(), Options(1, 400));
+    clientSide.AddClient(&client);
+    auto begin = std::chrono::steady_clock::now();
+    client.Start({s, c, 9}); // an odd last entry is ignored
+    EXPECT_EQ(client.SocketCount(), 1);
+    ASSERT_TRUE(clientSide.RunUntil([&] { return Finished(clientSide, s); }, 5s));
+    EXPECT_GE(std::chrono::steady_clock::now() - begin, 390ms);
+    EXPECT_EQ(clientSide.TimerStarts(), 0);
+    auto codes = Codes(clientSide.EventsFor(engine::PROTOCOL_UDP, c));
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), engine::EC_SENT), 1);
+    EXPECT_EQ(FinalRow(clientSide, s).replies, 1);
+}
+
+TEST(UdpChannel, EchoGoesToTheConfiguredPortNotTheSource)
+{
+    // The client port is taken by someone else: the client's bind fails (2), its
+    // probes leave from a port the system picks, and the server's echo goes to the
+    // configured port - where the other socket, not the client, gets it.
+    CPlainUdp squatter;
+    CRecordingApp serverSide, clientSide;
+    const std::uint16_t s = FreePort(SOCK_DGRAM);
+    engine::CUdpServer server(&serverSide, PeerAddress{});
+    serverSide.AddServer(&server);
+    server.Start({s, squatter.Port()});
+    engine::CUdpClient client(&clientSide, Loopback(), Options(2, 200));
+    clientSide.AddClient(&client);
+    client.Start({s, squatter.Port()});
+    ASSERT_TRUE(clientSide.RunUntil([&] { return Finished(clientSide, s); }, 6s));
+    auto events = clientSide.EventsFor(engine::PROTOCOL_UDP, squatter.Port());
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events[0].code, engine::EC_PORT_BUSY);
+    EXPECT_EQ(FinalRow(clientSide, s).attempts, 2);
+    EXPECT_EQ(FinalRow(clientSide, s).replies, 0);
+    EXPECT_EQ(squatter.Drain(), 2) << "both echoes reached the configured client port";
+}
+
+TEST(UdpChannel, AnyDatagramAtTheClientPortCountsAsAReply)
+{
+    CRecordingApp clientSide;
+    CPlainUdp silentServer; // takes the probes, answers nothing
+    CPlainUdp stranger;
+    const std::uint16_t c = FreePort(SOCK_DGRAM);
+    engine::CUdpClient client(&clientSide, Loopback(), Options(2, 300));
+    clientSide.AddClient(&client);
+    client.Start({silentServer.Port(), c});
+    clientSide.RunUntil([&] { return !clientSide.EventsFor(engine::PROTOCOL_UDP, c).empty(); }, 2s);
+    stranger.SendTo(c, "not an echo at all");
+    ASSERT_TRUE(clientSide.RunUntil([&] { return Finished(clientSide, silentServer.Port()); }, 6s));
+    EXPECT_EQ(FinalRow(clientSide, silentServer.Port()).replies, 1);
+}
+
+TEST(UdpChannel, ClosedServerPortIsReportedAndAttemptsGoOn)
+{
+    CRecordingApp clientSide;
+    const std::uint16_t closed = FreePort(SOCK_DGRAM), c = FreePort(SOCK_DGRAM);
+    engine::CUdpClient client(&clientSide, Loopback(), Options(3, 200));
+    clientSide.AddClient(&client);
+    client.Start({closed, c});
+    ASSERT_TRUE(clientSide.RunUntil([&] { return Finished(clientSide, closed); }, 8s));
+    auto codes = Codes(clientSide.EventsFor(engine::PROTOCOL_UDP, c));
+    const auto failures = std::count(codes.begin(), codes.end(), engine::EC_RECEIVE_FAILED) +
+                          std::count(codes.begin(), codes.end(), engine::EC_INTERNAL_ERROR);
+    EXPECT_GE(failures, 1) << CodesText(codes);
+    for (const auto& e : clientSide.EventsFor(engine::PROTOCOL_UDP, c)) {
+        if (e.code == engine::EC_RECEIVE_FAILED) {
+            EXPECT_EQ(e.error, platform::WSAECONNRESET);
+        }
+    }
+    EXPECT_EQ(FinalRow(clientSide, closed).attempts, 3);
+    EXPECT_EQ(FinalRow(clientSide, closed).replies, 0);
+}
+
+long ResidentKilobytes()
+{
+    long kb = 0;
+    if (FILE* f = std::fopen("/proc/self/status", "r")) {
+        char line[256];
+        while (std::fgets(line, sizeof(line), f)) {
+            if (std::sscanf(line, "VmRSS: %ld kB", &kb) == 1)
+                break;
+        }
+        std::fclose(f);
+    }
+    return kb;
+}
+
+TEST(UdpChannel, ServerKeepsAnsweringAFlood)
+{
+    CRecordingApp serverSide;
+    const std::uint16_t s = FreePort(SOCK_DGRAM);
+    CPlainUdp flooder;
+    engine::CUdpServer server(&serverSide, PeerAddress{});
+    serverSide.AddServer(&server);
+    server.Start({s, flooder.Port()});
+    const std::vector<char> probe = engine::BuildRequest(10);
+    const std::string payload(probe.begin(), probe.end());
+    const long rssBefore = ResidentKilobytes();
+
+    // 100,000 datagrams as fast as the sender can, bounded in time, from another
+    // thread while this one serves the server. The kernel drops what does not fit
+    // the socket's buffer; what the server reads it must answer.
+    const int total = 100000;
+    std::atomic<int> sent{0};
+    std::atomic<bool> done{false};
+    std::thread sender([&] {
+        auto deadline = std::chrono::steady_clock::now() + 30s;
+        while (sent < total && std::chrono::steady_clock::now() < deadline) {
+            flooder.SendTo(s, payload);
+            ++sent;
+        }
+        done = true;
+    });
+    serverSide.RunUntil([&] { return done.load(); }, 60s);
+    sender.join();
+    serverSide.RunUntil([] { return false; }, 500ms);
+    auto codes = Codes(serverSide.EventsFor(engine::PROTOCOL_UDP, s));
+    const auto received = std::count(codes.begin(), codes.end(), engine::EC_RECEIVED);
+    const auto answered = std::count(codes.begin(), codes.end(), engine::EC_SENT);
+    EXPECT_EQ(sent.load(), total);
+    EXPECT_GT(received, 1000) << "the server kept reading";
+    EXPECT_EQ(received, answered) << "every datagram read was echoed";
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), engine::EC_INTERNAL_ERROR), 0);
+    const long growth = ResidentKilobytes() - rssBefore;
+    EXPECT_LT(growth * 1024 / std::max<long>(1, static_cast<long>(received)), 4096)
+        << "memory grows with the events kept, not with the flood";
+
+    // Still serving afterwards.
+    flooder.Drain();
+    const std::size_t before = serverSide.Events().size();
+    flooder.SendTo(s, payload);
+    EXPECT_TRUE(serverSide.RunUntil([&] { return serverSide.Events().size() >= before + 2; }, 2s));
+}
+
+} // namespace
+} // namespace enginetest
