@@ -1,0 +1,332 @@
+#include "diag/CPing.h"
+
+#include "engine/AppMessages.h"
+#include "ferrox/debug/DebugStream.h"
+#include "ferrox/strings/Strings.h"
+#include "ui/Window.h"
+
+#include <arpa/inet.h>
+#include <cmath>
+#include <cstring>
+#include <ctime>
+
+namespace diag {
+
+namespace {
+
+// The extended call, looked up once per process. It always exists here; the
+// check stays because the engine's behaviour without it is defined.
+using SendEcho2ExFunction = decltype(&platform::IcmpSendEcho2Ex);
+SendEcho2ExFunction ExtendedEntry()
+{
+    static const SendEcho2ExFunction entry = &platform::IcmpSendEcho2Ex;
+    return entry;
+}
+
+// ceiling((minimum + maximum) / 2): the sum wraps as a 32-bit value, the half is
+// taken in double precision.
+std::uint32_t CeilingHalf(std::uint32_t minimum, std::uint32_t maximum)
+{
+    const std::uint32_t sum = minimum + maximum;
+    return static_cast<std::uint32_t>(std::ceil(static_cast<double>(sum) / 2.0));
+}
+
+} // namespace
+
+CPing::CPing(bool extendedEchoAvailable, const std::vector<std::string>& addresses,
+             const EchoSettings& settings)
+    : m_extendedEchoAvailable(extendedEchoAvailable), m_settings(settings)
+{
+    for (std::size_t i = 0; i < addresses.size(); ++i) {
+        m_indexes.emplace(addresses[i], static_cast<int>(i)); // the first occurrence stays
+        auto target = std::make_unique<EchoTarget>();
+        target->Address = ::inet_addr(addresses[i].c_str());
+        target->Handle = platform::IcmpCreateFile();
+        m_targets.push_back(std::move(target));
+    }
+    for (auto& target : m_targets) {
+        target->Request.assign(settings.Size, 0);
+        target->Reply.assign(static_cast<std::size_t>(settings.Size) + 28, 0);
+    }
+    if (m_extendedEchoAvailable)
+        (void)ExtendedEntry();
+}
+
+CPing::~CPing()
+{
+    Stop();
+    WaitForWorkersToEnd();
+    for (auto& target : m_targets)
+        if (target->Handle != platform::INVALID_HANDLE_VALUE)
+            platform::IcmpCloseHandle(target->Handle);
+}
+
+void CPing::Start()
+{
+    if (m_running.load())
+        return;
+    // A worker of the previous run may still be inside its last call: two workers
+    // must never share one target's buffers.
+    WaitForWorkersToEnd();
+    m_stopEvent.Reset();
+    m_running = true;
+    m_reservation.Reserve(static_cast<int>(m_targets.size()));
+    for (std::size_t i = 0; i < m_targets.size(); ++i) {
+        SmartPtr<TThreadTask> task(
+            new WorkerTask(this, &CPing::Worker, static_cast<int>(i), m_targets[i]->Handle,
+                           static_cast<unsigned long>(m_targets[i]->Address)));
+        GetSystemThreadPool()->AddTask(task);
+        m_tasks.push_back(task);
+    }
+}
+
+void CPing::Stop()
+{
+    m_running = false;
+    m_stopEvent.Set();
+    const int limit = static_cast<int>(Settings().TimeOut);
+    bool allReturned = true;
+    for (auto& task : m_tasks) {
+        task->WaitForFinish(limit);
+        if (!task->WaitForEnd(0))
+            allReturned = false;
+        m_stopped.push_back(task);
+    }
+    m_tasks.clear();
+    if (allReturned)
+        WaitForWorkersToEnd();
+}
+
+void CPing::WaitForWorkersToEnd()
+{
+    for (auto& task : m_stopped)
+        task->WaitForEnd(-1);
+    m_stopped.clear();
+    if (m_tasks.empty())
+        m_reservation.Release();
+}
+
+void CPing::ApplySettings(const EchoSettings& settings)
+{
+    std::lock_guard<std::mutex> lock(m_settingsLock);
+    m_settings = settings;
+}
+
+EchoSettings CPing::Settings() const
+{
+    std::lock_guard<std::mutex> lock(m_settingsLock);
+    return m_settings;
+}
+
+void CPing::Worker(int index, void* handle, unsigned long address)
+{
+    try {
+        RunRequests(index, handle, address);
+    } catch (const EGeneric& e) {
+        // This target stops; the others go on.
+        if (Debug.GetEnabled())
+            TDebugStreamSession(Debug)
+                << "CPing: the worker of target " << index << " ended: " << e.what() << "\n";
+    }
+}
+
+void CPing::RunRequests(int index, void* handle, unsigned long address)
+{
+    EchoTarget& target = *m_targets[static_cast<std::size_t>(index)];
+    while (m_running.load()) {
+        const EchoSettings settings = Settings();
+        const std::size_t size = settings.Size;
+        if (target.Request.size() != size || target.Reply.size() != size + 28) {
+            target.Request.assign(size, 0);
+            target.Reply.assign(size + 28, 0);
+        }
+        const platform::IPAddr source =
+            settings.Source.empty() ? 0 : ::inet_addr(settings.Source.c_str());
+        platform::IP_OPTION_INFORMATION options;
+        options.Ttl = settings.Ttl;
+
+        EchoRecord record;
+        record.SentTime = static_cast<std::int64_t>(std::time(nullptr));
+        platform::DWORD count = 0;
+        const auto requestSize = static_cast<platform::WORD>(target.Request.size());
+        const auto replySize = static_cast<platform::DWORD>(target.Reply.size());
+        if (m_extendedEchoAvailable) {
+            if (const auto entry = ExtendedEntry()) {
+                count =
+                    entry(handle, nullptr, nullptr, nullptr, source,
+                          static_cast<platform::IPAddr>(address), target.Request.data(),
+                          requestSize, &options, target.Reply.data(), replySize, settings.TimeOut);
+            } else {
+                if (Error.GetEnabled())
+                    Error.printf("Не удалось загрузить функцию IcmpSendEcho2Ex\n");
+            }
+        } else {
+            count = platform::IcmpSendEcho(handle, static_cast<platform::IPAddr>(address),
+                                           target.Request.data(), requestSize, &options,
+                                           target.Reply.data(), replySize, settings.TimeOut);
+        }
+        platform::ICMP_ECHO_REPLY reply;
+        std::memcpy(&reply, target.Reply.data(), sizeof reply);
+
+        record.Size = requestSize;
+        record.Ttl = settings.Ttl;
+        std::uint32_t storedCount;
+        {
+            std::lock_guard<std::mutex> lock(target.Lock);
+            EchoStatistics& statistics = target.Statistics;
+            ++statistics.Sent;
+            if (count != 0) {
+                record.Status = reply.Status;
+                record.RoundTripTime = reply.RoundTripTime;
+                // A router's answer counts as lost but keeps its status and time.
+                if (reply.Address == static_cast<platform::IPAddr>(address))
+                    ++statistics.Received;
+                else
+                    ++statistics.Lost;
+            } else {
+                ++statistics.Lost;
+                record.Status = reply.Status != 0 ? reply.Status : platform::IP_GENERAL_FAILURE;
+                record.RoundTripTime = 0;
+            }
+            if (record.RoundTripTime > statistics.Maximum)
+                statistics.Maximum = record.RoundTripTime;
+            if (record.RoundTripTime < statistics.Minimum)
+                statistics.Minimum = record.RoundTripTime;
+            statistics.Average = CeilingHalf(statistics.Minimum, statistics.Maximum);
+            StoreRecord(target, record, settings.RecordLimit);
+            storedCount = static_cast<std::uint32_t>(target.Records.size());
+        }
+        ui::PostToWindow(m_statisticsWindow.load(), engine::WM_ECHO_STATISTICS,
+                         static_cast<ui::WPARAM>(index), 0);
+        ui::PostToWindow(m_recordsWindow.load(), engine::WM_ECHO_RECORDS,
+                         static_cast<ui::WPARAM>(index), static_cast<ui::LPARAM>(storedCount));
+
+        const std::int64_t pause = static_cast<std::int64_t>(settings.Interval) -
+                                   static_cast<std::int64_t>(record.RoundTripTime);
+        if (pause > 0 && m_running.load())
+            m_stopEvent.Wait(static_cast<unsigned>(pause)); // Stop ends it at once
+    }
+}
+
+void CPing::StoreRecord(EchoTarget& target, const EchoRecord& record, std::uint32_t limit)
+{
+    // A limit of 0 would leave no room to store into: keep at least one result.
+    const std::size_t capacity = limit == 0 ? 1 : limit;
+    auto& records = target.Records;
+    if (records.size() < capacity) {
+        records.push_back(record);
+        return;
+    }
+    if (records.size() > capacity) // the limit was lowered
+        records.resize(capacity);
+    if (static_cast<std::size_t>(target.RingPosition) >= capacity)
+        target.RingPosition = 0;
+    records[static_cast<std::size_t>(target.RingPosition)] = record;
+    if (static_cast<std::size_t>(++target.RingPosition) == capacity)
+        target.RingPosition = 0;
+}
+
+bool CPing::ValidTarget(int target) const
+{
+    return target >= 0 && static_cast<std::size_t>(target) < m_targets.size();
+}
+
+const EchoRecord* CPing::GetRecord(int target, int index)
+{
+    thread_local EchoRecord copy;
+    if (!ValidTarget(target) || index < 0)
+        return nullptr;
+    const EchoTarget& t = *m_targets[static_cast<std::size_t>(target)];
+    std::lock_guard<std::mutex> lock(t.Lock);
+    if (static_cast<std::size_t>(index) >= t.Records.size())
+        return nullptr;
+    copy = t.Records[static_cast<std::size_t>(index)];
+    return &copy;
+}
+
+const EchoRecord* CPing::GetRecordByAddress(std::string address, int index)
+{
+    return GetRecord(IndexOf(std::move(address)), index);
+}
+
+int CPing::IndexOf(std::string address)
+{
+    const auto it = m_indexes.find(address);
+    return it == m_indexes.end() ? 0 : it->second;
+}
+
+int CPing::GetRecordCount(int target)
+{
+    if (!ValidTarget(target))
+        return 0;
+    const EchoTarget& t = *m_targets[static_cast<std::size_t>(target)];
+    std::lock_guard<std::mutex> lock(t.Lock);
+    return static_cast<int>(t.Records.size());
+}
+
+EchoStatistics CPing::GetStatistics(int target)
+{
+    if (!ValidTarget(target))
+        return EchoStatistics{};
+    const EchoTarget& t = *m_targets[static_cast<std::size_t>(target)];
+    std::lock_guard<std::mutex> lock(t.Lock);
+    return t.Statistics;
+}
+
+void CPing::SetStatisticsWindow(ui::HWND window)
+{
+    m_statisticsWindow = window;
+}
+
+void CPing::SetRecordsWindow(ui::HWND window)
+{
+    m_recordsWindow = window;
+}
+
+std::uint32_t CPing::GetAddress(int target)
+{
+    return ValidTarget(target) ? m_targets[static_cast<std::size_t>(target)]->Address : 0xFFFFFFFFu;
+}
+
+std::wstring CPing::StatusText(std::uint32_t status)
+{
+    switch (status) {
+    case platform::IP_SUCCESS:
+        return L"Успешно";
+    case platform::IP_DEST_NET_UNREACHABLE:
+        return L"Заданная сеть недоступна";
+    case platform::IP_REQ_TIMED_OUT:
+        return L"Превышен интервал ожидания для запроса.";
+    case platform::IP_TTL_EXPIRED_TRANSIT:
+        return L"Превышен срок жизни (TTL) при передаче пакета.";
+    case platform::IP_GENERAL_FAILURE:
+        return L"Сбой передачи";
+    default:
+        if (Error.GetEnabled())
+            Error.printf("неизвестный результат ping: %d\n", static_cast<int>(status));
+        return L"Не определён";
+    }
+}
+
+std::wstring CPing::FormatEchoLine(const EchoRecord& record, bool timeOnly)
+{
+    const std::time_t sent = static_cast<std::time_t>(record.SentTime);
+    std::tm local{};
+    ::localtime_r(&sent, &local);
+    const std::wstring time =
+        format_wstring(L"%d:%02d:%02d %02d-%02d-%4d", local.tm_hour, local.tm_min, local.tm_sec,
+                       local.tm_mday, local.tm_mon + 1, local.tm_year + 1900);
+    if (timeOnly)
+        return time;
+    if (record.Status != 0)
+        return format_wstring(L"[%ls] ответ не получен: %ls", time.c_str(),
+                              StatusText(record.Status).c_str());
+    const std::wstring roundTrip =
+        record.RoundTripTime != 0 ? format_wstring(L"%d мс", static_cast<int>(record.RoundTripTime))
+                                  : std::wstring(L"<1мс");
+    return format_wstring(L"[%ls] ответ получен: число байт %d, время %ls, TTL=%u", time.c_str(),
+                          static_cast<int>(record.Size), roundTrip.c_str(),
+                          static_cast<unsigned>(record.Ttl));
+}
+
+} // namespace diag

@@ -1,0 +1,122 @@
+#pragma once
+
+// The echo request engine: ICMP echo requests to several IPv4 targets at once,
+// one pool worker per target, each keeping a bounded list of results (a ring
+// once full) and running counters, read by the echo panes through IPingInfo.
+//
+// Threading contract
+// - Construction, Start, Stop, ApplySettings and destruction: the GUI thread (the
+//   main frame). The IPingInfo reads: the GUI thread, after the posted messages
+//   (any thread is safe).
+// - Each worker writes only its own target's buffers, results and counters; they
+//   are guarded by a per-target lock, so the panes read whole records while the
+//   worker appends, overwrites or cuts the list. The settings are guarded by
+//   their own lock: a worker takes a full copy at each request.
+// - Posted, never sent: WM_ECHO_STATISTICS (wParam = target, lParam = 0) and then
+//   WM_ECHO_RECORDS (wParam = target, lParam = stored results) after each result.
+// - Stop clears the running flag and wakes every sleeping worker at once; it
+//   waits for each worker at most the current time-out. A worker that is still
+//   inside its echo call then returns by itself; the destructor waits for every
+//   worker before the storage goes, so no worker ever outlives the engine.
+// - The workers run on the process-wide pool, whose workers are reserved for them
+//   while they may run (diag/CPoolReservation.h), so no target waits unprobed
+//   and the rest of the program keeps its workers.
+
+#include "diag/CPoolReservation.h"
+#include "diag/PingInfo.h"
+
+#include "ferrox/sync/Event.h"
+#include "ferrox/threads/ThreadTask.h"
+#include "platform/IcmpEcho.h"
+
+#include <atomic>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace diag {
+
+// One target's state.
+struct EchoTarget
+{
+    std::uint32_t Address = 0; // network order, as inet_addr gives it
+    platform::HANDLE Handle = platform::INVALID_HANDLE_VALUE; // owned for the engine's life
+    // The worker's own buffers: request data (size bytes) and reply (size + 28).
+    std::vector<std::uint8_t> Request;
+    std::vector<std::uint8_t> Reply;
+
+    mutable std::mutex Lock; // guards the results, the ring position and the counters
+    std::vector<EchoRecord> Records;
+    int RingPosition = 0;
+    EchoStatistics Statistics;
+};
+
+class CPing final : public IPingInfo
+{
+public:
+    // Opens one echo handle per address; an address that is not dotted is probed
+    // as 0xFFFFFFFF (inet_addr), as given.
+    CPing(bool extendedEchoAvailable, const std::vector<std::string>& addresses,
+          const EchoSettings& settings);
+    ~CPing() override;
+    CPing(const CPing&) = delete;
+    CPing& operator=(const CPing&) = delete;
+
+    // Launches one worker per target; nothing when already running.
+    void Start();
+    void Stop();
+    // Replaces the settings; each worker uses them from its next request.
+    void ApplySettings(const EchoSettings& settings);
+    EchoSettings Settings() const;
+    bool IsRunning() const { return m_running.load(); }
+    int TargetCount() const { return static_cast<int>(m_targets.size()); }
+
+    // IPingInfo
+    const EchoRecord* GetRecord(int target, int index) override;
+    const EchoRecord* GetRecordByAddress(std::string address, int index) override;
+    int IndexOf(std::string address) override;
+    int GetRecordCount(int target) override;
+    EchoStatistics GetStatistics(int target) override;
+    void SetStatisticsWindow(ui::HWND window) override;
+    void SetRecordsWindow(ui::HWND window) override;
+    std::uint32_t GetAddress(int target) override;
+
+    // The status text the panes show; an unknown status also writes a line to
+    // the Error stream.
+    static std::wstring StatusText(std::uint32_t status);
+    // "[time] ответ получен: ..." or "[time] ответ не получен: ..."; with timeOnly
+    // just the local send time "h:mm:ss dd-mm-yyyy".
+    static std::wstring FormatEchoLine(const EchoRecord& record, bool timeOnly);
+
+private:
+    using WorkerTask = TThreadTask_MemberCall3<CPing, void (CPing::*)(int, void*, unsigned long),
+                                               int, void*, unsigned long>;
+
+    void Worker(int index, void* handle, unsigned long address);
+    void RunRequests(int index, void* handle, unsigned long address);
+    static void StoreRecord(EchoTarget& target, const EchoRecord& record, std::uint32_t limit);
+    bool ValidTarget(int target) const;
+    // Waits until every worker of an earlier run has returned, then gives the
+    // reserved pool workers back.
+    void WaitForWorkersToEnd();
+
+    std::vector<std::unique_ptr<EchoTarget>> m_targets;
+    std::map<std::string, int> m_indexes; // address text -> first target with it
+    const bool m_extendedEchoAvailable;
+
+    mutable std::mutex m_settingsLock;
+    EchoSettings m_settings;
+
+    std::atomic<bool> m_running{false};
+    TEvent m_stopEvent{true, false}; // set by Stop: ends every worker's sleep at once
+    std::atomic<ui::HWND> m_statisticsWindow{nullptr};
+    std::atomic<ui::HWND> m_recordsWindow{nullptr};
+
+    std::vector<SmartPtr<TThreadTask>> m_tasks;   // the running workers
+    std::vector<SmartPtr<TThreadTask>> m_stopped; // stopped, maybe still returning
+    CPoolReservation m_reservation;
+};
+
+} // namespace diag

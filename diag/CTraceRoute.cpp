@@ -1,0 +1,311 @@
+#include "diag/CTraceRoute.h"
+
+#include "engine/AppMessages.h"
+#include "ferrox/debug/DebugStream.h"
+#include "ferrox/strings/Strings.h"
+#include "ferrox/threads/ThreadInterfaces.h"
+#include "ui/Window.h"
+
+#include <arpa/inet.h>
+#include <cmath>
+#include <cstring>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+namespace diag {
+
+namespace {
+
+std::uint32_t CeilingHalf(std::uint32_t minimum, std::uint32_t maximum)
+{
+    const std::uint32_t sum = minimum + maximum; // wraps as a 32-bit value
+    return static_cast<std::uint32_t>(std::ceil(static_cast<double>(sum) / 2.0));
+}
+
+HopRecord NewHop(int step, std::uint32_t timeOut)
+{
+    HopRecord hop;
+    hop.Step = step;
+    hop.Last = timeOut;
+    hop.Minimum = timeOut;
+    hop.Sent = 1; // the request about to be sent
+    return hop;
+}
+
+} // namespace
+
+std::wstring RouteStateText(std::int32_t state)
+{
+    switch (state) {
+    case ROUTE_BUILDING:
+        return L"Маршрут строится";
+    case ROUTE_BUILT:
+        return L"Маршрут построен";
+    case ROUTE_NOT_BUILT:
+        return L"Маршрут не построен";
+    default:
+        return std::wstring();
+    }
+}
+
+CTraceRoute::CTraceRoute(const std::vector<std::string>& addresses, const RouteSettings& settings)
+    : m_settings(settings)
+{
+    for (std::size_t i = 0; i < addresses.size(); ++i) {
+        m_indexes.emplace(addresses[i], static_cast<int>(i)); // the first occurrence stays
+        auto target = std::make_unique<TraceTarget>();
+        target->Address = ::inet_addr(addresses[i].c_str());
+        target->Handle = platform::IcmpCreateFile();
+        m_targets.push_back(std::move(target));
+    }
+    for (auto& target : m_targets) {
+        target->Request.assign(settings.Size, 0);
+        target->Reply.assign(static_cast<std::size_t>(settings.Size) + 28, 0);
+    }
+}
+
+CTraceRoute::~CTraceRoute()
+{
+    Stop();
+    for (auto& target : m_targets)
+        if (target->Handle != platform::INVALID_HANDLE_VALUE)
+            platform::IcmpCloseHandle(target->Handle);
+}
+
+void CTraceRoute::Start()
+{
+    if (m_running.load())
+        return;
+    m_stopEvent.Reset();
+    m_running = true;
+    m_reservation.Reserve(static_cast<int>(m_targets.size()));
+    for (std::size_t i = 0; i < m_targets.size(); ++i) {
+        SmartPtr<TThreadTask> task(
+            new WorkerTask(this, &CTraceRoute::Worker, static_cast<int>(i), m_targets[i]->Handle,
+                           static_cast<unsigned long>(m_targets[i]->Address)));
+        GetSystemThreadPool()->AddTask(task);
+        task->SetPriority(THREAD_PRIORITY_LOWEST);
+        m_tasks.push_back(task);
+    }
+}
+
+void CTraceRoute::Stop()
+{
+    m_running = false;
+    m_stopEvent.Set();
+    for (auto& task : m_tasks) {
+        task->WaitForFinish(-1);
+        task->WaitForEnd(-1);
+    }
+    m_tasks.clear();
+    m_reservation.Release();
+}
+
+void CTraceRoute::SetSettings(const RouteSettings& settings)
+{
+    std::lock_guard<std::mutex> lock(m_settingsLock);
+    m_settings = settings;
+}
+
+RouteSettings CTraceRoute::Settings() const
+{
+    std::lock_guard<std::mutex> lock(m_settingsLock);
+    return m_settings;
+}
+
+void CTraceRoute::Worker(int index, void* handle, unsigned long address)
+{
+    try {
+        RunPasses(index, handle, address);
+    } catch (const EGeneric& e) {
+        // This target stops; the others go on.
+        if (Debug.GetEnabled())
+            TDebugStreamSession(Debug)
+                << "CTraceRoute: the worker of target " << index << " ended: " << e.what() << "\n";
+    }
+}
+
+void CTraceRoute::RunPasses(int index, void* handle, unsigned long address)
+{
+    TraceTarget& target = *m_targets[static_cast<std::size_t>(index)];
+    const auto targetAddress = static_cast<platform::IPAddr>(address);
+    while (m_running.load()) {
+        const RouteSettings settings = Settings();
+        const std::size_t size = settings.Size;
+        if (target.Request.size() != size || target.Reply.size() != size + 28) {
+            target.Request.assign(size, 0);
+            target.Reply.assign(size + 28, 0);
+        }
+        const std::uint8_t steps = settings.Steps;
+        std::int64_t pause = settings.Interval;
+
+        RouteState state;
+        {
+            std::lock_guard<std::mutex> lock(target.Lock);
+            state = target.State;
+        }
+        if (state.Steps != steps) {
+            state.Steps = steps;
+            state.State = ROUTE_BUILDING;
+        }
+
+        for (int step = 1; step <= steps && m_running.load(); ++step) {
+            HopRecord hop;
+            {
+                std::lock_guard<std::mutex> lock(target.Lock);
+                if (target.Hops.size() < static_cast<std::size_t>(step)) {
+                    hop = NewHop(step, settings.TimeOut);
+                } else {
+                    hop = target.Hops[static_cast<std::size_t>(step - 1)];
+                    ++hop.Sent;
+                }
+            }
+            platform::IP_OPTION_INFORMATION options;
+            options.Ttl = static_cast<std::uint8_t>(step);
+            const platform::DWORD count = platform::IcmpSendEcho(
+                handle, targetAddress, target.Request.data(),
+                static_cast<platform::WORD>(target.Request.size()), &options, target.Reply.data(),
+                static_cast<platform::DWORD>(target.Reply.size()), settings.TimeOut);
+            platform::ICMP_ECHO_REPLY reply;
+            std::memcpy(&reply, target.Reply.data(), sizeof reply);
+
+            if (count == 0) {
+                hop.Status = reply.Status != 0 ? reply.Status : platform::IP_GENERAL_FAILURE;
+                ++hop.Lost;
+            } else {
+                hop.Address = reply.Address;
+                if (hop.Name.empty())
+                    hop.Name = LookUpName(reply.Address); // once per hop: it may block
+                hop.Status = reply.Status;
+                hop.Last = reply.RoundTripTime;
+                if (hop.Last > hop.Maximum)
+                    hop.Maximum = hop.Last;
+                if (hop.Last < hop.Minimum)
+                    hop.Minimum = hop.Last;
+                hop.Average = CeilingHalf(hop.Minimum, hop.Maximum);
+                if (reply.Address == targetAddress) {
+                    state.State = ROUTE_BUILT;
+                    StoreHop(index, step, hop, state);
+                    break;
+                }
+                pause -= hop.Last;
+            }
+            if (step == steps && state.State == ROUTE_BUILDING)
+                state.State = ROUTE_NOT_BUILT;
+            StoreHop(index, step, hop, state);
+            if (Settings().Steps != steps)
+                break; // the new limit takes effect with the next pass
+            m_stopEvent.Wait(StepPause);
+        }
+        if (pause < 0)
+            pause = 0;
+        if (m_running.load() && pause > 0)
+            m_stopEvent.Wait(static_cast<unsigned>(pause)); // Stop ends it at once
+    }
+}
+
+void CTraceRoute::StoreHop(int index, int step, const HopRecord& hop, const RouteState& state)
+{
+    TraceTarget& target = *m_targets[static_cast<std::size_t>(index)];
+    const std::size_t limit = Settings().Steps;
+    std::size_t count;
+    {
+        std::lock_guard<std::mutex> lock(target.Lock);
+        // A lowered limit shortens the list here; a hop beyond it is not kept,
+        // so that the list's index stays step - 1.
+        while (target.Hops.size() > limit)
+            target.Hops.pop_back();
+        const auto position = static_cast<std::size_t>(step - 1);
+        if (position < limit) {
+            if (target.Hops.size() <= position)
+                target.Hops.push_back(hop);
+            else
+                target.Hops[position] = hop;
+        }
+        target.State = state;
+        count = target.Hops.size();
+    }
+    ui::PostToWindow(m_recordsWindow.load(), engine::WM_ROUTE_HOPS, static_cast<ui::WPARAM>(index),
+                     static_cast<ui::LPARAM>(count));
+    ui::PostToWindow(m_statisticsWindow.load(), engine::WM_ROUTE_STATE,
+                     static_cast<ui::WPARAM>(index), 0);
+}
+
+std::wstring CTraceRoute::LookUpName(std::uint32_t address)
+{
+    sockaddr_in host{};
+    host.sin_family = AF_INET;
+    host.sin_addr.s_addr = address;
+    char name[NI_MAXHOST];
+    // NI_NAMEREQD: no name is a failure, not the dotted address. The buffer is
+    // read only on success (a failing resolver may leave anything in it).
+    if (::getnameinfo(reinterpret_cast<const sockaddr*>(&host), sizeof host, name, sizeof name,
+                      nullptr, 0, NI_NAMEREQD) != 0)
+        return L"-";
+    return as_wstring(name, CP_ACP);
+}
+
+bool CTraceRoute::ValidTarget(int target) const
+{
+    return target >= 0 && static_cast<std::size_t>(target) < m_targets.size();
+}
+
+const HopRecord* CTraceRoute::GetRecord(int target, int hop)
+{
+    thread_local HopRecord copy;
+    if (!ValidTarget(target) || hop < 0)
+        return nullptr;
+    const TraceTarget& t = *m_targets[static_cast<std::size_t>(target)];
+    std::lock_guard<std::mutex> lock(t.Lock);
+    if (static_cast<std::size_t>(hop) >= t.Hops.size())
+        return nullptr;
+    copy = t.Hops[static_cast<std::size_t>(hop)];
+    return &copy;
+}
+
+const HopRecord* CTraceRoute::GetRecordByAddress(std::string address, int hop)
+{
+    return GetRecord(IndexOf(std::move(address)), hop);
+}
+
+int CTraceRoute::IndexOf(std::string address)
+{
+    const auto it = m_indexes.find(address);
+    return it == m_indexes.end() ? 0 : it->second;
+}
+
+int CTraceRoute::GetRecordCount(int target)
+{
+    if (!ValidTarget(target))
+        return 0;
+    const TraceTarget& t = *m_targets[static_cast<std::size_t>(target)];
+    std::lock_guard<std::mutex> lock(t.Lock);
+    return static_cast<int>(t.Hops.size());
+}
+
+RouteState CTraceRoute::GetRouteState(int target)
+{
+    if (!ValidTarget(target))
+        return RouteState{};
+    const TraceTarget& t = *m_targets[static_cast<std::size_t>(target)];
+    std::lock_guard<std::mutex> lock(t.Lock);
+    return t.State;
+}
+
+void CTraceRoute::SetStatisticsWindow(ui::HWND window)
+{
+    m_statisticsWindow = window;
+}
+
+void CTraceRoute::SetRecordsWindow(ui::HWND window)
+{
+    m_recordsWindow = window;
+}
+
+std::uint32_t CTraceRoute::GetAddress(int target)
+{
+    return ValidTarget(target) ? m_targets[static_cast<std::size_t>(target)]->Address : 0xFFFFFFFFu;
+}
+
+} // namespace diag

@@ -1,0 +1,114 @@
+#pragma once
+
+// The route tracing engine: traces the route to several IPv4 targets at once, one
+// pool worker per target, with echo requests of growing TTL (1, 2, ... up to the
+// step limit or until the target answers), over and over while it runs. Each
+// target keeps one HopRecord per step whose counters add up over the passes, and
+// a RouteState; the route panes read them through ITraceInfo.
+//
+// Threading contract
+// - Construction, Start, Stop, SetSettings and destruction: the GUI thread (the
+//   main frame). The ITraceInfo reads: the GUI thread after the posted messages
+//   (any thread is safe).
+// - Each worker writes only its own target's hop list and state, under that
+//   target's lock; the settings have a lock of their own. Workers read time-out
+//   and interval once per pass and the steps once per pass and again after each
+//   step.
+// - Posted, never sent: WM_ROUTE_HOPS (wParam = target, lParam = hops listed) and
+//   then WM_ROUTE_STATE (wParam = target, lParam = 0) after each stored hop.
+// - Workers run at the lowest priority, pause 50 ms between steps and look each
+//   hop's name up once (getnameinfo, on the worker: it may block for the
+//   resolver's time-outs).
+// - Stop clears the running flag, wakes every sleeping worker at once and waits,
+//   without limit, until every worker has returned. Pool workers are reserved
+//   for the targets while the engine runs (diag/CPoolReservation.h).
+
+#include "diag/CPoolReservation.h"
+#include "diag/TraceInfo.h"
+
+#include "ferrox/sync/Event.h"
+#include "ferrox/threads/ThreadTask.h"
+#include "platform/IcmpEcho.h"
+
+#include <atomic>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace diag {
+
+// One target's state.
+struct TraceTarget
+{
+    std::uint32_t Address = 0;                                // network order
+    platform::HANDLE Handle = platform::INVALID_HANDLE_VALUE; // owned for the engine's life
+    std::vector<std::uint8_t> Request;                        // worker only: size bytes
+    std::vector<std::uint8_t> Reply;                          // worker only: size + 28 bytes
+
+    mutable std::mutex Lock;     // guards the hop list and the state
+    std::vector<HopRecord> Hops; // index = step - 1
+    RouteState State;
+};
+
+class CTraceRoute final : public ITraceInfo
+{
+public:
+    CTraceRoute(const std::vector<std::string>& addresses, const RouteSettings& settings);
+    ~CTraceRoute() override;
+    CTraceRoute(const CTraceRoute&) = delete;
+    CTraceRoute& operator=(const CTraceRoute&) = delete;
+
+    // Launches one worker per target; nothing when already running.
+    void Start();
+    // Ends every worker and waits until each has returned.
+    void Stop();
+    // Writes new settings into the running engine.
+    void SetSettings(const RouteSettings& settings);
+    RouteSettings Settings() const;
+    bool IsRunning() const { return m_running.load(); }
+    int TargetCount() const { return static_cast<int>(m_targets.size()); }
+
+    // ITraceInfo
+    const HopRecord* GetRecord(int target, int hop) override;
+    const HopRecord* GetRecordByAddress(std::string address, int hop) override;
+    int IndexOf(std::string address) override;
+    int GetRecordCount(int target) override;
+    RouteState GetRouteState(int target) override;
+    void SetStatisticsWindow(ui::HWND window) override;
+    void SetRecordsWindow(ui::HWND window) override;
+    std::uint32_t GetAddress(int target) override;
+
+    // The pause between two steps of a pass, in ms.
+    static constexpr unsigned StepPause = 50;
+
+private:
+    using WorkerTask =
+        TThreadTask_MemberCall3<CTraceRoute, void (CTraceRoute::*)(int, void*, unsigned long), int,
+                                void*, unsigned long>;
+
+    void Worker(int index, void* handle, unsigned long address);
+    void RunPasses(int index, void* handle, unsigned long address);
+    // Stores hop `step` and the state, then posts the two messages.
+    void StoreHop(int index, int step, const HopRecord& hop, const RouteState& state);
+    // The host name of an address, "-" when the look-up finds none.
+    static std::wstring LookUpName(std::uint32_t address);
+    bool ValidTarget(int target) const;
+
+    std::vector<std::unique_ptr<TraceTarget>> m_targets;
+    std::map<std::string, int> m_indexes; // address text -> first target with it
+
+    mutable std::mutex m_settingsLock;
+    RouteSettings m_settings;
+
+    std::atomic<bool> m_running{false};
+    TEvent m_stopEvent{true, false}; // set by Stop: ends every worker's sleep at once
+    std::atomic<ui::HWND> m_statisticsWindow{nullptr};
+    std::atomic<ui::HWND> m_recordsWindow{nullptr};
+
+    std::vector<SmartPtr<TThreadTask>> m_tasks;
+    CPoolReservation m_reservation;
+};
+
+} // namespace diag
