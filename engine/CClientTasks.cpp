@@ -15,7 +15,7 @@ bool CClientTasks::Start(platform::SOCKET socket, TaskPtr task)
     GetSystemThreadPool()->AddTask(task);
     auto it = m_tasks.find(socket);
     if (it != m_tasks.end())
-        Retire(it->second);
+        Retire(socket, it->second);
     m_tasks[socket] = task;
     return true;
 }
@@ -40,7 +40,7 @@ void CClientTasks::WaitAndRemove(platform::SOCKET socket, int ms)
     std::lock_guard<std::recursive_mutex> lock(m_lock);
     auto it = m_tasks.find(socket);
     if (it != m_tasks.end() && it->second == task) {
-        Retire(task);
+        Retire(socket, task);
         m_tasks.erase(it);
     }
 }
@@ -55,7 +55,7 @@ void CClientTasks::Rekey(platform::SOCKET from, platform::SOCKET to)
     m_tasks.erase(it);
     auto existing = m_tasks.find(to);
     if (existing != m_tasks.end())
-        Retire(existing->second);
+        Retire(to, existing->second);
     m_tasks[to] = task;
 }
 
@@ -65,14 +65,29 @@ bool CClientTasks::Closing() const
     return m_closing;
 }
 
-void CClientTasks::Retire(TaskPtr task)
+void CClientTasks::Retire(platform::SOCKET socket, TaskPtr task)
 {
     // Keep a task until its function has returned; drop the ones that have.
     m_retired.erase(std::remove_if(m_retired.begin(), m_retired.end(),
-                                   [](const TaskPtr& t) { return t->WaitForEnd(0); }),
+                                   [](const auto& entry) { return entry.second->WaitForEnd(0); }),
                     m_retired.end());
     if (!task->WaitForEnd(0))
-        m_retired.push_back(task);
+        m_retired.emplace_back(socket, task);
+}
+
+void CClientTasks::WaitForRetired(platform::SOCKET socket)
+{
+    std::vector<TaskPtr> waiting;
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_lock);
+        for (const auto& [s, task] : m_retired) {
+            if (s == socket)
+                waiting.push_back(task);
+        }
+    }
+    // Bounded: a probe's send and receive each end within TimeOut.
+    for (auto& task : waiting)
+        task->WaitForEnd(-1);
 }
 
 void CClientTasks::Shutdown(int waitMs)
@@ -85,7 +100,9 @@ void CClientTasks::Shutdown(int waitMs)
         for (auto& [socket, task] : m_tasks)
             listed.push_back(task);
         m_tasks.clear();
-        retired.swap(m_retired);
+        for (auto& [socket, task] : m_retired)
+            retired.push_back(task);
+        m_retired.clear();
     }
     // No lock from here: a task that is still running may want it.
     for (auto& task : listed) {

@@ -33,6 +33,9 @@ public:
     void WaitAndRemove(platform::SOCKET socket, int ms);
     // A replaced socket keeps its running task under the new socket.
     void Rekey(platform::SOCKET from, platform::SOCKET to);
+    // Waits until every task that was dropped from the socket's entry has
+    // returned: a socket is closed only when no earlier task still uses it.
+    void WaitForRetired(platform::SOCKET socket);
     bool Closing() const;
 
     // Refuses new tasks; waits up to waitMs for each listed task to finish,
@@ -40,11 +43,12 @@ public:
     void Shutdown(int waitMs);
 
 private:
-    void Retire(TaskPtr task);
+    void Retire(platform::SOCKET socket, TaskPtr task);
 
     mutable std::recursive_mutex m_lock;
     std::map<platform::SOCKET, TaskPtr> m_tasks;
-    std::vector<TaskPtr> m_retired; // dropped from the list, maybe still running
+    // Dropped from the list, maybe still running, with the socket they work on.
+    std::vector<std::pair<platform::SOCKET, TaskPtr>> m_retired;
     bool m_closing = false;
 };
 

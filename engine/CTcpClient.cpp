@@ -71,6 +71,10 @@ void CTcpClient::OpenSocket(SOCKET& socket, std::uint16_t port)
         return; // not (or no longer) a socket of this client
     SOCKET created;
     ProbeCounts carried;
+    // A probe that was given up on may still be in its receive on the old socket;
+    // it must be out before the socket is closed and its number reused.
+    if (old != platform::INVALID_SOCKET)
+        m_tasks.WaitForRetired(old);
     {
         std::lock_guard<std::mutex> lock(m_socketLock);
         if (old != platform::INVALID_SOCKET)
