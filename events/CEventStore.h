@@ -1,0 +1,154 @@
+#pragma once
+
+// The event store of the application logic: the list of events in arrival
+// order, the filtered index list, the display order, the sets of sender and
+// receiver texts, the sort state and the filter. The logic appends events from
+// every thread; the events pane reads rows, sorts and filters on the GUI thread.
+//
+// Views
+// - Filtered list: event indexes that passed the filter (filter active only).
+// - Display order: row -> entry, into the filtered list while a filter is
+//   active, else into the event list; empty means row n shows entry n. When it
+//   is not empty it always covers every entry: new events (no filter, sorted)
+//   and new matches are appended at its end, so the rows grow by exactly one
+//   per WM_EVENT_ADDED or match, unsorted until the next sort.
+//
+// Threads
+// - Add, the IEventFiltring operations, SetFollow, StartFilterIfIdle, the row
+//   lookups, Senders/Receivers: any thread.
+// - Purge, ApplyFilter, ClearFilter, SortEvents, ToggleSortColumn and WriteCsv:
+//   the GUI thread only (one thread; they replace the views and the event list,
+//   and a sort reads the events without the event lock).
+//
+// Locks (both plain, never held together, never held while the filter is
+// called): the event lock guards the event list and the two text sets; the
+// index lock guards the filtered list and the display order. The owner's
+// client lock may be held while either is taken, never the reverse.
+
+#include "events/CEventArena.h"
+#include "events/CEventSort.h"
+#include "events/Event.h"
+#include "events/EventFilter.h"
+#include "events/IEventFiltring.h"
+#include "ui/WindowTypes.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <ostream>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace events {
+
+class CEventStore final : public IEventFiltring
+{
+public:
+    CEventStore();
+    ~CEventStore() override;
+    CEventStore(const CEventStore&) = delete;
+    CEventStore& operator=(const CEventStore&) = delete;
+
+    // The events pane: WM_EVENT_ADDED and WM_EVENTS_FILTERED go there.
+    void SetEventsWindow(ui::HWND window) { m_eventsWindow.store(window); }
+    ui::HWND EventsWindow() const { return m_eventsWindow.load(); }
+
+    // Appends the event with the next process-wide sequence number (drawn
+    // under the event lock, so sequence numbers grow with the index); returns
+    // its index. Posts WM_EVENT_ADDED when no filter is active; otherwise the
+    // filter's task picks the event up.
+    int Add(const Event& event);
+
+    // IEventFiltring.
+    void PostFilteredCount(int count) override;
+    int AddFiltered(int eventIndex) override;
+    int GetFilteredCount() override;
+    int GetEventCount() override;
+    std::optional<Event> GetEvent(int index) override;
+
+    // Keeps the events for which keep() holds (called under the event lock: it
+    // must not call back into the store), in order, with new indexes; rebuilds
+    // the text sets and the views. Returns the rows to show: the filtered
+    // length with a filter active, else the number of events kept.
+    int Purge(const std::function<bool(const Event&)>& keep);
+    void ApplyFilter(const FilterCriteria& criteria);
+    // Stops the filter, posts the full event count, shows every event (sorted
+    // when a sort is in force).
+    void ClearFilter();
+    // A header click (see CEventSort::SetKey), then the display order is sorted.
+    void SortEvents(int column, bool ascending, bool multiple);
+    void ToggleSortColumn(int column);
+    // Starts the filter's task when the filter is active and no task runs.
+    void StartFilterIfIdle() { m_filter.Start(); }
+    void SetFollow(bool follow) { m_filter.SetFollow(follow); }
+
+    // Row lookups; a copy of the event, none for a row without one.
+    // EventAtRow: row -> display order -> event list. FilteredEventAtRow:
+    // row -> display order -> filtered list -> event list. ShownEventAtRow picks
+    // the one that fits whether a filter is active.
+    std::optional<Event> EventAtRow(int row) const;
+    std::optional<Event> FilteredEventAtRow(int row) const;
+    std::optional<Event> ShownEventAtRow(int row) const;
+    // Rows the pane shows: the filtered length with a filter active, else the
+    // number of events.
+    int ShownRowCount() const;
+    // The row that shows the event of that index or sequence number, or -1.
+    int RowOfEvent(int eventIndex) const;
+    int RowOfEventId(std::uint32_t sequence) const;
+    // Copies of the events of rows first .. first+count-1 (fewer past the end).
+    std::vector<Event> ShownEvents(int firstRow, int count) const;
+    // The CSV export of every shown row (EventCsv.h); returns the lines written.
+    std::size_t WriteCsv(std::ostream& out) const;
+
+    std::vector<std::string> Senders() const;
+    std::vector<std::string> Receivers() const;
+    std::vector<std::int32_t> FilteredIndexes() const;
+    std::vector<std::int32_t> DisplayOrder() const;
+
+    EventFilter& Filter() { return m_filter; }
+    const EventFilter& Filter() const { return m_filter; }
+    bool IsFilterActive() const { return m_filter.IsActive(); }
+    const CEventSort& SortState() const { return m_sort; }
+    // Bytes held by the event records (allocated segments).
+    std::size_t EventBytes() const;
+
+private:
+    // Index lock held: the display order no longer follows the event list.
+    void ResetViewsLocked();
+    // Index lock held: the display order covers every event (no filter, sorted).
+    void CatchUpDisplayLocked();
+    // Fills an empty display order and sorts it by the sort state.
+    void SortDisplayOrder();
+    // A copy of the event at the index, none when out of range (takes the event lock).
+    std::optional<Event> CopyEvent(int index) const;
+    // Event index of a row, or -1 (index lock held).
+    int EventIndexOfRowLocked(int row, bool filtered) const;
+
+    std::atomic<ui::HWND> m_eventsWindow{nullptr};
+
+    mutable std::mutex m_eventLock;
+    std::unique_ptr<CEventArena> m_arena; // replaced only by Purge (GUI thread)
+    std::atomic<int> m_eventCount{0};
+    std::set<std::string, std::less<>> m_senders;
+    std::set<std::string, std::less<>> m_receivers;
+
+    mutable std::mutex m_indexLock;
+    std::vector<std::int32_t> m_filtered;
+    std::vector<std::int32_t> m_display;
+    // The display order indexes the event list and must grow with it; covered
+    // is the number of events it holds.
+    bool m_displayOverEvents = false;
+    int m_displayCovered = 0;
+    // A copy of m_displayOverEvents that Add reads without the index lock.
+    std::atomic<bool> m_displayFollowsEvents{false};
+
+    CEventSort m_sort; // GUI thread
+    // Last: destroyed first, so its task never outlives the store it reads.
+    EventFilter m_filter;
+};
+
+} // namespace events

@@ -1,0 +1,127 @@
+#include "events/EventText.h"
+
+#include "engine/EventCodes.h"
+#include "ferrox/strings/Strings.h"
+#include "platform/ErrorTexts.h"
+
+#include <array>
+#include <cstdio>
+
+namespace events {
+
+namespace {
+
+const std::array<std::string, EVENT_COLUMN_COUNT> kHeaders = {
+    "Статус",        "Время",   "Описание", "Протокол",           "Отправитель ->",
+    "<- Получатель", "Порт ->", "<- Порт",  "Подробное описание",
+};
+const std::string kEmpty;
+const std::string kUnknown = "???";
+const std::string kStatusInformation = "Информация";
+const std::string kStatusError = "Ошибка";
+const std::string kStatusWarning = "Предупреждение";
+
+std::string Utf8(const std::wstring& text)
+{
+    return as_string(text, CP_UTF8);
+}
+
+// The code texts in UTF-8, built once (the engine keeps them wide).
+const std::array<std::string, engine::EVENT_CODE_COUNT>& DescriptionTexts()
+{
+    static const std::array<std::string, engine::EVENT_CODE_COUNT> texts = [] {
+        std::array<std::string, engine::EVENT_CODE_COUNT> t;
+        for (int code = 0; code < engine::EVENT_CODE_COUNT; ++code)
+            t[static_cast<std::size_t>(code)] = Utf8(engine::EventCodeText(code));
+        return t;
+    }();
+    return texts;
+}
+
+} // namespace
+
+const std::string& ColumnHeader(int column)
+{
+    return column >= 0 && column < EVENT_COLUMN_COUNT ? kHeaders[static_cast<std::size_t>(column)]
+                                                      : kEmpty;
+}
+
+const std::string& StatusText(int status)
+{
+    switch (status) {
+    case ES_INFORMATION:
+        return kStatusInformation;
+    case ES_ERROR:
+        return kStatusError;
+    case ES_WARNING:
+        return kStatusWarning;
+    default:
+        return kUnknown;
+    }
+}
+
+std::string TimeText(std::uint64_t fileTime)
+{
+    // FILETIME's origin is a midnight, so the time of day is plain arithmetic.
+    const std::uint64_t milliseconds = fileTime / 10000ULL;
+    const std::uint64_t seconds = milliseconds / 1000ULL;
+    char text[32];
+    std::snprintf(text, sizeof(text), "%d:%02d:%02d.%03d",
+                  static_cast<int>((seconds / 3600ULL) % 24ULL),
+                  static_cast<int>((seconds / 60ULL) % 60ULL), static_cast<int>(seconds % 60ULL),
+                  static_cast<int>(milliseconds % 1000ULL));
+    return text;
+}
+
+const std::string& DescriptionText(int code)
+{
+    if (code < 0 || code >= engine::EVENT_CODE_COUNT)
+        return kUnknown;
+    return DescriptionTexts()[static_cast<std::size_t>(code)];
+}
+
+const std::string& ProtocolText(int protocol)
+{
+    return engine::ProtocolNameNarrow(protocol);
+}
+
+std::string PortText(std::uint16_t port)
+{
+    return std::to_string(static_cast<unsigned>(port));
+}
+
+std::string DetailText(std::uint32_t code)
+{
+    const std::wstring text = platform::SystemErrorText(code, false);
+    if (text.empty())
+        return {};
+    return std::to_string(code) + ": " + Utf8(text);
+}
+
+std::string CellText(const Event& event, int column)
+{
+    switch (column) {
+    case COL_STATUS:
+        return StatusText(event.status);
+    case COL_TIME:
+        return TimeText(event.time);
+    case COL_DESCRIPTION:
+        return DescriptionText(event.description);
+    case COL_PROTOCOL:
+        return ProtocolText(event.protocol);
+    case COL_SENDER:
+        return event.senderText;
+    case COL_RECEIVER:
+        return event.receiverPort != 0 ? std::string(event.receiverText) : std::string();
+    case COL_SENDER_PORT:
+        return PortText(event.senderPort);
+    case COL_RECEIVER_PORT:
+        return event.receiverPort != 0 ? PortText(event.receiverPort) : std::string();
+    case COL_DETAIL:
+        return event.detail != 0 ? DetailText(event.detail) : std::string();
+    default:
+        return {};
+    }
+}
+
+} // namespace events

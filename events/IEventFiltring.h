@@ -1,0 +1,32 @@
+#pragma once
+
+// How the event filter reads the event store and hands it its results.
+// Implemented by the event store (CEventStore) and, forwarding to it, by the
+// application logic.
+//
+// Threads: every operation may be called from the filter's pool task while
+// other threads add events; each guards itself.
+
+#include "events/Event.h"
+
+#include <optional>
+
+namespace events {
+
+class IEventFiltring
+{
+public:
+    // Posts WM_EVENTS_FILTERED (wParam = count, lParam = 0) to the events pane.
+    virtual void PostFilteredCount(int count) = 0;
+    // Appends an event index to the filtered list (and its position to the
+    // display order); returns the new length of the filtered list.
+    virtual int AddFiltered(int eventIndex) = 0;
+    virtual int GetFilteredCount() = 0;
+    virtual int GetEventCount() = 0;
+    // A copy of the event at that index, or none past the end. A copy, so that
+    // nothing handed out can dangle when the store is purged.
+    virtual std::optional<Event> GetEvent(int index) = 0;
+    virtual ~IEventFiltring() = default;
+};
+
+} // namespace events
