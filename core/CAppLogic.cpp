@@ -1,0 +1,490 @@
+#include "core/CAppLogic.h"
+
+#include "engine/AppMessages.h"
+#include "engine/CIpClient.h"
+#include "engine/CIpServer.h"
+#include "engine/CTcpClient.h"
+#include "engine/CTcpServer.h"
+#include "engine/CUdpClient.h"
+#include "engine/CUdpServer.h"
+#include "engine/EventCodes.h"
+#include "ferrox/debug/DebugStream.h"
+#include "ferrox/exceptions/EStructuredException.h"
+#include "ferrox/exceptions/Exceptions.h"
+#include "ui/AsyncSelect.h"
+#include "ui/Window.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+namespace {
+
+constexpr const char* kLoopbackText = "127.0.0.1";
+constexpr const char* kDefaultSchemeName = "settings.xml";
+constexpr const char* kSocketsOperation = "Инициализации сокетов";
+constexpr const char* kSocketsInfo = "Ошибка инициализации сокетов";
+constexpr const char* kOptionsDamaged = "Файл с настройками не найден либо повреждён.";
+constexpr const char* kServerMessages = "Обработка серверных сообщений";
+constexpr const char* kClientMessages = "Обработка клиентских сообщений";
+
+bool FileExists(const std::string& path)
+{
+    std::error_code error;
+    return !path.empty() && std::filesystem::is_regular_file(path, error);
+}
+
+} // namespace
+
+CAppLogic::CAppLogic(IUserNotifier* notifier) : CAppLogic(notifier, nullptr) {}
+
+CAppLogic::CAppLogic(IUserNotifier* notifier, IInterfaceSource& source)
+    : CAppLogic(notifier, &source)
+{}
+
+CAppLogic::CAppLogic(IUserNotifier* notifier, IInterfaceSource* source) : m_notifier(notifier)
+{
+    // Faults on this (the GUI) thread arrive as EStructuredException, a pure
+    // call as EPurecallException; there is no COM whose errors need a hook.
+    redirect_structured_exceptions redirect;
+    (void)redirect;
+    _set_purecall_handler(_my_purecall_translator);
+
+    m_settings = std::make_unique<CXmlSettings>();
+    m_interfaces =
+        source ? std::make_unique<CNetInterfaces>(*source) : std::make_unique<CNetInterfaces>();
+
+    // The local address: the first adapter address, unless there is none or it
+    // is 0.x.x.x (an adapter without an address, or the query failed).
+    const std::vector<PeerAddress>& adapters = m_interfaces->AdapterAddresses();
+    if (!adapters.empty())
+        m_localAddress = adapters.front();
+    if (adapters.empty() || AddressNumber(m_localAddress, 0) == 0)
+        ParseAddress(m_localAddress, kLoopbackText);
+
+    for (const PeerAddress& address : m_interfaces->ServerAddresses()) {
+        m_tcpServers.push_back(std::make_unique<engine::CTcpServer>(this, address));
+        m_udpServers.push_back(std::make_unique<engine::CUdpServer>(this, address));
+        m_ipServers.push_back(std::make_unique<engine::CIpServer>(this, address));
+    }
+}
+
+CAppLogic::~CAppLogic()
+{
+    // The filter first (its task reads the store), then the clients (their
+    // tasks report here), then the servers; the store goes last.
+    m_events.Filter().Stop();
+    StopAllClients();
+    for (auto* servers : {&m_tcpServers, &m_udpServers, &m_ipServers}) {
+        for (auto& server : *servers)
+            server->CloseAll();
+        servers->clear();
+    }
+}
+
+void CAppLogic::Init(IUserNotifier* notifier, const std::string& schemePath,
+                     const std::string& optionsPath)
+{
+    if (notifier)
+        m_notifier.store(notifier);
+    IUserNotifier* const user = m_notifier.load();
+
+    platform::WSADATA data;
+    if (platform::WSAStartup(platform::MAKEWORD(2, 2), &data) != 0) {
+        if (Error.GetEnabled())
+            TDebugStreamSession(Error) << kSocketsOperation << "\n";
+        if (user)
+            user->ShowError(kSocketsOperation, kSocketsInfo, "");
+    }
+
+    try {
+        if (FileExists(optionsPath)) {
+            m_settings->ReadOptions(optionsPath);
+        } else {
+            m_settings->SetOptionsPath(optionsPath);
+            m_settings->SetOptions(CAppSettings::DefaultTimeOut, CAppSettings::DefaultTimeSendDelay,
+                                   CAppSettings::DefaultSendDataSize,
+                                   CAppSettings::DefaultMaxSendCount);
+        }
+    } catch (const EGeneric&) {
+        if (user)
+            user->ShowMessage(kOptionsDamaged, true);
+    }
+
+    const std::string scheme = schemePath.empty() ? std::string(kDefaultSchemeName) : schemePath;
+    if (FileExists(scheme))
+        m_settings->ReadScheme(scheme);
+    else
+        m_settings->SetSchemePath("");
+}
+
+// ---------------------------------------------------------------------------
+// IApp
+
+bool CAppLogic::PostToWindow(ui::UINT message, ui::WPARAM wParam, ui::LPARAM lParam)
+{
+    ui::HWND target = message == engine::WM_SERVER_ROW_CHANGED  ? m_serverPane.load()
+                      : message == engine::WM_CLIENT_ROW_QUEUED ? m_clientPane.load()
+                                                                : m_mainWindow.load();
+    return ui::PostToWindow(target, message, wParam, lParam);
+}
+
+int CAppLogic::SelectAsync(platform::SOCKET socket, ui::UINT message, long events)
+{
+    return ui::WSAAsyncSelect(socket, m_mainWindow.load(), message, events);
+}
+
+void CAppLogic::StartSendTimer(ui::UINT_PTR id, int seconds)
+{
+    ui::SetTimer(m_mainWindow.load(), id, static_cast<unsigned>(seconds) * 1000u);
+}
+
+void CAppLogic::StopSendTimer(ui::UINT_PTR id)
+{
+    ui::KillTimer(m_mainWindow.load(), id);
+}
+
+int CAppLogic::AddEvent(int status, int code, int error, int protocol, const char* peerText,
+                        std::uint16_t port1, std::uint16_t port2, bool incoming)
+{
+    // Incoming: the peer sent it to us; otherwise we sent it to the peer (if any).
+    const char* sender = incoming ? peerText : m_localAddress.text;
+    const char* receiver = incoming ? m_localAddress.text : peerText;
+    return m_events.Add(events::MakeEvent(status, code, static_cast<std::uint32_t>(error), protocol,
+                                          sender, receiver, port1, port2));
+}
+
+void CAppLogic::UpdateServerRow(int code, int protocol, std::uint16_t port, int eventIndex)
+{
+    int changed = -1;
+    {
+        std::lock_guard<std::mutex> lock(m_serverRowLock);
+        for (std::size_t i = 0; i < m_serverRows.size(); ++i) {
+            ServerRow& row = m_serverRows[i];
+            // A row that shows "Порт открыт" keeps it: a later report of the
+            // same port (a duplicate in the scheme) goes to the next row.
+            if (row.protocol == protocol && row.port == port && row.state != engine::EC_PORT_OPEN) {
+                row.state = code;
+                row.eventIndex = eventIndex;
+                changed = static_cast<int>(i);
+                break;
+            }
+        }
+    }
+    if (changed >= 0)
+        PostToWindow(engine::WM_SERVER_ROW_CHANGED, static_cast<ui::WPARAM>(changed), 0);
+}
+
+std::uint32_t CAppLogic::AddClientRow(const engine::ClientRow& row)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_clientLock);
+    QueuedRow queued{row, false};
+    queued.row.sequence = m_clientRowCounter++;
+    m_clientRows.push_back(queued);
+    return queued.row.sequence;
+}
+
+// ---------------------------------------------------------------------------
+// Servers
+
+int CAppLogic::StartServers(int addressIndex)
+{
+    if (addressIndex < 0 || addressIndex >= ServerAddressCount())
+        return 1;
+    const CXmlSettings& settings = *m_settings;
+    {
+        std::lock_guard<std::mutex> lock(m_serverRowLock);
+        for (std::uint16_t port : settings.TcpPorts())
+            m_serverRows.push_back(ServerRow{-1, 0, engine::PROTOCOL_TCP, port});
+        const PortList& udp = settings.UdpPorts();
+        for (std::size_t i = 0; i < udp.size(); i += 2)
+            m_serverRows.push_back(ServerRow{-1, 0, engine::PROTOCOL_UDP, udp[i]});
+        for (std::uint16_t port : settings.IpPorts())
+            m_serverRows.push_back(ServerRow{-1, 0, engine::PROTOCOL_IP, port});
+    }
+    const auto index = static_cast<std::size_t>(addressIndex);
+    m_tcpServers[index]->Start(settings.TcpPorts());
+    m_udpServers[index]->Start(settings.UdpPorts());
+    m_ipServers[index]->Start(settings.IpPorts());
+    m_events.StartFilterIfIdle();
+    return 0;
+}
+
+void CAppLogic::StopServers()
+{
+    if (m_tcpServers.empty())
+        return;
+    m_tcpServers[0]->CloseAll();
+    m_udpServers[0]->CloseAll();
+    m_ipServers[0]->CloseAll();
+}
+
+void CAppLogic::ClearServerRows()
+{
+    std::lock_guard<std::mutex> lock(m_serverRowLock);
+    m_serverRows.clear();
+}
+
+std::vector<ServerRow> CAppLogic::ServerRows() const
+{
+    std::lock_guard<std::mutex> lock(m_serverRowLock);
+    return m_serverRows;
+}
+
+std::optional<ServerRow> CAppLogic::ServerRowAt(int row) const
+{
+    std::lock_guard<std::mutex> lock(m_serverRowLock);
+    if (row < 0 || row >= static_cast<int>(m_serverRows.size()))
+        return std::nullopt;
+    return m_serverRows[static_cast<std::size_t>(row)];
+}
+
+// ---------------------------------------------------------------------------
+// Clients
+
+CAppLogic::ClientList* CAppLogic::ClientsOf(int protocol)
+{
+    switch (protocol) {
+    case engine::PROTOCOL_TCP:
+        return &m_tcpClients;
+    case engine::PROTOCOL_UDP:
+        return &m_udpClients;
+    case engine::PROTOCOL_IP:
+        return &m_ipClients;
+    default:
+        return nullptr;
+    }
+}
+
+ClientPlan CAppLogic::MakeClientPlan() const
+{
+    ClientPlan plan;
+    plan.options.timeOut = m_settings->TimeOut();
+    plan.options.timeSendDelay = m_settings->TimeSendDelay();
+    plan.options.sendDataSize = m_settings->SendDataSize();
+    plan.options.maxSendCount = m_settings->MaxSendCount();
+    plan.tcpPorts = m_settings->TcpPorts();
+    plan.udpPorts = m_settings->UdpPorts();
+    plan.ipPorts = m_settings->IpPorts();
+    return plan;
+}
+
+PeerAddress CAppLogic::StartClients(const std::string& peerText)
+{
+    return StartClients(peerText, MakeClientPlan());
+}
+
+PeerAddress CAppLogic::StartClients(const std::string& peerText, const ClientPlan& plan)
+{
+    PeerAddress peer;
+    ParseAddress(peer, peerText.c_str());
+    auto tcp = std::make_shared<engine::CTcpClient>(this, peer, plan.options);
+    auto udp = std::make_shared<engine::CUdpClient>(this, peer, plan.options);
+    auto ip = std::make_shared<engine::CIpClient>(this, peer, plan.options);
+    {
+        // Held through the starts: a dispatch must not find a client whose
+        // Start (its socket array) is still being built.
+        std::lock_guard<std::recursive_mutex> lock(m_clientLock);
+        m_tcpClients.push_back(tcp);
+        m_udpClients.push_back(udp);
+        m_ipClients.push_back(ip);
+        tcp->Start(plan.tcpPorts);
+        udp->Start(plan.udpPorts);
+        ip->Start(plan.ipPorts);
+    }
+    m_events.StartFilterIfIdle();
+    return peer;
+}
+
+void CAppLogic::StopClients(const std::string& peerText)
+{
+    PeerAddress peer;
+    ParseAddress(peer, peerText.c_str());
+    std::vector<ClientPtr> removed;
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_clientLock);
+        for (ClientList* list : {&m_tcpClients, &m_udpClients, &m_ipClients}) {
+            auto found = std::find_if(list->begin(), list->end(),
+                                      [&peer](const ClientPtr& c) { return c->Address() == peer; });
+            if (found != list->end()) {
+                removed.push_back(std::move(*found));
+                list->erase(found);
+            }
+        }
+    }
+    DeleteClients(removed);
+}
+
+void CAppLogic::StopAllClients()
+{
+    std::vector<ClientPtr> removed;
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_clientLock);
+        for (ClientList* list : {&m_tcpClients, &m_udpClients, &m_ipClients}) {
+            for (ClientPtr& client : *list)
+                removed.push_back(std::move(client));
+            list->clear();
+        }
+    }
+    DeleteClients(removed);
+}
+
+void CAppLogic::DeleteClients(std::vector<ClientPtr>& clients)
+{
+    for (ClientPtr& client : clients) {
+        {
+            std::unique_lock<std::mutex> lock(m_pinLock);
+            m_pinReleased.wait(lock, [&client] { return client.use_count() == 1; });
+        }
+        client.reset(); // the destructor waits for the client's tasks
+    }
+    clients.clear();
+}
+
+std::size_t CAppLogic::ClientCount(int protocol) const
+{
+    std::lock_guard<std::recursive_mutex> lock(m_clientLock);
+    const ClientList* list = const_cast<CAppLogic*>(this)->ClientsOf(protocol);
+    return list ? list->size() : 0;
+}
+
+engine::ClientRow CAppLogic::TakeClientRow(std::uint32_t sequence)
+{
+    engine::ClientRow row;
+    row.eventIndex = -1;
+    std::lock_guard<std::recursive_mutex> lock(m_clientLock);
+    if (!m_clientRows.empty()) {
+        // Numbers are consecutive from the head, so the row is found by offset
+        // (unsigned: the counter may wrap).
+        const std::uint32_t offset = sequence - m_clientRows.front().row.sequence;
+        if (offset < m_clientRows.size()) {
+            QueuedRow& queued = m_clientRows[offset];
+            if (!queued.taken) {
+                row = queued.row;
+                queued.taken = true;
+            }
+        }
+    }
+    while (!m_clientRows.empty() && m_clientRows.front().taken)
+        m_clientRows.pop_front();
+    return row;
+}
+
+std::uint32_t CAppLogic::NextClientRowSequence() const
+{
+    std::lock_guard<std::recursive_mutex> lock(m_clientLock);
+    return m_clientRowCounter;
+}
+
+std::size_t CAppLogic::QueuedClientRows() const
+{
+    std::lock_guard<std::recursive_mutex> lock(m_clientLock);
+    return m_clientRows.size();
+}
+
+// ---------------------------------------------------------------------------
+// Events
+
+int CAppLogic::PurgeEvents(bool keepPortResults)
+{
+    const CXmlSettings& settings = *m_settings;
+    return m_events.Purge([keepPortResults, &settings](const events::Event& event) {
+        if (!keepPortResults)
+            return false;
+        const int code = event.description;
+        if (code != engine::EC_PORT_OPEN && code != engine::EC_PORT_BUSY &&
+            code != engine::EC_NEED_ADMIN)
+            return false;
+        // The bound client ports of the UDP clients are no server results.
+        return !(event.protocol == engine::PROTOCOL_UDP &&
+                 settings.IsUdpClientPort(event.senderPort));
+    });
+}
+
+// ---------------------------------------------------------------------------
+// Dispatch
+
+void CAppLogic::ReportDispatchError(const char* operation, const EGeneric& error)
+{
+    const std::string listing = error.what();
+    if (Error.GetEnabled())
+        TDebugStreamSession(Error) << listing << "\n";
+    if (IUserNotifier* user = m_notifier.load())
+        user->ShowError(operation, listing, error.get_value("Text").as_string());
+}
+
+int CAppLogic::DispatchServerMessage(int protocol, platform::SOCKET socket, ui::LPARAM code)
+{
+    const std::vector<std::unique_ptr<engine::CSocketList>>* servers =
+        protocol == engine::PROTOCOL_TCP   ? &m_tcpServers
+        : protocol == engine::PROTOCOL_UDP ? &m_udpServers
+        : protocol == engine::PROTOCOL_IP  ? &m_ipServers
+                                           : nullptr;
+    if (!servers)
+        return 1;
+    try {
+        for (const auto& server : *servers) {
+            const int index = server->FindSocket(socket);
+            if (index != -1) {
+                server->OnSocketEvent(socket, index, code);
+                return 0;
+            }
+        }
+    } catch (const EGeneric& e) {
+        ReportDispatchError(kServerMessages, e);
+        return 0;
+    }
+    return 1;
+}
+
+int CAppLogic::DispatchClientMessage(int protocol, platform::SOCKET socket, ui::LPARAM code)
+{
+    try {
+        ClientPtr client;
+        int index = -1;
+        {
+            std::lock_guard<std::recursive_mutex> lock(m_clientLock);
+            ClientList* list = ClientsOf(protocol);
+            if (!list)
+                return 1;
+            for (const ClientPtr& candidate : *list) {
+                index = candidate->FindSocket(socket);
+                if (index != -1) {
+                    client = candidate; // pinned: StopClients waits for it
+                    break;
+                }
+            }
+        }
+        if (!client)
+            return 1;
+        struct Unpin
+        {
+            CAppLogic* logic;
+            ClientPtr& client;
+            ~Unpin()
+            {
+                {
+                    std::lock_guard<std::mutex> lock(logic->m_pinLock);
+                    client.reset();
+                }
+                logic->m_pinReleased.notify_all();
+            }
+        } unpin{this, client};
+        client->OnSocketEvent(socket, index, code);
+        return 0;
+    } catch (const EGeneric& e) {
+        ReportDispatchError(kClientMessages, e);
+        return 0;
+    }
+}
+
+int CAppLogic::DispatchTimer(ui::UINT_PTR id)
+{
+    ui::KillTimer(m_mainWindow.load(), id);
+    const auto socket = static_cast<platform::SOCKET>(id);
+    if (DispatchClientMessage(engine::PROTOCOL_TCP, socket, 0) == 0)
+        return 0;
+    if (DispatchClientMessage(engine::PROTOCOL_UDP, socket, engine::PROBE_NOW) == 0)
+        return 0;
+    return DispatchClientMessage(engine::PROTOCOL_IP, socket, engine::PROBE_NOW);
+}

@@ -1,0 +1,246 @@
+#pragma once
+
+// The one object that holds the running state of the channel check: the scheme
+// and options, the local addresses, the servers that listen on the scheme's
+// ports, the clients that probe the current peer, the event store with its
+// filtered and sorted views, the server rows and the queue of client rows. The
+// engine reports to it through IApp; the event filter reads the store through
+// IEventFiltring.
+//
+// Threads
+// - GUI thread (the thread of the QCoreApplication, which runs the main
+//   window): construction, Init, the window setters, StartServers, StopServers,
+//   ClearServerRows, MakeClientPlan, PurgeEvents, ApplyFilter, ClearFilter,
+//   SortEvents, ToggleSortColumn, ExportCsv, the three Dispatch operations,
+//   UpdateServerRow, SelectAsync, destruction.
+// - Any thread: PostToWindow, StartSendTimer, StopSendTimer, AddEvent,
+//   AddClientRow, TakeClientRow, the IEventFiltring operations, the row
+//   lookups, SetFilterFollow, the read accessors of the store and the rows.
+// - The client-check task: StartClients(peer, plan) and StopClients.
+//
+// Locks, in the only order they may be nested
+// - The client lock (recursive) guards the client row queue and the three
+//   client lists. It may be held while the event lock, the index lock or the
+//   filter's lock is taken, never the reverse.
+// - The event lock and the index lock belong to the event store
+//   (events/CEventStore.h); the filter has its own (events/EventFilter.h).
+// - A small lock of its own guards the server rows; nothing is taken under it.
+// A dispatch looks a client up and pins it under the client lock, then calls
+// it without the lock: a UDP or IP client's read waits for its send task, and
+// that task queues a client row, which needs the client lock. StopClients
+// takes clients out of the lists under the lock and deletes them after
+// releasing it, once no dispatch still has them pinned (a client's destructor
+// waits for its tasks, which queue rows).
+
+#include "core/CNetInterfaces.h"
+#include "core/CXmlSettings.h"
+#include "core/IUserNotifier.h"
+#include "core/PeerAddress.h"
+#include "engine/CSocketList.h"
+#include "engine/ClientRow.h"
+#include "engine/IApp.h"
+#include "engine/ProbeOptions.h"
+#include "events/CEventStore.h"
+#include "events/IEventFiltring.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+// One row of the server pane.
+struct ServerRow
+{
+    std::int32_t eventIndex = -1; // the event that last changed the row
+    std::int32_t state = 0;       // the last event code reported for the port
+    std::int32_t protocol = 0;    // 1 TCP, 2 UDP, 3 IP
+    std::uint16_t port = 0;       // listening port (IP: protocol number)
+
+    bool operator==(const ServerRow&) const = default;
+};
+
+// What the clients of one peer are started with: the four options and the
+// scheme's three port lists, copied on the GUI thread (the scheme may be edited
+// while a check runs).
+struct ClientPlan
+{
+    engine::ProbeOptions options;
+    PortList tcpPorts;
+    PortList udpPorts; // (server port, client port) pairs
+    PortList ipPorts;
+};
+
+class CAppLogic final : public engine::IApp, public events::IEventFiltring
+{
+public:
+    // Installs the fault translation on the calling thread and the pure-call
+    // handler; collects the local addresses (from the system, or from source);
+    // creates one TCP, UDP and IP server per server address.
+    explicit CAppLogic(IUserNotifier* notifier = nullptr);
+    CAppLogic(IUserNotifier* notifier, IInterfaceSource& source);
+    ~CAppLogic() override;
+    CAppLogic(const CAppLogic&) = delete;
+    CAppLogic& operator=(const CAppLogic&) = delete;
+
+    // The four windows, set as the front end creates them: the main window
+    // (socket notifications and timers), the server pane (0x8001), the events
+    // pane (WM_EVENT_ADDED, WM_EVENTS_FILTERED) and the client pane (0x8004).
+    void SetMainWindow(ui::HWND window) { m_mainWindow.store(window); }
+    void SetServerPane(ui::HWND window) { m_serverPane.store(window); }
+    void SetEventsPane(ui::HWND window) { m_events.SetEventsWindow(window); }
+    void SetClientPane(ui::HWND window) { m_clientPane.store(window); }
+    ui::HWND MainWindow() const { return m_mainWindow.load(); }
+
+    // Sockets, options file (defaults written when it is missing, a message when
+    // it is damaged), scheme file ("settings.xml" when the path is empty; the
+    // scheme path becomes "" when the file does not exist). An EGeneric of
+    // ReadScheme reaches the caller. The notifier (may be null) replaces the one
+    // given at construction.
+    void Init(IUserNotifier* notifier, const std::string& schemePath,
+              const std::string& optionsPath);
+
+    // IApp.
+    bool PostToWindow(ui::UINT message, ui::WPARAM wParam, ui::LPARAM lParam) override;
+    int SelectAsync(platform::SOCKET socket, ui::UINT message, long events) override;
+    void StartSendTimer(ui::UINT_PTR id, int seconds) override;
+    int AddEvent(int status, int code, int error, int protocol, const char* peerText,
+                 std::uint16_t port1, std::uint16_t port2, bool incoming) override;
+    void UpdateServerRow(int code, int protocol, std::uint16_t port, int eventIndex) override;
+    std::uint32_t AddClientRow(const engine::ClientRow& row) override;
+    void StopSendTimer(ui::UINT_PTR id) override;
+
+    // IEventFiltring, answered by the event store.
+    void PostFilteredCount(int count) override { m_events.PostFilteredCount(count); }
+    int AddFiltered(int eventIndex) override { return m_events.AddFiltered(eventIndex); }
+    int GetFilteredCount() override { return m_events.GetFilteredCount(); }
+    int GetEventCount() override { return m_events.GetEventCount(); }
+    std::optional<events::Event> GetEvent(int index) override { return m_events.GetEvent(index); }
+
+    // Servers. StartServers appends the server rows of the scheme's port lists
+    // and starts the servers of that address entry: 0, or 1 for no such entry.
+    int StartServers(int addressIndex);
+    void StopServers();
+    void ClearServerRows();
+
+    // Clients of one peer. StartClients creates a TCP, a UDP and an IP client
+    // for the peer, lists them and starts them (under the client lock, so no
+    // notification reaches a client before its Start is over); returns the
+    // peer's address. The one-argument form takes the plan from the settings
+    // and is for the GUI thread only. StopClients takes the peer's first client
+    // of each protocol out of the lists and deletes it (waiting for its tasks).
+    ClientPlan MakeClientPlan() const;
+    PeerAddress StartClients(const std::string& peerText, const ClientPlan& plan);
+    PeerAddress StartClients(const std::string& peerText);
+    void StopClients(const std::string& peerText);
+    void StopAllClients();
+    std::size_t ClientCount(int protocol) const;
+
+    // Client rows. TakeClientRow copies out the queued row with that sequence
+    // number once (an empty row with event index -1 when it is not queued or
+    // already taken) and drops taken rows from the head of the queue.
+    engine::ClientRow TakeClientRow(std::uint32_t sequence);
+    // The sequence number the next queued row will get.
+    std::uint32_t NextClientRowSequence() const;
+    std::size_t QueuedClientRows() const;
+
+    // Keeps, with keepPortResults, the "Порт открыт", "Порт занят" and "Нужны
+    // права администратора" reports except UDP ones of a UDP client port; else
+    // nothing. Returns the rows to show.
+    int PurgeEvents(bool keepPortResults);
+    void ApplyFilter(const events::FilterCriteria& criteria) { m_events.ApplyFilter(criteria); }
+    void ClearFilter() { m_events.ClearFilter(); }
+    void SortEvents(int column, bool ascending, bool multiple)
+    {
+        m_events.SortEvents(column, ascending, multiple);
+    }
+    void ToggleSortColumn(int column) { m_events.ToggleSortColumn(column); }
+    void SetFilterFollow(bool follow) { m_events.SetFollow(follow); }
+
+    std::optional<events::Event> EventAtRow(int row) const { return m_events.EventAtRow(row); }
+    std::optional<events::Event> FilteredEventAtRow(int row) const
+    {
+        return m_events.FilteredEventAtRow(row);
+    }
+    std::optional<events::Event> ShownEventAtRow(int row) const
+    {
+        return m_events.ShownEventAtRow(row);
+    }
+    int ShownRowCount() const { return m_events.ShownRowCount(); }
+    int RowOfEvent(int eventIndex) const { return m_events.RowOfEvent(eventIndex); }
+    int RowOfEventId(std::uint32_t sequence) const { return m_events.RowOfEventId(sequence); }
+    std::size_t ExportCsv(std::ostream& out) const { return m_events.WriteCsv(out); }
+
+    // A notification or timer for a socket: 0 when an object took it, 1 when
+    // none did. An EGeneric of the engine is written to the Error stream and
+    // shown through the notifier; the message is then counted as taken.
+    int DispatchServerMessage(int protocol, platform::SOCKET socket, ui::LPARAM code);
+    int DispatchClientMessage(int protocol, platform::SOCKET socket, ui::LPARAM code);
+    // A timer of the main window: killed, then TCP clients with code 0; if none
+    // owns the id, UDP clients with code 2; if none, IP clients with code 2.
+    int DispatchTimer(ui::UINT_PTR id);
+
+    CXmlSettings& Settings() { return *m_settings; }
+    const CXmlSettings& Settings() const { return *m_settings; }
+    const CNetInterfaces& Interfaces() const { return *m_interfaces; }
+    const PeerAddress& LocalAddress() const { return m_localAddress; }
+    std::vector<std::string> Senders() const { return m_events.Senders(); }
+    std::vector<std::string> Receivers() const { return m_events.Receivers(); }
+    std::vector<ServerRow> ServerRows() const;
+    std::optional<ServerRow> ServerRowAt(int row) const;
+    int ServerAddressCount() const { return static_cast<int>(m_tcpServers.size()); }
+    events::CEventStore& Events() { return m_events; }
+    const events::CEventStore& Events() const { return m_events; }
+
+private:
+    using ClientPtr = std::shared_ptr<engine::CSocketList>;
+    using ClientList = std::vector<ClientPtr>;
+
+    struct QueuedRow
+    {
+        engine::ClientRow row;
+        bool taken = false;
+    };
+
+    CAppLogic(IUserNotifier* notifier, IInterfaceSource* source);
+    ClientList* ClientsOf(int protocol);
+    // Waits until no dispatch has the client pinned, then deletes it (no lock held).
+    void DeleteClients(std::vector<ClientPtr>& clients);
+    void ReportDispatchError(const char* operation, const EGeneric& error);
+
+    std::atomic<ui::HWND> m_mainWindow{nullptr};
+    std::atomic<ui::HWND> m_serverPane{nullptr};
+    std::atomic<ui::HWND> m_clientPane{nullptr};
+    std::atomic<IUserNotifier*> m_notifier;
+
+    std::unique_ptr<CNetInterfaces> m_interfaces;
+    std::unique_ptr<CXmlSettings> m_settings;
+    PeerAddress m_localAddress;
+
+    // One per server address; they live as long as this object (GUI thread).
+    std::vector<std::unique_ptr<engine::CSocketList>> m_tcpServers;
+    std::vector<std::unique_ptr<engine::CSocketList>> m_udpServers;
+    std::vector<std::unique_ptr<engine::CSocketList>> m_ipServers;
+
+    mutable std::recursive_mutex m_clientLock; // the client lock
+    ClientList m_tcpClients;
+    ClientList m_udpClients;
+    ClientList m_ipClients;
+    std::deque<QueuedRow> m_clientRows; // sequence numbers consecutive from the head
+    std::uint32_t m_clientRowCounter = 0;
+
+    // Pins: a dispatch's copy of a client pointer is dropped under this lock,
+    // and StopClients waits here for the last one.
+    std::mutex m_pinLock;
+    std::condition_variable m_pinReleased;
+
+    mutable std::mutex m_serverRowLock;
+    std::vector<ServerRow> m_serverRows;
+
+    events::CEventStore m_events;
+};

@@ -1,0 +1,41 @@
+#pragma once
+
+// The main window's part in the channel check, without widgets: it receives the
+// socket notifications, client completions and probe timers that the engine
+// directs to the main window and hands them to the application logic. The
+// headless front end uses it as its main window; the GUI frame forwards the same
+// messages to the same logic operations.
+//
+// - 0x8009, 0x800A, 0x800B: DispatchServerMessage for UDP, TCP, IP;
+// - 0x800C, 0x800D, 0x800E: DispatchClientMessage for UDP, TCP, IP;
+// - a timer: CAppLogic::DispatchTimer (killed, then TCP, UDP, IP clients);
+// - any other message goes to the message handler, when one is set (a front
+//   end that makes this window its panes' target too gets 0x8001, 0x8004,
+//   WM_EVENT_ADDED and WM_EVENTS_FILTERED there).
+//
+// Threads: the GUI thread only (created, used and destroyed there); the
+// handlers run there, one at a time.
+
+#include "core/CAppLogic.h"
+#include "ui/Window.h"
+
+#include <functional>
+
+class CAppWindow final : public ui::CWindow
+{
+public:
+    using MessageHandler =
+        std::function<void(ui::UINT message, ui::WPARAM wParam, ui::LPARAM lParam)>;
+
+    explicit CAppWindow(CAppLogic& logic, QObject* parent = nullptr);
+
+    void SetMessageHandler(MessageHandler handler) { m_handler = std::move(handler); }
+
+protected:
+    void OnMessage(ui::UINT message, ui::WPARAM wParam, ui::LPARAM lParam) override;
+    void OnTimer(ui::UINT_PTR id) override;
+
+private:
+    CAppLogic& m_logic;
+    MessageHandler m_handler;
+};

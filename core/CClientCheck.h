@@ -1,0 +1,115 @@
+#pragma once
+
+// The client check without widgets: for each peer address in turn it starts the
+// peer's clients, waits on the named manual-reset event "ClientStop" for the
+// peer's time (or until every port of the peer has finished), stops the clients
+// and goes on with the next peer. The GUI and the headless front end both run it.
+//
+// The peer's time, in milliseconds (unsigned 32-bit arithmetic, as designed):
+//   (max(3 x TimeOut x nTCP, TimeOut x nIP) + 1000 x TimeSendDelay) x MaxSendCount
+// with nTCP and nIP the lengths of the scheme's TCP and IP port lists (the UDP
+// list does not count).
+//
+// Early end of a peer: the taker of client rows hands every row it takes to
+// OnClientRow. A finished row of the current peer that matches a port row (one
+// port row per pair of every protocol of every group; a row matches by
+// protocol and the pair's server port, each port row once) counts; when every
+// port row of the peer has its finished row, ClientStop is set.
+//
+// Threads
+// - Start, OnClientRow: the GUI thread. The options, port lists and groups are
+//   copied at Start, so an edit of the scheme does not reach a running check.
+// - Stop, IsRunning, WaitForEnd, CurrentPeer: any thread.
+// - The loop runs as one task on the ferrox pool; the observer is called from it.
+// - Destruction: stops the check and waits for the loop to end, so a check must
+//   be destroyed before the application logic it drives.
+
+#include "core/CAppLogic.h"
+#include "ferrox/sync/Event.h"
+#include "ferrox/threads/ThreadTask.h"
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+// What a front end hears about the check's progress (called on the check's task).
+class IClientCheckObserver
+{
+public:
+    // The peer's clients are about to start.
+    virtual void OnPeerStarted(const std::string& peer) = 0;
+    // The peer's clients have been stopped. allPortsFinished: every port row had
+    // its finished row before the time was up.
+    virtual void OnPeerFinished(const std::string& peer, bool allPortsFinished) = 0;
+    // The loop has ended (after the last peer or a stop).
+    virtual void OnCheckFinished() = 0;
+    virtual ~IClientCheckObserver() = default;
+};
+
+class CClientCheck final
+{
+public:
+    // The name of the event the loop waits on.
+    static constexpr const char* StopEventName = "ClientStop";
+
+    explicit CClientCheck(CAppLogic& logic, IClientCheckObserver* observer = nullptr);
+    ~CClientCheck();
+    CClientCheck(const CClientCheck&) = delete;
+    CClientCheck& operator=(const CClientCheck&) = delete;
+
+    // Starts the loop over the peers (dotted texts, in order). False when a check
+    // is running. A loop that is still ending after a stop is waited for first.
+    bool Start(const std::vector<std::string>& peers);
+    // Sets ClientStop, clears the running flag and the filter's follow flag; the
+    // loop then stops the current peer's clients and ends.
+    void Stop();
+    bool IsRunning() const { return m_running.load(); }
+    // Waits for the loop's task to end (-1: no limit); true when none runs.
+    bool WaitForEnd(int ms);
+
+    // The finished-rows rule (see above). True when this row set ClientStop.
+    bool OnClientRow(const engine::ClientRow& row);
+
+    // The peer being waited on, "" between peers.
+    std::string CurrentPeer() const;
+    // The peer's time of the check that runs (or ran last).
+    std::uint32_t PeerWaitMs() const { return m_waitMs.load(); }
+
+    static std::uint32_t PeerWaitMs(const engine::ProbeOptions& options, std::size_t tcpPorts,
+                                    std::size_t ipPorts);
+    // Port rows per protocol and server port, one per pair of each group.
+    static std::map<std::pair<std::uint32_t, std::uint16_t>, int>
+    PortRows(const CXmlSettings::GroupList& groups);
+
+private:
+    void Loop();
+    // Waits on ClientStop for up to ms; true when it was set.
+    bool WaitForStop(std::uint32_t ms);
+
+    CAppLogic& m_logic;
+    IClientCheckObserver* const m_observer;
+    std::shared_ptr<TEvent> m_stopEvent;
+
+    std::atomic<bool> m_running{false};
+    std::atomic<std::uint32_t> m_waitMs{0};
+    std::mutex m_taskLock; // Start and WaitForEnd
+    SmartPtr<TThreadTask> m_task;
+
+    // Copied at Start; read by the loop.
+    std::vector<std::string> m_peers;
+    ClientPlan m_plan;
+
+    mutable std::mutex m_lock; // the current peer and its finished rows
+    std::string m_currentPeer;
+    std::uint32_t m_currentAddress = 0;
+    std::uint32_t m_turnFirstSequence = 0; // rows of earlier turns are older
+    std::map<std::pair<std::uint32_t, std::uint16_t>, int> m_portRows;  // per peer, from the scheme
+    std::map<std::pair<std::uint32_t, std::uint16_t>, int> m_remaining; // of the current peer
+    int m_portRowCount = 0;
+    int m_finishedRows = 0;
+};

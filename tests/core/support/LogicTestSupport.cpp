@@ -1,0 +1,221 @@
+#include "core/support/LogicTestSupport.h"
+
+#include "engine/AppMessages.h"
+#include "ui/EventLoop.h"
+
+#include <QCoreApplication>
+
+#include <arpa/inet.h>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+namespace coretest {
+
+void EnsureApplication()
+{
+    if (QCoreApplication::instance() == nullptr) {
+        static int argc = 1;
+        static char name[] = "core-tests";
+        static char* argv[] = {name, nullptr};
+        new QCoreApplication(argc, argv); // lives for the whole test process
+    }
+}
+
+std::uint16_t FreePort(int type)
+{
+    int fd = ::socket(AF_INET, type, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    socklen_t length = sizeof(address);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+CTempFolder::CTempFolder()
+{
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "kanaliko-core-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr)
+        throw std::runtime_error("no temporary folder");
+    m_path = pattern;
+}
+
+CTempFolder::~CTempFolder()
+{
+    std::error_code error;
+    std::filesystem::remove_all(m_path, error);
+}
+
+void WriteTextFile(const std::string& path, const std::string& text)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+}
+
+void WriteOptionsFile(const std::string& path, int timeOut, int timeSendDelay, int sendDataSize,
+                      int maxSendCount)
+{
+    WriteTextFile(path, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Options><TimeOut>" +
+                            std::to_string(timeOut) + "</TimeOut><TimeSendDelay>" +
+                            std::to_string(timeSendDelay) + "</TimeSendDelay><MaxSendCount>" +
+                            std::to_string(maxSendCount) + "</MaxSendCount><SendDataSize>" +
+                            std::to_string(sendDataSize) + "</SendDataSize></Options>\n");
+}
+
+void WriteScheme(const std::string& path, const std::vector<SchemeGroup>& groups)
+{
+    CXmlSettings settings;
+    settings.SetGroups(groups);
+    if (!settings.WriteScheme(path))
+        throw std::runtime_error("scheme not written: " + path);
+}
+
+RelocatedScheme WriteRelocatedExample(const std::string& path, bool withIp)
+{
+    const char* source = std::getenv("KANALIKO_SOURCE_DIR");
+    CXmlSettings example;
+    example.ReadScheme(std::string(source ? source : ".") + "/examples/settings.xml");
+    RelocatedScheme result;
+    auto move = [&result](std::uint16_t port, int type) -> std::uint16_t {
+        if (port == 0)
+            return 0;
+        auto found = result.moved.find(port);
+        if (found == result.moved.end())
+            found = result.moved.emplace(port, FreePort(type)).first;
+        return found->second;
+    };
+    for (const auto& group : example.Groups()) {
+        SchemeGroup copy = *group;
+        for (PortPair& pair : copy.tcpPairs) {
+            pair.serverPort = move(pair.serverPort, SOCK_STREAM);
+            pair.clientPort = move(pair.clientPort, SOCK_STREAM);
+        }
+        for (PortPair& pair : copy.udpPairs) {
+            pair.serverPort = move(pair.serverPort, SOCK_DGRAM);
+            pair.clientPort = move(pair.clientPort, SOCK_DGRAM);
+        }
+        if (!withIp)
+            copy.ipPairs.clear();
+        result.groups.push_back(copy);
+    }
+    WriteScheme(path, result.groups);
+    return result;
+}
+
+void CRecordingNotifier::ShowError(const std::string& operation, const std::string& technicalInfo,
+                                   const std::string& errorText)
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_shown.push_back({operation, technicalInfo, errorText, true});
+}
+
+void CRecordingNotifier::ShowMessage(const std::string& text, bool isError)
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_shown.push_back({"", "", text, isError});
+}
+
+std::vector<CRecordingNotifier::Shown> CRecordingNotifier::All() const
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_shown;
+}
+
+void CRecordingObserver::Add(Step step)
+{
+    step.at = std::chrono::steady_clock::now();
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_steps.push_back(std::move(step));
+}
+
+void CRecordingObserver::OnPeerStarted(const std::string& peer)
+{
+    Add({"started", peer, false, {}});
+}
+
+void CRecordingObserver::OnPeerFinished(const std::string& peer, bool allPortsFinished)
+{
+    Add({"finished", peer, allPortsFinished, {}});
+}
+
+void CRecordingObserver::OnCheckFinished()
+{
+    Add({"check finished", "", false, {}});
+}
+
+std::vector<CRecordingObserver::Step> CRecordingObserver::Steps() const
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_steps;
+}
+
+bool CRecordingObserver::CheckFinished() const
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    return !m_steps.empty() && m_steps.back().what == "check finished";
+}
+
+CLogicHarness::CLogicHarness(IInterfaceSource* source)
+{
+    EnsureApplication();
+    m_logic = source ? std::make_unique<CAppLogic>(&m_notifier, *source)
+                     : std::make_unique<CAppLogic>(&m_notifier);
+    m_window = std::make_unique<CAppWindow>(*m_logic);
+    m_window->SetMessageHandler([this](ui::UINT message, ui::WPARAM wParam, ui::LPARAM) {
+        if (message == engine::WM_CLIENT_ROW_QUEUED) {
+            engine::ClientRow row = m_logic->TakeClientRow(static_cast<std::uint32_t>(wParam));
+            m_rows.push_back(row);
+            if (m_check)
+                m_check->OnClientRow(row);
+        } else if (message == engine::WM_SERVER_ROW_CHANGED) {
+            m_serverRowMessages.push_back(static_cast<int>(wParam));
+        } else if (message == engine::WM_EVENT_ADDED) {
+            ++m_eventsAdded;
+        }
+    });
+    const ui::HWND handle = m_window->Handle();
+    m_logic->SetMainWindow(handle);
+    m_logic->SetServerPane(handle);
+    m_logic->SetEventsPane(handle);
+    m_logic->SetClientPane(handle);
+}
+
+CLogicHarness::~CLogicHarness()
+{
+    m_logic->StopServers();
+    m_logic->StopAllClients();
+    m_window.reset();
+    m_logic.reset();
+}
+
+bool CLogicHarness::RunUntil(const std::function<bool()>& done, std::chrono::milliseconds limit)
+{
+    return ui::RunUntil(done, limit);
+}
+
+int CFixedInterfaces::QueryAddresses(std::vector<InterfaceAddress>& addresses)
+{
+    unsigned index = 2;
+    for (const std::string& text : m_addresses) {
+        InterfaceAddress entry;
+        entry.name = "eth" + std::to_string(index - 2);
+        entry.index = index++;
+        entry.flags = IFF_UP | IFF_RUNNING;
+        entry.family = AF_INET;
+        entry.address = ::inet_addr(text.c_str());
+        addresses.push_back(entry);
+    }
+    return 0;
+}
+
+} // namespace coretest
