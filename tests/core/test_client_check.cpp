@@ -1,0 +1,274 @@
+// The client check over real servers and clients on loopback: peers taken in
+// turn, a peer ended early once every port has finished, a stop that ends the
+// wait at once, and the finished-rows rule.
+
+#include "core/support/LogicTestSupport.h"
+#include "engine/EventCodes.h"
+#include "support/NetNamespaces.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <thread>
+
+namespace coretest {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+class ClientCheck : public ::testing::Test
+{
+protected:
+    void SetUp() override { EnsureApplication(); }
+
+    // The logic with the scheme and options of this test, servers listening.
+    void Prepare(CLogicHarness& harness, const std::string& scheme, int maxSendCount,
+                 bool startServers = true)
+    {
+        WriteOptionsFile(folder.Path("options.xml"), 200, 1, 10, maxSendCount);
+        harness.Logic().Init(nullptr, scheme, folder.Path("options.xml"));
+        if (startServers) {
+            ASSERT_EQ(harness.Logic().StartServers(0), 0);
+        }
+    }
+
+    CTempFolder folder;
+};
+
+// The last row the check saw for a (protocol, server port) of a peer.
+const engine::ClientRow* LastRow(const std::vector<engine::ClientRow>& rows,
+                                 const std::string& peer, int protocol, std::uint16_t port)
+{
+    const engine::ClientRow* last = nullptr;
+    for (const auto& row : rows) {
+        if (peer == row.peer.text && static_cast<int>(row.protocol) == protocol && row.port == port)
+            last = &row;
+    }
+    return last;
+}
+
+// Every channel of the scheme ended its cycle for the peer with at least one reply.
+void ExpectEveryChannelAnswered(const std::vector<engine::ClientRow>& rows,
+                                const RelocatedScheme& scheme, const std::string& peer,
+                                int attempts)
+{
+    for (const SchemeGroup& group : scheme.groups) {
+        for (SchemeProtocol protocol : AllSchemeProtocols) {
+            for (const PortPair& pair : group.Pairs(protocol)) {
+                SCOPED_TRACE(peer + " protocol " + std::to_string(static_cast<int>(protocol)) +
+                             " port " + std::to_string(pair.serverPort));
+                const engine::ClientRow* row =
+                    LastRow(rows, peer, static_cast<int>(protocol), pair.serverPort);
+                ASSERT_NE(row, nullptr);
+                EXPECT_TRUE(row->finished);
+                EXPECT_EQ(row->attempts, attempts);
+                EXPECT_GE(row->replies, 1);
+            }
+        }
+    }
+}
+
+TEST(ClientCheckWait, PeerTimeFromTheTcpAndIpListsOnly)
+{
+    engine::ProbeOptions options; // 200 ms, 1 s, 10 bytes, 5 attempts
+    EXPECT_EQ(CClientCheck::PeerWaitMs(options, 3, 2), (3u * 200 * 3 + 1000) * 5);
+    EXPECT_EQ(CClientCheck::PeerWaitMs(options, 1, 10), (200u * 10 + 1000) * 5)
+        << "IP ports outweigh";
+    EXPECT_EQ(CClientCheck::PeerWaitMs(options, 0, 0), 1000u * 5);
+    options.timeOut = 30000;
+    options.maxSendCount = 10000;
+    const std::uint32_t wrapped = (3u * 30000u * 50000u + 1000u) * 10000u;
+    EXPECT_EQ(CClientCheck::PeerWaitMs(options, 50000, 0), wrapped) << "unsigned 32-bit arithmetic";
+}
+
+TEST(ClientCheckWait, PortRowsCountEveryPairOfEveryGroup)
+{
+    CXmlSettings settings;
+    SchemeGroup a;
+    a.tcpPairs = {{5000, 0}, {5001, 6001}};
+    a.udpPairs = {{7000, 7001}};
+    SchemeGroup b;
+    b.tcpPairs = {{5000, 0}};
+    b.ipPairs = {{253, 0}};
+    settings.SetGroups(std::vector<SchemeGroup>{a, b});
+    auto rows = CClientCheck::PortRows(settings.Groups());
+    EXPECT_EQ(rows.size(), 4u);
+    EXPECT_EQ((rows[{1u, 5000}]), 2) << "the same port in two groups is two rows";
+    EXPECT_EQ((rows[{1u, 5001}]), 1);
+    EXPECT_EQ((rows[{2u, 7000}]), 1);
+    EXPECT_EQ((rows[{3u, 253}]), 1);
+}
+
+TEST_F(ClientCheck, ExampleSchemeEveryPortFinishesAndThePeerEndsEarly)
+{
+    CLogicHarness harness;
+    const RelocatedScheme scheme = WriteRelocatedExample(folder.Path("scheme.xml"), false);
+    Prepare(harness, folder.Path("scheme.xml"), 2);
+    CRecordingObserver observer;
+    CClientCheck check(harness.Logic(), &observer);
+    harness.SetCheck(&check);
+
+    ASSERT_TRUE(check.Start({"127.0.0.1"}));
+    EXPECT_TRUE(check.IsRunning());
+    EXPECT_FALSE(check.Start({"127.0.0.1"})) << "one check at a time";
+    EXPECT_EQ(check.PeerWaitMs(), (3u * 200 * 3 + 1000) * 2) << "three TCP ports of the example";
+    ASSERT_TRUE(harness.RunUntil([&] { return observer.CheckFinished(); }, 30s));
+
+    const auto steps = observer.Steps();
+    ASSERT_EQ(steps.size(), 3u);
+    EXPECT_EQ(steps[0].what, "started");
+    EXPECT_EQ(steps[0].peer, "127.0.0.1");
+    EXPECT_EQ(steps[1].what, "finished");
+    EXPECT_TRUE(steps[1].allPortsFinished);
+    EXPECT_LT(steps[1].at - steps[0].at, std::chrono::milliseconds(check.PeerWaitMs()))
+        << "moved on before the full wait";
+    EXPECT_FALSE(check.IsRunning());
+    EXPECT_FALSE(harness.Logic().Events().Filter().IsFollowing());
+    EXPECT_EQ(harness.Logic().ClientCount(engine::PROTOCOL_TCP), 0u);
+    EXPECT_EQ(harness.Logic().ClientCount(engine::PROTOCOL_UDP), 0u);
+    EXPECT_EQ(harness.Logic().ClientCount(engine::PROTOCOL_IP), 0u);
+    ExpectEveryChannelAnswered(harness.TakenRows(), scheme, "127.0.0.1", 2);
+}
+
+TEST_F(ClientCheck, ExampleSchemeWithItsIpChannels)
+{
+    KANALIKO_SKIP_UNLESS_RAW();
+    CLogicHarness harness;
+    const RelocatedScheme scheme = WriteRelocatedExample(folder.Path("scheme.xml"), true);
+    Prepare(harness, folder.Path("scheme.xml"), 2);
+    CRecordingObserver observer;
+    CClientCheck check(harness.Logic(), &observer);
+    harness.SetCheck(&check);
+    ASSERT_TRUE(check.Start({"127.0.0.1"}));
+    ASSERT_TRUE(harness.RunUntil([&] { return observer.CheckFinished(); }, 30s));
+    const auto steps = observer.Steps();
+    ASSERT_EQ(steps.size(), 3u);
+    EXPECT_TRUE(steps[1].allPortsFinished);
+    EXPECT_LT(steps[1].at - steps[0].at, std::chrono::milliseconds(check.PeerWaitMs()));
+    ExpectEveryChannelAnswered(harness.TakenRows(), scheme, "127.0.0.1", 2);
+}
+
+TEST_F(ClientCheck, PeersAreCheckedInTurn)
+{
+    CLogicHarness harness;
+    const RelocatedScheme scheme = WriteRelocatedExample(folder.Path("scheme.xml"), false);
+    Prepare(harness, folder.Path("scheme.xml"), 2);
+    CRecordingObserver observer;
+    CClientCheck check(harness.Logic(), &observer);
+    harness.SetCheck(&check);
+    ASSERT_TRUE(check.Start({"127.0.0.1", "127.0.0.2"}));
+    ASSERT_TRUE(harness.RunUntil([&] { return observer.CheckFinished(); }, 60s));
+
+    std::vector<std::string> steps;
+    for (const auto& step : observer.Steps())
+        steps.push_back(step.what + " " + step.peer + (step.allPortsFinished ? " all" : ""));
+    EXPECT_EQ(steps, (std::vector<std::string>{"started 127.0.0.1", "finished 127.0.0.1 all",
+                                               "started 127.0.0.2", "finished 127.0.0.2 all",
+                                               "check finished "}));
+    ExpectEveryChannelAnswered(harness.TakenRows(), scheme, "127.0.0.1", 2);
+    ExpectEveryChannelAnswered(harness.TakenRows(), scheme, "127.0.0.2", 2);
+}
+
+TEST_F(ClientCheck, StopDuringTheWaitEndsItAtOnce)
+{
+    CLogicHarness harness;
+    // Nobody listens: every port keeps retrying for 100 attempts.
+    SchemeGroup group;
+    group.tcpPairs = {{FreePort(SOCK_STREAM), 0}};
+    group.udpPairs = {{FreePort(SOCK_DGRAM), FreePort(SOCK_DGRAM)}};
+    WriteScheme(folder.Path("scheme.xml"), {group});
+    Prepare(harness, folder.Path("scheme.xml"), 100, false);
+    CRecordingObserver observer;
+    CClientCheck check(harness.Logic(), &observer);
+    harness.SetCheck(&check);
+    ASSERT_TRUE(check.Start({"127.0.0.1", "127.0.0.2"}));
+    ASSERT_GE(check.PeerWaitMs(), 100000u);
+    ASSERT_TRUE(harness.RunUntil([&] { return harness.TakenRows().size() >= 4; }, 10s));
+    EXPECT_EQ(check.CurrentPeer(), "127.0.0.1");
+
+    const auto stopAt = Clock::now();
+    check.Stop();
+    EXPECT_FALSE(check.IsRunning());
+    ASSERT_TRUE(harness.RunUntil([&] { return observer.CheckFinished(); }, 20s));
+    const auto steps = observer.Steps();
+    ASSERT_EQ(steps.size(), 3u) << "the second peer is never started";
+    EXPECT_EQ(steps[1].what, "finished");
+    EXPECT_FALSE(steps[1].allPortsFinished);
+    EXPECT_LT(steps[2].at - stopAt, 8s)
+        << "the wait ends at once; only the clients' own ends take time";
+    EXPECT_TRUE(check.WaitForEnd(5000));
+    EXPECT_EQ(harness.Logic().ClientCount(engine::PROTOCOL_TCP), 0u);
+    EXPECT_EQ(harness.Logic().ClientCount(engine::PROTOCOL_UDP), 0u);
+}
+
+TEST_F(ClientCheck, EveryPortRowNeedsItsOwnFinishedRow)
+{
+    CLogicHarness harness;
+    const std::uint16_t tcp = FreePort(SOCK_STREAM);
+    const std::uint16_t tcpClient = FreePort(SOCK_STREAM);
+    const std::uint16_t udpServer = FreePort(SOCK_DGRAM);
+    const std::uint16_t udpClient = FreePort(SOCK_DGRAM);
+    SchemeGroup a;
+    a.tcpPairs = {{tcp, tcpClient}};
+    a.udpPairs = {{udpServer, udpClient}};
+    SchemeGroup b;
+    b.tcpPairs = {{tcp, 0}};
+    WriteScheme(folder.Path("scheme.xml"), {a, b});
+    Prepare(harness, folder.Path("scheme.xml"), 100, false);
+    CRecordingObserver observer;
+    CClientCheck check(harness.Logic(), &observer);
+    ASSERT_TRUE(check.Start({"127.0.0.1"}));
+    ASSERT_TRUE(harness.RunUntil([&] { return check.CurrentPeer() == "127.0.0.1"; }, 10s));
+
+    engine::ClientRow row;
+    ParseAddress(row.peer, "127.0.0.1");
+    row.finished = true;
+    row.sequence = harness.Logic().NextClientRowSequence() + 1000;
+    auto with = [&row](std::uint32_t protocol, std::uint16_t port, bool finished = true) {
+        engine::ClientRow r = row;
+        r.protocol = protocol;
+        r.port = port;
+        r.finished = finished;
+        return r;
+    };
+    EXPECT_FALSE(check.OnClientRow(with(1, tcp, false))) << "not finished";
+    EXPECT_FALSE(check.OnClientRow(with(1, tcp)));
+    engine::ClientRow other = with(1, tcp);
+    ParseAddress(other.peer, "127.0.0.9");
+    EXPECT_FALSE(check.OnClientRow(other)) << "another peer";
+    engine::ClientRow old = with(1, tcp);
+    old.sequence -= 200000;
+    EXPECT_FALSE(check.OnClientRow(old)) << "a row of an earlier turn";
+    EXPECT_FALSE(check.OnClientRow(with(1, tcpClient)))
+        << "the TCP client port is probed, but is no port row";
+    EXPECT_FALSE(check.OnClientRow(with(2, udpClient))) << "UDP rows match by the server port";
+    EXPECT_FALSE(check.OnClientRow(with(2, udpServer)));
+    EXPECT_EQ(observer.Steps().size(), 1u) << "still waiting";
+    EXPECT_TRUE(check.OnClientRow(with(1, tcp)))
+        << "the second row of the port listed twice completes the peer";
+    ASSERT_TRUE(harness.RunUntil([&] { return observer.CheckFinished(); }, 20s));
+    EXPECT_TRUE(observer.Steps()[1].allPortsFinished);
+    EXPECT_FALSE(check.OnClientRow(with(1, tcp))) << "no check waits any more";
+}
+
+TEST_F(ClientCheck, DestroyingARunningCheckEndsItsLoopFirst)
+{
+    CLogicHarness harness;
+    SchemeGroup group;
+    group.tcpPairs = {{FreePort(SOCK_STREAM), 0}};
+    WriteScheme(folder.Path("scheme.xml"), {group});
+    Prepare(harness, folder.Path("scheme.xml"), 100, false);
+    CRecordingObserver observer;
+    {
+        CClientCheck check(harness.Logic(), &observer);
+        ASSERT_TRUE(check.Start({"127.0.0.1"}));
+        ASSERT_TRUE(harness.RunUntil(
+            [&] { return harness.Logic().ClientCount(engine::PROTOCOL_TCP) == 1; }, 10s));
+    }
+    EXPECT_TRUE(observer.CheckFinished()) << "the destructor waited for the loop";
+    EXPECT_EQ(harness.Logic().ClientCount(engine::PROTOCOL_TCP), 0u);
+}
+
+} // namespace
+} // namespace coretest
