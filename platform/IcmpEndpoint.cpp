@@ -347,11 +347,18 @@ void CIcmpEndpoint::ReadAvailable()
 {
     // Bounded, so that a flood cannot keep a call reading past its time-out by much.
     for (int i = 0; i < 256; ++i) {
-        bool any = ReadOne(false);
-        if (m_kind == EchoSocketKind::Ping || !any)
-            any = ReadOne(true) || any;
-        if (!any)
+        pollfd ready{m_socket, POLLIN, 0};
+        if (::poll(&ready, 1, 0) <= 0)
             return;
+        // POLLERR: a queued router answer (ping sockets) or a pending socket error.
+        const bool data = (ready.revents & POLLIN) != 0;
+        const bool error = (ready.revents & POLLERR) != 0;
+        if (!data && !error)
+            return;
+        if (data)
+            ReadOne(false);
+        if (error)
+            ReadOne(true);
     }
 }
 
