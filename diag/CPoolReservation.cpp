@@ -14,6 +14,23 @@ void CPoolReservation::Reserve(int n)
     m_reserved += n;
 }
 
+void CPoolReservation::EnsureStarted(const std::vector<SmartPtr<TThreadTask>>& tasks)
+{
+    if (!m_pool)
+        return;
+    for (int round = 0; round < 100; ++round) {
+        bool all = true;
+        for (const auto& task : tasks)
+            if (!task->WaitForStart(round == 0 ? 0 : 10)) {
+                all = false;
+                break;
+            }
+        if (all)
+            return;
+        m_pool->ReserveWorkers(0); // starts a worker for every job still waiting
+    }
+}
+
 void CPoolReservation::Release()
 {
     if (m_pool && m_reserved > 0)

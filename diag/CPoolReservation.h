@@ -12,6 +12,9 @@
 // Threads: the owning engine's controlling (GUI) thread.
 
 #include "ferrox/threads/ThreadPool.h"
+#include "ferrox/threads/ThreadTask.h"
+
+#include <vector>
 
 namespace diag {
 
@@ -28,6 +31,12 @@ public:
     // Gives every reserved worker back; idle workers above the limit then leave.
     void Release();
     int Reserved() const { return m_reserved; }
+
+    // Waits (about a second at most) until every task has been taken by a
+    // worker. The pool counts a worker as idle until just after it has taken a
+    // job, so a job added in that moment can be left in the queue with no worker
+    // started for it; while a task waits, the pool is asked to look again.
+    void EnsureStarted(const std::vector<SmartPtr<TThreadTask>>& tasks);
 
 private:
     SmartPtr<TThreadPool> m_pool;

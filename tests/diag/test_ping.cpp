@@ -384,7 +384,13 @@ TEST_F(PingLoopback, SixtyTargetsAreAllProbedAndThePoolKeepsItsWorkers)
                         return false;
                 return true;
             },
-            milliseconds(10000)));
+            milliseconds(10000)))
+            << [&] {
+                   std::string sent;
+                   for (int i = 0; i < 60; ++i)
+                       sent += std::to_string(ping.GetStatistics(i).Sent) + " ";
+                   return "sent per target: " + sent + "; " + pool->GetDescription();
+               }();
 
         // Something else of the program (the channel check) gets a worker at once.
         struct CProbe
