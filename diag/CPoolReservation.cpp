@@ -18,17 +18,13 @@ void CPoolReservation::EnsureStarted(const std::vector<SmartPtr<TThreadTask>>& t
 {
     if (!m_pool)
         return;
-    for (int round = 0; round < 100; ++round) {
-        bool all = true;
-        for (const auto& task : tasks)
-            if (!task->WaitForStart(round == 0 ? 0 : 10)) {
-                all = false;
-                break;
-            }
-        if (all)
-            return;
-        m_pool->ReserveWorkers(0); // starts a worker for every job still waiting
-    }
+    // A worker takes a task within milliseconds; only a task still waiting after
+    // 100 ms is a stranded one, and only then is the pool asked to look again
+    // (asking early would start workers that find nothing to do).
+    int nudges = 0;
+    for (const auto& task : tasks)
+        while (!task->WaitForStart(100) && nudges++ < 20)
+            m_pool->ReserveWorkers(0); // starts a worker for every job still waiting
 }
 
 void CPoolReservation::Release()
