@@ -4,6 +4,9 @@
 #include "ferrox/exceptions/Exceptions.h"
 #include "ferrox/threads/ThreadPool.h"
 
+#include <QCoreApplication>
+#include <QMetaObject>
+
 #include <algorithm>
 #include <chrono>
 
@@ -120,6 +123,24 @@ bool CClientCheck::WaitForStop(std::uint32_t ms)
     }
 }
 
+bool CClientCheck::WaitForGuiThread()
+{
+    QCoreApplication* application = QCoreApplication::instance();
+    if (application == nullptr)
+        return true;
+    auto passed = std::make_shared<TEvent>(true, false);
+    QMetaObject::invokeMethod(
+        application, [passed] { passed->Set(); }, Qt::QueuedConnection);
+    // Bounded, and given up at once on a stop: the GUI thread may itself be
+    // waiting for this loop to end.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kGuiWaitMs);
+    while (m_running.load() && std::chrono::steady_clock::now() < deadline) {
+        if (passed->Wait(kGuiPollMs, false) == WAIT_OBJECT_0)
+            return true;
+    }
+    return false;
+}
+
 bool CClientCheck::OnClientRow(const engine::ClientRow& row)
 {
     if (!row.finished)
@@ -148,6 +169,11 @@ void CClientCheck::Loop()
             m_stopEvent->Reset();
             if (!m_running.load())
                 break;
+            // The previous peer's sockets were closed on this thread; the GUI
+            // thread's poll holds on to them (and to their bound UDP client
+            // ports, which this peer binds again) until it has gone round once.
+            if (&peer != &m_peers.front())
+                WaitForGuiThread();
             {
                 std::lock_guard<std::mutex> lock(m_lock);
                 PeerAddress address;

@@ -90,6 +90,12 @@ private:
     void Loop();
     // Waits on ClientStop for up to ms; true when it was set.
     bool WaitForStop(std::uint32_t ms);
+    // Waits until the GUI thread has handled everything posted to it so far
+    // (bounded; given up when the check is stopped). False when it gave up.
+    bool WaitForGuiThread();
+
+    static constexpr int kGuiWaitMs = 5000;
+    static constexpr unsigned kGuiPollMs = 20;
 
     CAppLogic& m_logic;
     IClientCheckObserver* const m_observer;

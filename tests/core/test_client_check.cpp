@@ -4,6 +4,7 @@
 
 #include "core/support/LogicTestSupport.h"
 #include "engine/EventCodes.h"
+#include "events/EventText.h"
 #include "support/NetNamespaces.h"
 
 #include <gtest/gtest.h>
@@ -168,6 +169,15 @@ TEST_F(ClientCheck, PeersAreCheckedInTurn)
                                                "check finished "}));
     ExpectEveryChannelAnswered(harness.TakenRows(), scheme, "127.0.0.1", 2);
     ExpectEveryChannelAnswered(harness.TakenRows(), scheme, "127.0.0.2", 2);
+    if (HasFailure()) { // the UDP traffic, to tell a lost echo from a busy port
+        for (int i = 0; i < harness.Logic().GetEventCount(); ++i) {
+            auto e = *harness.Logic().GetEvent(i);
+            if (e.protocol == 2)
+                printf("%s %d %s:%u -> %s:%u err %u\n", events::TimeText(e.time).c_str(),
+                       e.description, e.senderText, e.senderPort, e.receiverText, e.receiverPort,
+                       e.detail);
+        }
+    }
 }
 
 TEST_F(ClientCheck, StopDuringTheWaitEndsItAtOnce)
