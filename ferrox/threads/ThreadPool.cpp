@@ -127,8 +127,10 @@ SmartPtr<IThreadJob> TThreadPool::GetNextJob()
 
         unsigned result = m_jobs.Wait(IdleTimeout, true);
         if (result == WAIT_OBJECT_0) {
-            SmartPtr<IThreadJob> job = PopJob();
+            // No longer idle before the job leaves the queue: an AddTask in between
+            // must see this worker as busy, or it starts no worker for its job.
             idle.leave();
+            SmartPtr<IThreadJob> job = PopJob();
             if (job)
                 return job;
             continue;
@@ -287,6 +289,15 @@ TThreadContext::~TThreadContext()
     // body (or this is its own thread dropping the last reference).
     if (IsStarted() && !HasEnded() && StopThread(2000) == false)
         InterruptThread(0, StopTime);
+}
+
+void TThreadContext::DynamicThreadEntry()
+{
+    // The thread keeps its own context alive until it has left the body and
+    // reset its state: the pool may drop its last reference (a later worker's
+    // exit replaces the kept "last worker") while this one is still finishing.
+    SmartPtr<IThreadContext> keepAlive(this);
+    TThreadClass::DynamicThreadEntry();
 }
 
 void TThreadContext::Body()

@@ -112,6 +112,7 @@ public:
 
 protected:
     void Body() override;
+    void DynamicThreadEntry() override;
 
 private:
     void Interrupt(const IThreadJob* onlyFor);

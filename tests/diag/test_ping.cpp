@@ -281,13 +281,14 @@ TEST_F(PingLoopback, LoweredLimitCutsTheListAtTheNextStore)
 
 TEST_F(PingLoopback, SizeAndTtlChangesReachTheWireBeforeTheNextRequest)
 {
-    // Our own raw socket sees the requests on loopback as they are sent.
+    // Our own raw socket sees the requests on loopback as they are sent; the
+    // target address is used by no other test, so parallel runs stay out of it.
     const int sniffer = ::socket(AF_INET, SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_ICMP);
     ASSERT_GE(sniffer, 0);
     int big = 4 << 20;
     ::setsockopt(sniffer, SOL_SOCKET, SO_RCVBUF, &big, sizeof big);
 
-    CPing ping(true, {"127.0.0.6"}, Settings(200, 500, 32, 64));
+    CPing ping(true, {"127.42.6.6"}, Settings(200, 500, 32, 64));
     ping.SetRecordsWindow(records.Handle());
     records.onMessage = [&](const CMessageLog::Message& m) {
         if (m.lParam == 2) {
@@ -311,7 +312,7 @@ TEST_F(PingLoopback, SizeAndTtlChangesReachTheWireBeforeTheNextRequest)
         const std::size_t header = (packet[0] & 0x0F) * 4u;
         in_addr destination;
         std::memcpy(&destination, packet.data() + 16, 4);
-        if (packet[header] == ICMP_ECHO && destination.s_addr == Addr("127.0.0.6"))
+        if (packet[header] == ICMP_ECHO && destination.s_addr == Addr("127.42.6.6"))
             requests.emplace_back(static_cast<std::size_t>(n) - header - 8, packet[8]);
     }
     ::close(sniffer);
