@@ -20,11 +20,19 @@ void FillIdentity(std::vector<std::int32_t>& order, int count)
     std::iota(order.begin(), order.end(), 0);
 }
 
-void InsertText(std::set<std::string, std::less<>>& set, const char* text)
+template <class Set> void InsertText(Set& set, const char* text)
 {
     // The lookup needs no allocation; most texts are already there.
-    if (set.find(text) == set.end())
-        set.emplace(text);
+    const std::string_view view(text);
+    if (set.find(view) == set.end())
+        set.emplace(view);
+}
+
+template <class Set> std::vector<std::string> Sorted(const Set& set)
+{
+    std::vector<std::string> out(set.begin(), set.end());
+    std::sort(out.begin(), out.end());
+    return out;
 }
 
 } // namespace
@@ -91,6 +99,16 @@ int CEventStore::GetEventCount()
 std::optional<Event> CEventStore::GetEvent(int index)
 {
     return CopyEvent(index);
+}
+
+int CEventStore::CopyEvents(int first, int count, std::vector<Event>& out)
+{
+    out.clear();
+    std::lock_guard<std::mutex> lock(m_eventLock);
+    const int end = std::min(first + count, m_arena->Size());
+    for (int i = std::max(first, 0); i < end; ++i)
+        out.push_back(m_arena->At(i));
+    return static_cast<int>(out.size());
 }
 
 std::optional<Event> CEventStore::CopyEvent(int index) const
@@ -390,19 +408,20 @@ std::size_t CEventStore::WriteCsv(std::ostream& out) const
         for (const Event& event : ShownEvents(first, std::min(kExportBatch, rows - first)))
             writer.WriteEvent(event);
     }
+    writer.Flush();
     return writer.LinesWritten();
 }
 
 std::vector<std::string> CEventStore::Senders() const
 {
     std::lock_guard<std::mutex> lock(m_eventLock);
-    return {m_senders.begin(), m_senders.end()};
+    return Sorted(m_senders);
 }
 
 std::vector<std::string> CEventStore::Receivers() const
 {
     std::lock_guard<std::mutex> lock(m_eventLock);
-    return {m_receivers.begin(), m_receivers.end()};
+    return Sorted(m_receivers);
 }
 
 std::vector<std::int32_t> CEventStore::FilteredIndexes() const

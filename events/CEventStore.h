@@ -39,8 +39,9 @@
 #include <mutex>
 #include <optional>
 #include <ostream>
-#include <set>
 #include <string>
+#include <string_view>
+#include <unordered_set>
 #include <vector>
 
 namespace events {
@@ -69,6 +70,7 @@ public:
     int GetFilteredCount() override;
     int GetEventCount() override;
     std::optional<Event> GetEvent(int index) override;
+    int CopyEvents(int first, int count, std::vector<Event>& out) override;
 
     // Keeps the events for which keep() holds (called under the event lock: it
     // must not call back into the store), in order, with new indexes; rebuilds
@@ -104,6 +106,7 @@ public:
     // The CSV export of every shown row (EventCsv.h); returns the lines written.
     std::size_t WriteCsv(std::ostream& out) const;
 
+    // The distinct sender and receiver texts, sorted.
     std::vector<std::string> Senders() const;
     std::vector<std::string> Receivers() const;
     std::vector<std::int32_t> FilteredIndexes() const;
@@ -133,8 +136,19 @@ private:
     mutable std::mutex m_eventLock;
     std::unique_ptr<CEventArena> m_arena; // replaced only by Purge (GUI thread)
     std::atomic<int> m_eventCount{0};
-    std::set<std::string, std::less<>> m_senders;
-    std::set<std::string, std::less<>> m_receivers;
+    // The distinct texts; hashed, since every event looks its two up (the
+    // accessors hand them out sorted).
+    struct TextHash
+    {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view text) const noexcept
+        {
+            return std::hash<std::string_view>{}(text);
+        }
+    };
+    using TextSet = std::unordered_set<std::string, TextHash, std::equal_to<>>;
+    TextSet m_senders;
+    TextSet m_receivers;
 
     mutable std::mutex m_indexLock;
     std::vector<std::int32_t> m_filtered;

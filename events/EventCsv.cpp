@@ -11,6 +11,7 @@ namespace {
 constexpr char kSeparator = ';';
 constexpr char kEmptyField = '\t';
 constexpr const char* kLineEnd = "\r\n";
+constexpr std::size_t kFlushSize = 64 * 1024;
 
 void AppendUnsigned(std::string& line, unsigned value)
 {
@@ -21,16 +22,31 @@ void AppendUnsigned(std::string& line, unsigned value)
 
 } // namespace
 
+CEventCsvWriter::CEventCsvWriter(std::ostream& out) : m_out(out)
+{
+    m_buffer.reserve(kFlushSize + 512);
+}
+
+CEventCsvWriter::~CEventCsvWriter()
+{
+    Flush();
+}
+
+void CEventCsvWriter::Flush()
+{
+    if (!m_buffer.empty())
+        m_out.write(m_buffer.data(), static_cast<std::streamsize>(m_buffer.size()));
+    m_buffer.clear();
+}
+
 void CEventCsvWriter::WriteHeader()
 {
-    m_line.clear();
     for (int column = 0; column < EVENT_COLUMN_COUNT; ++column) {
         if (column > 0)
-            m_line += kSeparator;
-        m_line += ColumnHeader(column);
+            m_buffer += kSeparator;
+        m_buffer += ColumnHeader(column);
     }
-    m_line += kLineEnd;
-    m_out.write(m_line.data(), static_cast<std::streamsize>(m_line.size()));
+    m_buffer += kLineEnd;
 }
 
 const std::string& CEventCsvWriter::Detail(std::uint32_t code)
@@ -43,11 +59,10 @@ const std::string& CEventCsvWriter::Detail(std::uint32_t code)
 
 void CEventCsvWriter::WriteEvent(const Event& event)
 {
-    std::string& line = m_line;
-    line.clear();
+    std::string& line = m_buffer;
     line += StatusText(event.status);
     line += kSeparator;
-    line += TimeText(event.time);
+    AppendTimeText(line, event.time);
     line += kSeparator;
     line += DescriptionText(event.description);
     line += kSeparator;
@@ -70,8 +85,9 @@ void CEventCsvWriter::WriteEvent(const Event& event)
     line += Detail(event.detail);
     line += kSeparator;
     line += kLineEnd;
-    m_out.write(line.data(), static_cast<std::streamsize>(line.size()));
     ++m_lines;
+    if (line.size() >= kFlushSize)
+        Flush();
 }
 
 std::size_t WriteEventsCsv(std::ostream& out, int rowCount,
@@ -83,6 +99,7 @@ std::size_t WriteEventsCsv(std::ostream& out, int rowCount,
         if (std::optional<Event> event = eventAtRow(row))
             writer.WriteEvent(*event);
     }
+    writer.Flush();
     return writer.LinesWritten();
 }
 

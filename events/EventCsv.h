@@ -30,17 +30,23 @@ namespace events {
 class CEventCsvWriter final
 {
 public:
-    explicit CEventCsvWriter(std::ostream& out) : m_out(out) {}
+    explicit CEventCsvWriter(std::ostream& out);
+    // Flushes what is still buffered.
+    ~CEventCsvWriter();
+    CEventCsvWriter(const CEventCsvWriter&) = delete;
+    CEventCsvWriter& operator=(const CEventCsvWriter&) = delete;
 
     void WriteHeader();
     void WriteEvent(const Event& event);
+    // Hands the buffered lines to the stream.
+    void Flush();
     std::size_t LinesWritten() const { return m_lines; }
 
 private:
     const std::string& Detail(std::uint32_t code);
 
     std::ostream& m_out;
-    std::string m_line;
+    std::string m_buffer; // lines not yet written, up to about 64 KiB
     std::unordered_map<std::uint32_t, std::string> m_details; // code -> detail text
     std::size_t m_lines = 0;
 };

@@ -83,7 +83,9 @@ private:
     void WaitForTask();
 
     IEventFiltring* const m_store;
-    std::unique_ptr<FilterCriteria> m_criteria; // guarded by m_lock
+    // Guarded by m_lock. Replaced or dropped only while no task runs, so the
+    // task takes it once and tests events without the lock.
+    std::shared_ptr<const FilterCriteria> m_criteria;
     std::atomic<bool> m_active{false};
     mutable std::mutex m_lock; // the filter's lock: the criteria
     std::atomic<bool> m_follow{false};

@@ -5,7 +5,6 @@
 #include "platform/ErrorTexts.h"
 
 #include <array>
-#include <cstdio>
 
 namespace events {
 
@@ -60,16 +59,38 @@ const std::string& StatusText(int status)
     }
 }
 
-std::string TimeText(std::uint64_t fileTime)
+void AppendTimeText(std::string& out, std::uint64_t fileTime)
 {
     // FILETIME's origin is a midnight, so the time of day is plain arithmetic.
     const std::uint64_t milliseconds = fileTime / 10000ULL;
     const std::uint64_t seconds = milliseconds / 1000ULL;
-    char text[32];
-    std::snprintf(text, sizeof(text), "%d:%02d:%02d.%03d",
-                  static_cast<int>((seconds / 3600ULL) % 24ULL),
-                  static_cast<int>((seconds / 60ULL) % 60ULL), static_cast<int>(seconds % 60ULL),
-                  static_cast<int>(milliseconds % 1000ULL));
+    const auto hour = static_cast<unsigned>((seconds / 3600ULL) % 24ULL);
+    const auto minute = static_cast<unsigned>((seconds / 60ULL) % 60ULL);
+    const auto second = static_cast<unsigned>(seconds % 60ULL);
+    const auto millisecond = static_cast<unsigned>(milliseconds % 1000ULL);
+    // "%d:%02d:%02d.%03d", without the cost of a formatted print per cell.
+    char text[16];
+    char* p = text;
+    if (hour >= 10)
+        *p++ = static_cast<char>('0' + hour / 10);
+    *p++ = static_cast<char>('0' + hour % 10);
+    *p++ = ':';
+    *p++ = static_cast<char>('0' + minute / 10);
+    *p++ = static_cast<char>('0' + minute % 10);
+    *p++ = ':';
+    *p++ = static_cast<char>('0' + second / 10);
+    *p++ = static_cast<char>('0' + second % 10);
+    *p++ = '.';
+    *p++ = static_cast<char>('0' + millisecond / 100);
+    *p++ = static_cast<char>('0' + millisecond / 10 % 10);
+    *p++ = static_cast<char>('0' + millisecond % 10);
+    out.append(text, p);
+}
+
+std::string TimeText(std::uint64_t fileTime)
+{
+    std::string text;
+    AppendTimeText(text, fileTime);
     return text;
 }
 

@@ -35,6 +35,7 @@ const std::string& ColumnHeader(int column);
 const std::string& StatusText(int status);
 // "%d:%02d:%02d.%03d": hour, minute, second, millisecond of a FILETIME value.
 std::string TimeText(std::uint64_t fileTime);
+void AppendTimeText(std::string& out, std::uint64_t fileTime);
 // The text of the event code (engine::EventCodeText), "???" outside 0..14.
 const std::string& DescriptionText(int code);
 // 1 "TCP", 2 "UDP", 3 "IP", anything else "".

@@ -10,6 +10,7 @@
 #include "events/Event.h"
 
 #include <optional>
+#include <vector>
 
 namespace events {
 
@@ -26,6 +27,20 @@ public:
     // A copy of the event at that index, or none past the end. A copy, so that
     // nothing handed out can dangle when the store is purged.
     virtual std::optional<Event> GetEvent(int index) = 0;
+    // Copies of up to count events from index first on into out (replacing its
+    // contents); returns how many there were. Lets the filter read a large store
+    // in runs instead of one lock round per event; the default asks GetEvent.
+    virtual int CopyEvents(int first, int count, std::vector<Event>& out)
+    {
+        out.clear();
+        for (int i = first; i < first + count; ++i) {
+            std::optional<Event> event = GetEvent(i);
+            if (!event)
+                break;
+            out.push_back(*event);
+        }
+        return static_cast<int>(out.size());
+    }
     virtual ~IEventFiltring() = default;
 };
 

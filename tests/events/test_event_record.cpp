@@ -12,6 +12,7 @@
 #include <arpa/inet.h>
 #include <chrono>
 #include <ctime>
+#include <random>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -45,6 +46,30 @@ TEST(EventRecord, MakeEventFillsBothEndsWithTheirAddresses)
     EXPECT_EQ(none.receiverAddress, 0u) << "no receiver is address 0, not INADDR_NONE";
     Event empty = events::MakeEvent(0, 1, 0, 2, "10.0.0.1", "", 5000, 0);
     EXPECT_EQ(empty.receiverAddress, 0u);
+}
+
+TEST(EventRecord, AddressIsWhatInetAddrGives)
+{
+    // The plain spelling is read without the C library; every other spelling
+    // must still come out as inet_addr reads it.
+    const char* texts[] = {"1.2.3.4",   "255.255.255.255", "0.0.0.0",   "010.0.0.1",  "0x7f.0.0.1",
+                           "1.2.3",     "256.1.1.1",       "1.2.3.4 ",  "1..2.3",     "01.2.3.4",
+                           "1.2.3.4.5", "999.1.1.1",       "127.1",     "1.2.3.0255", "a.b.c.d",
+                           "-1.2.3.4",  "1.2.3.",          "4294967295"};
+    for (const char* text : texts)
+        EXPECT_EQ(events::AddressOfText(text), static_cast<std::uint32_t>(::inet_addr(text)))
+            << text;
+    std::mt19937 random(11);
+    const char alphabet[] = "0123456789.";
+    for (int i = 0; i < 20000; ++i) {
+        std::string text;
+        const int length = 1 + static_cast<int>(random() % 15);
+        for (int c = 0; c < length; ++c)
+            text += alphabet[random() % (sizeof(alphabet) - 1)];
+        ASSERT_EQ(events::AddressOfText(text.c_str()),
+                  static_cast<std::uint32_t>(::inet_addr(text.c_str())))
+            << text;
+    }
 }
 
 TEST(EventRecord, OverlongTextIsCutToTheField)
