@@ -78,7 +78,6 @@ void CPing::Start()
         GetSystemThreadPool()->AddTask(task);
         m_tasks.push_back(task);
     }
-    m_reservation.EnsureStarted(m_tasks);
 }
 
 void CPing::Stop()

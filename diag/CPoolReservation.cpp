@@ -14,19 +14,6 @@ void CPoolReservation::Reserve(int n)
     m_reserved += n;
 }
 
-void CPoolReservation::EnsureStarted(const std::vector<SmartPtr<TThreadTask>>& tasks)
-{
-    if (!m_pool)
-        return;
-    // A worker takes a task within milliseconds; only a task still waiting after
-    // 100 ms is a stranded one, and only then is the pool asked to look again
-    // (asking early would start workers that find nothing to do).
-    int nudges = 0;
-    for (const auto& task : tasks)
-        while (!task->WaitForStart(100) && nudges++ < 20)
-            m_pool->ReserveWorkers(0); // starts a worker for every job still waiting
-}
-
 void CPoolReservation::Release()
 {
     if (m_pool && m_reserved > 0)

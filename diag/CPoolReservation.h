@@ -32,12 +32,6 @@ public:
     void Release();
     int Reserved() const { return m_reserved; }
 
-    // Waits (about two seconds at most) until every task has been taken by a
-    // worker. The pool counts a worker as idle until just after it has taken a
-    // job, so a job added in that moment can be left in the queue with no worker
-    // started for it; while a task waits, the pool is asked to look again.
-    void EnsureStarted(const std::vector<SmartPtr<TThreadTask>>& tasks);
-
 private:
     SmartPtr<TThreadPool> m_pool;
     int m_reserved = 0;

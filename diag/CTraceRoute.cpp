@@ -88,7 +88,6 @@ void CTraceRoute::Start()
         task->SetPriority(THREAD_PRIORITY_LOWEST);
         m_tasks.push_back(task);
     }
-    m_reservation.EnsureStarted(m_tasks);
 }
 
 void CTraceRoute::Stop()
