@@ -20,6 +20,17 @@ bool CClientTasks::Start(platform::SOCKET socket, TaskPtr task)
     return true;
 }
 
+bool CClientTasks::StartUnlisted(TaskPtr task)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    if (m_closing)
+        return false;
+    task->SetPriority(THREAD_PRIORITY_BELOW_NORMAL);
+    GetSystemThreadPool()->AddTask(task);
+    Retire(platform::INVALID_SOCKET, task);
+    return true;
+}
+
 bool CClientTasks::Has(platform::SOCKET socket) const
 {
     std::lock_guard<std::recursive_mutex> lock(m_lock);

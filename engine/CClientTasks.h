@@ -27,6 +27,9 @@ public:
     // Queues the task on the system pool with below-normal priority and lists it
     // under the socket. False (and nothing queued) once the client is closing.
     bool Start(platform::SOCKET socket, TaskPtr task);
+    // Queues a task that belongs to no socket's entry (nothing waits for it by
+    // socket), but that Shutdown still cancels and waits for.
+    bool StartUnlisted(TaskPtr task);
     bool Has(platform::SOCKET socket) const;
     // Waits up to ms (-1: no limit) for the socket's listed task to finish, then
     // removes it from the list. The wait happens without the lock.

@@ -144,9 +144,24 @@ void CIpClient::Send(unsigned int socketValue, unsigned short protocol)
         const int eventIndex = Report(EventCodeStatus(code), code, error, m_address.text, protocol, protocol, false);
         QueueClientRow(IpRow(m_address, code, eventIndex, protocol, counts, false));
         if (counts.attempts == m_options.maxSendCount) {
-            Sleep(static_cast<unsigned>(m_options.timeOut > 0 ? m_options.timeOut : 0));
-            QueueClientRow(IpRow(m_address, code, eventIndex, protocol, counts, true));
+            // The pause for the last reply runs in a task of its own, so a read
+            // (which waits for this send task on the GUI thread) need not wait it out.
+            m_tasks.StartUnlisted(MakeMemberTask(this, &CIpClient::CloseCycle, socketValue, protocol,
+                                                 std::make_pair(code, eventIndex)));
         }
+    } catch (const EGeneric& e) {
+        LogClientTaskError(e);
+    }
+}
+
+void CIpClient::CloseCycle(unsigned int socketValue, unsigned short protocol, std::pair<int, int> lastProbe)
+{
+    const SOCKET socket = static_cast<SOCKET>(socketValue);
+    try {
+        Sleep(static_cast<unsigned>(m_options.timeOut > 0 ? m_options.timeOut : 0));
+        // The counts after the pause: a reply that came in it belongs to the cycle.
+        const ProbeCounts counts = m_counters.Get(socket);
+        QueueClientRow(IpRow(m_address, lastProbe.first, lastProbe.second, protocol, counts, true));
     } catch (const EGeneric& e) {
         LogClientTaskError(e);
     }

@@ -13,6 +13,8 @@
 #include "engine/CSocketList.h"
 #include "engine/ProbeOptions.h"
 
+#include <utility>
+
 namespace engine {
 
 class CIpClient final : public CSocketList
@@ -27,6 +29,9 @@ public:
 
     // Pool task body: one probe on the protocol's socket.
     void Send(unsigned int socket, unsigned short protocol);
+    // Pool task body: after the last probe, TimeOut for its reply, then the row
+    // that closes the protocol's cycle (code and event index of that probe).
+    void CloseCycle(unsigned int socket, unsigned short protocol, std::pair<int, int> lastProbe);
 
     ProbeCounts Counts(SOCKET socket) const { return m_counters.Get(socket); }
 

@@ -177,11 +177,25 @@ void CUdpClient::Send(unsigned int socketValue, unsigned short serverPort, unsig
             Report(EventCodeStatus(code), code, error, m_address.text, clientPort, serverPort, false);
         QueueRow(code, eventIndex, clientPort, serverPort, counts, false);
         if (counts.attempts == m_options.maxSendCount) {
-            // The last probe: give its reply TimeOut to come, then close the cycle
-            // with the replies counted before the pause.
-            Sleep(static_cast<unsigned>(m_options.timeOut > 0 ? m_options.timeOut : 0));
-            QueueRow(code, eventIndex, clientPort, serverPort, counts, true);
+            // The pause for the last reply runs in a task of its own: a read
+            // waits for this send task on the GUI thread, and must not wait out
+            // the pause too (every other channel would stall meanwhile).
+            m_tasks.StartUnlisted(MakeMemberTask(this, &CUdpClient::CloseCycle, socketValue,
+                                                 LastProbe{code, eventIndex, serverPort, clientPort}));
         }
+    } catch (const EGeneric& e) {
+        LogClientTaskError(e);
+    }
+}
+
+void CUdpClient::CloseCycle(unsigned int socketValue, LastProbe probe)
+{
+    const SOCKET socket = static_cast<SOCKET>(socketValue);
+    try {
+        Sleep(static_cast<unsigned>(m_options.timeOut > 0 ? m_options.timeOut : 0));
+        // The counts after the pause: a reply that came in it belongs to the cycle.
+        const ProbeCounts counts = m_counters.Get(socket);
+        QueueRow(probe.code, probe.eventIndex, probe.clientPort, probe.serverPort, counts, true);
     } catch (const EGeneric& e) {
         LogClientTaskError(e);
     }

@@ -36,6 +36,17 @@ public:
 
     // Pool task body: one probe from the socket to the server port.
     void Send(unsigned int socket, unsigned short serverPort, unsigned short clientPort);
+    // What the row that closes a port's cycle repeats of its last probe.
+    struct LastProbe
+    {
+        int code = 0;
+        int eventIndex = -1;
+        std::uint16_t serverPort = 0;
+        std::uint16_t clientPort = 0;
+    };
+    // Pool task body: after the last probe, TimeOut for its reply, then the row
+    // that closes the port's cycle.
+    void CloseCycle(unsigned int socket, LastProbe probe);
 
     ProbeCounts Counts(SOCKET socket) const { return m_counters.Get(socket); }
 

@@ -80,19 +80,19 @@ private:
     std::uint16_t m_port;
 };
 
+// The cycle is closed by a row that repeats the last probe's code (sent or
+// failed to send) with finished = yes, TimeOut after that probe.
 bool Finished(const CRecordingApp& app, std::uint16_t serverPort)
 {
     for (const auto& row : app.RowsFor(engine::PROTOCOL_UDP, serverPort)) {
-        if (row.finished && row.attempts > 0)
+        if (row.finished && (row.code == engine::EC_SENT || row.code == engine::EC_SEND_FAILED))
             return true;
     }
     return false;
 }
 
-// The last finished row of a port. The row handed again after the last probe's
-// pause carries the replies counted before that pause; a reply to the last probe
-// is read only after it (a read waits for its probe's task) and its row, also
-// finished, comes last.
+// The last finished row of a port: the row that closes the cycle, with the
+// replies that came in before it.
 engine::ClientRow FinalRow(const CRecordingApp& app, std::uint16_t serverPort)
 {
     engine::ClientRow last;
@@ -118,7 +118,6 @@ TEST(UdpChannel, EveryProbeIsEchoedToTheConfiguredClientPort)
     clientSide.AddClient(&client);
     client.Start({s1, c1, s2, c2});
     ASSERT_TRUE(clientSide.RunUntil([&] { return Finished(clientSide, s1) && Finished(clientSide, s2); }, 10s));
-    clientSide.RunUntil([] { return false; }, 400ms); // late replies to the last probes
 
     for (auto [s, c] : {std::pair{s1, c1}, std::pair{s2, c2}}) {
         SCOPED_TRACE("pair " + std::to_string(s) + "/" + std::to_string(c));
@@ -147,6 +146,35 @@ TEST(UdpChannel, EveryProbeIsEchoedToTheConfiguredClientPort)
     }
     EXPECT_TRUE(clientSide.ArmedTimers().empty());
     EXPECT_EQ(clientSide.TimerStarts(), 4) << "timers after probes 1 and 2 of each pair";
+}
+
+TEST(UdpChannel, LastProbesPauseDoesNotHoldTheGuiThread)
+{
+    // A reply to a port's last probe used to wait, on the GUI thread, for the
+    // probe's task and its whole pause of TimeOut: every other channel (a TCP
+    // echo, say) stalled meanwhile. The GUI thread must stay free.
+    CRecordingApp serverSide, clientSide;
+    const std::uint16_t s = FreePort(SOCK_DGRAM), c = FreePort(SOCK_DGRAM);
+    engine::CUdpServer server(&serverSide, PeerAddress{});
+    serverSide.AddServer(&server);
+    server.Start({s, c});
+    engine::CUdpClient client(&clientSide, Loopback(), Options(1, 1000));
+    clientSide.AddClient(&client);
+    client.Start({s, c});
+    ASSERT_TRUE(clientSide.RunUntil(
+        [&] {
+            auto codes = Codes(clientSide.EventsFor(engine::PROTOCOL_UDP, c));
+            return std::count(codes.begin(), codes.end(), engine::EC_RECEIVED) == 1;
+        },
+        3s));
+    // The reply was handled while the closing pause (1 s) still runs, and the
+    // loop keeps turning in the meantime.
+    EXPECT_FALSE(Finished(clientSide, s));
+    auto begin = std::chrono::steady_clock::now();
+    clientSide.RunUntil([] { return false; }, 50ms);
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, 300ms);
+    ASSERT_TRUE(clientSide.RunUntil([&] { return Finished(clientSide, s); }, 3s));
+    EXPECT_EQ(FinalRow(clientSide, s).replies, 1) << "the closing row counts the reply that came in the pause";
 }
 
 TEST(UdpChannel, FinalRowFollowsTheLastProbeAfterTimeOut)
