@@ -1,0 +1,98 @@
+#include "cli/CChannelSession.h"
+
+#include "cli/CCommandLine.h"
+#include "cli/EventLines.h"
+#include "core/OptionsLocation.h"
+#include "engine/AppMessages.h"
+
+#include <fstream>
+#include <iostream>
+#include <sys/stat.h>
+
+namespace cli {
+
+namespace {
+bool IsFile(const std::string& path)
+{
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+} // namespace
+
+CChannelSession::CChannelSession(const CCommandLine& command, bool printEvents) : m_printEvents(printEvents)
+{
+    const std::string scheme = command.ValueOr("scheme", "settings.xml");
+    if (!IsFile(scheme))
+        throw ESetupError("scheme file not found: " + scheme);
+    std::string options;
+    if (auto given = command.Value("options")) {
+        options = *given;
+    } else {
+        options = PrepareOptionsFilePath();
+    }
+    m_logic = std::make_unique<CAppLogic>(&m_notifier);
+    m_window = std::make_unique<CAppWindow>(*m_logic);
+    m_window->SetMessageHandler([this](ui::UINT m, ui::WPARAM w, ui::LPARAM l) { OnMessage(m, w, l); });
+    m_logic->SetMainWindow(m_window->Handle());
+    m_logic->SetServerPane(m_window->Handle());
+    m_logic->SetEventsPane(m_window->Handle());
+    m_logic->SetClientPane(m_window->Handle());
+    try {
+        m_logic->Init(&m_notifier, scheme, options);
+    } catch (const EGeneric& e) {
+        _value_t text = e.get_value("Text");
+        throw ESetupError("cannot read the scheme " + scheme + ": " + (text.empty() ? e.what() : text.as_string()));
+    }
+    if (m_logic->Settings().Groups().empty())
+        throw ESetupError("the scheme " + scheme + " has no channels");
+}
+
+CChannelSession::~CChannelSession()
+{
+    m_logic->StopServers();
+    m_logic->StopAllClients();
+    m_window.reset();
+    m_logic.reset();
+}
+
+void CChannelSession::StartServers()
+{
+    m_logic->StartServers(0);
+}
+
+void CChannelSession::OnMessage(ui::UINT message, ui::WPARAM wParam, ui::LPARAM)
+{
+    if (message == engine::WM_EVENT_ADDED) {
+        if (m_printEvents)
+            PrintNewEvents();
+    } else if (message == engine::WM_CLIENT_ROW_QUEUED) {
+        engine::ClientRow row = m_logic->TakeClientRow(static_cast<std::uint32_t>(wParam));
+        if (row.eventIndex != -1) { // -1: not queued, or already taken
+            if (m_onRow)
+                m_onRow(row);
+        }
+    }
+}
+
+void CChannelSession::PrintNewEvents()
+{
+    const int count = m_logic->GetEventCount();
+    for (; m_printed < count; ++m_printed) {
+        if (auto event = m_logic->GetEvent(m_printed))
+            std::cout << EventLine(*event) << "\n";
+    }
+    std::cout.flush();
+}
+
+void CChannelSession::WriteCsv(const std::string& path) const
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (!out)
+        throw ESetupError("Не удалось сохранить файл " + path);
+    m_logic->ExportCsv(out);
+    out.flush();
+    if (!out)
+        throw ESetupError("Не удалось сохранить файл " + path);
+}
+
+} // namespace cli

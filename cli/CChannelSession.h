@@ -1,0 +1,56 @@
+#pragma once
+
+// What serve and check share: the application logic with the scheme and
+// options loaded, its main window, and the printing of events as they come.
+// The logic's four windows are all this session's window: the engine's
+// notifications are dispatched by it, and the panes' messages (new events,
+// queued client rows) arrive at its handler.
+//
+// Threads: the GUI thread (the QCoreApplication's).
+
+#include "cli/CConsoleNotifier.h"
+#include "core/CAppLogic.h"
+#include "core/CAppWindow.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace cli {
+
+class CCommandLine;
+
+class CChannelSession
+{
+public:
+    // --scheme FILE (default settings.xml in the current folder) must exist and
+    // load; --options FILE (default ~/.config/Kanaliko/options.xml). ESetupError
+    // otherwise.
+    CChannelSession(const CCommandLine& command, bool printEvents);
+    ~CChannelSession();
+
+    CAppLogic& Logic() { return *m_logic; }
+    CConsoleNotifier& Notifier() { return m_notifier; }
+
+    // Starts the servers on every port of the scheme.
+    void StartServers();
+    // Every client row the engine queues, as it is taken.
+    void OnClientRow(std::function<void(const engine::ClientRow&)> handler) { m_onRow = std::move(handler); }
+    // Prints the events not printed yet.
+    void PrintNewEvents();
+    // Writes every event in the export's format; ESetupError when the file
+    // cannot be written.
+    void WriteCsv(const std::string& path) const;
+
+private:
+    void OnMessage(ui::UINT message, ui::WPARAM wParam, ui::LPARAM lParam);
+
+    CConsoleNotifier m_notifier;
+    std::unique_ptr<CAppLogic> m_logic;
+    std::unique_ptr<CAppWindow> m_window;
+    std::function<void(const engine::ClientRow&)> m_onRow;
+    bool m_printEvents;
+    int m_printed = 0;
+};
+
+} // namespace cli

@@ -1,0 +1,116 @@
+#include "cli/CCommandLine.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+
+namespace cli {
+
+long ParseNumber(const std::string& text, long low, long high, const std::string& what)
+{
+    if (text.empty() || text.find_first_not_of("0123456789-") != std::string::npos)
+        throw EUsage(what + ": \"" + text + "\" is not a whole number");
+    errno = 0;
+    char* end = nullptr;
+    long value = std::strtol(text.c_str(), &end, 10);
+    if (errno != 0 || end == nullptr || *end != 0)
+        throw EUsage(what + ": \"" + text + "\" is not a whole number");
+    if (value < low || value > high)
+        throw EUsage(what + " must be between " + std::to_string(low) + " and " + std::to_string(high));
+    return value;
+}
+
+CCommandLine::CCommandLine(int argc, char** argv, int first, const std::vector<OptionSpec>& specs)
+{
+    auto find = [&](const std::string& name) -> const OptionSpec* {
+        auto it = std::find_if(specs.begin(), specs.end(), [&](const OptionSpec& s) { return s.name == name; });
+        return it == specs.end() ? nullptr : &*it;
+    };
+    bool optionsEnded = false;
+    for (int i = first; i < argc; ++i) {
+        std::string word = argv[i];
+        if (optionsEnded || word.size() < 2 || word.compare(0, 2, "--") != 0) {
+            if (!optionsEnded && word.size() > 1 && word[0] == '-' && word != "-")
+                throw EUsage("unknown option " + word);
+            m_positional.push_back(word);
+            continue;
+        }
+        if (word == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        std::string name = word.substr(2);
+        std::optional<std::string> inlineValue;
+        if (std::size_t eq = name.find('='); eq != std::string::npos) {
+            inlineValue = name.substr(eq + 1);
+            name.erase(eq);
+        }
+        const OptionSpec* spec = find(name);
+        if (spec == nullptr)
+            throw EUsage("unknown option --" + name);
+        if (!spec->takesValue) {
+            if (inlineValue)
+                throw EUsage("--" + name + " takes no value");
+            m_flags.insert(name);
+            continue;
+        }
+        if (inlineValue) {
+            m_values[name] = *inlineValue;
+        } else {
+            if (i + 1 >= argc)
+                throw EUsage("--" + name + " needs a value");
+            m_values[name] = argv[++i];
+        }
+    }
+}
+
+bool CCommandLine::Has(const std::string& name) const
+{
+    return m_flags.count(name) != 0 || m_values.count(name) != 0;
+}
+
+std::optional<std::string> CCommandLine::Value(const std::string& name) const
+{
+    auto it = m_values.find(name);
+    if (it == m_values.end())
+        return std::nullopt;
+    return it->second;
+}
+
+std::string CCommandLine::ValueOr(const std::string& name, const std::string& fallback) const
+{
+    auto value = Value(name);
+    return value ? *value : fallback;
+}
+
+long CCommandLine::Number(const std::string& name, long fallback, long low, long high) const
+{
+    auto value = Value(name);
+    if (!value)
+        return fallback;
+    return ParseNumber(*value, low, high, "--" + name);
+}
+
+std::string CCommandLine::OptionsHelp(const std::vector<OptionSpec>& specs)
+{
+    std::string out;
+    for (const auto& spec : specs) {
+        std::string left = "  --" + spec.name;
+        std::string help = spec.help;
+        if (spec.takesValue) {
+            std::size_t blank = help.find("  ");
+            if (blank != std::string::npos) {
+                left += " " + help.substr(0, blank);
+                help = help.substr(help.find_first_not_of(' ', blank));
+            }
+        }
+        if (left.size() < 24)
+            left.resize(24, ' ');
+        else
+            left += "  ";
+        out += left + help + "\n";
+    }
+    return out;
+}
+
+} // namespace cli

@@ -1,0 +1,128 @@
+#include "cli/AddressList.h"
+#include "cli/CChannelSession.h"
+#include "cli/CCheckSummary.h"
+#include "cli/CCommandLine.h"
+#include "cli/CSignalWatcher.h"
+#include "cli/Commands.h"
+#include "cli/EventLines.h"
+#include "core/CClientCheck.h"
+#include "ui/EventLoop.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+
+#include <atomic>
+#include <chrono>
+#include <iostream>
+
+namespace cli {
+
+namespace {
+
+const std::vector<OptionSpec> kCheckOptions = {
+    {"scheme", true, "FILE  the channel scheme (default: settings.xml in the current folder)"},
+    {"options", true, "FILE  the options file (default: ~/.config/Kanaliko/options.xml)"},
+    {"serve", false, "also serve the scheme's ports while checking"},
+    {"csv", true, "FILE  write the event log in the export's CSV format"},
+    {"json", false, "print one JSON document (summary and every event) instead of text"},
+    {"debug", false, "also write diagnostic output to standard error"},
+    {"help", false, "show this help"},
+};
+
+// Hears the check's progress on its pool thread; the GUI thread polls it.
+class CCheckProgress final : public IClientCheckObserver
+{
+public:
+    explicit CCheckProgress(bool print) : m_print(print) {}
+    void OnPeerStarted(const std::string& peer) override
+    {
+        if (m_print)
+            std::cerr << "kanaliko-cli: checking " << peer << std::endl;
+    }
+    void OnPeerFinished(const std::string& peer, bool allPortsFinished) override
+    {
+        if (m_print)
+            std::cerr << "kanaliko-cli: " << peer << (allPortsFinished ? ": every port finished" : ": time is up")
+                      << std::endl;
+    }
+    void OnCheckFinished() override { finished = true; }
+
+    std::atomic<bool> finished{false};
+
+private:
+    const bool m_print;
+};
+
+} // namespace
+
+int RunCheck(int argc, char** argv)
+{
+    CCommandLine command(argc, argv, 2, kCheckOptions);
+    if (command.Has("help")) {
+        std::cout << "Usage: kanaliko-cli check PEER... [--scheme FILE] [--serve] [--csv FILE] [--json]\n\n"
+                     "Probes each peer in turn on every port of the scheme, as the program's client\n"
+                     "check does, prints the events and then a summary per peer, channel pair,\n"
+                     "protocol and port. Exit status: 0 when every probed port got a reply, 1 when\n"
+                     "some did not, 2 for usage, file or set-up errors.\n\n"
+                  << CCommandLine::OptionsHelp(kCheckOptions);
+        return 0;
+    }
+    const std::vector<std::string> peers = ParseAddressList(command.Positional(), "peer addresses");
+    const bool json = command.Has("json");
+    ApplyDebugOption(command.Has("debug"));
+
+    CChannelSession session(command, !json);
+    CCheckSummary summary(peers, session.Logic().Settings().Groups());
+    CCheckProgress progress(!json);
+    bool interrupted = false;
+    {
+        CClientCheck check(session.Logic(), &progress);
+        session.OnClientRow([&](const engine::ClientRow& row) {
+            check.OnClientRow(row);
+            summary.Record(row);
+        });
+        CSignalWatcher interrupts([&](int) {
+            interrupted = true;
+            check.Stop();
+        });
+        if (command.Has("serve"))
+            session.StartServers();
+        check.Start(peers);
+        while (!progress.finished.load())
+            ui::RunUntil([&] { return progress.finished.load(); }, std::chrono::hours(1));
+        check.WaitForEnd(-1);
+        // The last rows and events were posted before the clients went away.
+        ui::ProcessEventsFor(std::chrono::milliseconds(100));
+    }
+    session.Logic().StopServers();
+    ui::ProcessEventsFor(std::chrono::milliseconds(50));
+    if (!json)
+        session.PrintNewEvents();
+    session.OnClientRow(nullptr);
+
+    if (auto csv = command.Value("csv"))
+        session.WriteCsv(*csv);
+
+    if (json) {
+        QJsonArray events;
+        const int count = session.Logic().GetEventCount();
+        for (int i = 0; i < count; ++i) {
+            if (auto event = session.Logic().GetEvent(i))
+                events.append(EventJson(*event));
+        }
+        QJsonObject document = summary.Json();
+        document["events"] = events;
+        document["interrupted"] = interrupted;
+        std::cout << QJsonDocument(document).toJson(QJsonDocument::Indented).toStdString();
+    } else {
+        std::cout << "\n" << summary.Text();
+    }
+    std::cout.flush();
+    if (summary.RowsNeedingRights() > 0)
+        std::cerr << "kanaliko-cli: IP channels need administrator rights: run as root or give the program "
+                     "CAP_NET_RAW (setcap cap_net_raw+ep)"
+                  << std::endl;
+    return summary.AllAnswered() && !interrupted ? 0 : 1;
+}
+
+} // namespace cli

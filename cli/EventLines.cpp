@@ -1,0 +1,62 @@
+#include "cli/EventLines.h"
+
+#include "events/EventText.h"
+
+#include <chrono>
+#include <cstdio>
+
+namespace cli {
+
+std::string EventLine(const events::Event& event)
+{
+    std::string line = events::TimeText(event.time);
+    line += "  " + events::StatusText(event.status);
+    line += "  " + events::ProtocolText(event.protocol);
+    line += "  " + std::string(event.senderText) + ":" + events::PortText(event.senderPort);
+    if (event.receiverText[0] != 0 || event.receiverPort != 0) {
+        line += " -> " + std::string(event.receiverText[0] ? event.receiverText : "?");
+        if (event.receiverPort != 0)
+            line += ":" + events::PortText(event.receiverPort);
+    }
+    line += "  " + events::DescriptionText(event.description);
+    if (event.detail != 0)
+        line += "  [" + events::DetailText(event.detail) + "]";
+    return line;
+}
+
+std::string EventDateTime(std::uint64_t fileTime)
+{
+    using namespace std::chrono;
+    // FILETIME counts 100 ns units from 1601-01-01, 134774 days before 1970-01-01.
+    const std::uint64_t ms = fileTime / 10000;
+    const long long totalSeconds = static_cast<long long>(ms / 1000);
+    const long long day = totalSeconds / 86400 - 134774;
+    const long long secondOfDay = totalSeconds % 86400;
+    const year_month_day date{sys_days{days{day}}};
+    char text[40];
+    std::snprintf(text, sizeof(text), "%04d-%02u-%02u %02lld:%02lld:%02lld.%03u", static_cast<int>(date.year()),
+                  static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()), secondOfDay / 3600,
+                  (secondOfDay / 60) % 60, secondOfDay % 60, static_cast<unsigned>(ms % 1000));
+    return text;
+}
+
+QJsonObject EventJson(const events::Event& event)
+{
+    QJsonObject o;
+    o["sequence"] = static_cast<qint64>(event.sequence);
+    o["time"] = QString::fromStdString(EventDateTime(event.time));
+    o["status"] = event.status;
+    o["statusText"] = QString::fromStdString(events::StatusText(event.status));
+    o["code"] = event.description;
+    o["description"] = QString::fromStdString(events::DescriptionText(event.description));
+    o["protocol"] = QString::fromStdString(events::ProtocolText(event.protocol));
+    o["sender"] = QString::fromUtf8(event.senderText);
+    o["senderPort"] = event.senderPort;
+    o["receiver"] = QString::fromUtf8(event.receiverText);
+    o["receiverPort"] = event.receiverPort;
+    o["error"] = static_cast<qint64>(event.detail);
+    o["detail"] = QString::fromStdString(event.detail != 0 ? events::DetailText(event.detail) : std::string());
+    return o;
+}
+
+} // namespace cli

@@ -1,0 +1,89 @@
+// kanaliko-cli: the headless front end. It drives the same application logic,
+// engines and client check as the GUI, on QtCore alone, for nodes without a
+// display.
+
+#include "cli/CCommandLine.h"
+#include "cli/Commands.h"
+#include "ferrox/debug/DebugStream.h"
+#include "ferrox/exceptions/EGeneric.h"
+#include "ferrox/system/Paths.h"
+
+#include <QCoreApplication>
+
+#include <cstring>
+#include <iostream>
+#include <sys/resource.h>
+
+namespace cli {
+
+void ApplyDebugOption(bool debug)
+{
+    // Diagnostic output goes to standard error only when asked for, so that a
+    // node's log and --json stay clean.
+    if (!debug)
+        Debug.ClearWriters();
+}
+
+} // namespace cli
+
+namespace {
+
+const char* kUsage =
+    "Usage: kanaliko-cli COMMAND [ARGUMENTS] [OPTIONS]\n\n"
+    "Commands:\n"
+    "  serve              serve every channel of the scheme until interrupted\n"
+    "  check PEER...      probe the peers on every channel of the scheme\n"
+    "  ping TARGET...     ICMP echo requests with statistics\n"
+    "  trace TARGET...    continuous route trace with per-hop statistics\n\n"
+    "Run 'kanaliko-cli COMMAND --help' for the options of a command.\n";
+
+// Three descriptors per TCP port of a scheme (listening, probing, accepted):
+// take whatever the hard limit allows.
+void RaiseDescriptorLimit()
+{
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    ferrox_set_program_name("Kanaliko");
+    RaiseDescriptorLimit();
+    if (argc < 2) {
+        std::cerr << kUsage;
+        return 2;
+    }
+    const std::string name = argv[1];
+    if (name == "--help" || name == "-h" || name == "help") {
+        std::cout << kUsage;
+        return 0;
+    }
+    QCoreApplication application(argc, argv);
+    try {
+        if (name == "serve")
+            return cli::RunServe(argc, argv);
+        if (name == "check")
+            return cli::RunCheck(argc, argv);
+        if (name == "ping")
+            return cli::RunPing(argc, argv);
+        if (name == "trace")
+            return cli::RunTrace(argc, argv);
+        std::cerr << "kanaliko-cli: unknown command " << name << "\n" << kUsage;
+        return 2;
+    } catch (const cli::EUsage& e) {
+        std::cerr << "kanaliko-cli: " << e.what() << "\nRun 'kanaliko-cli " << name << " --help' for usage.\n";
+        return 2;
+    } catch (const cli::ESetupError& e) {
+        std::cerr << "kanaliko-cli: " << e.what() << std::endl;
+        return 2;
+    } catch (const EGeneric& e) {
+        _value_t text = e.get_value("Text");
+        std::cerr << "kanaliko-cli: " << (text.empty() ? e.what() : text.as_string()) << std::endl;
+        return 2;
+    }
+}
