@@ -75,6 +75,17 @@ TestNamespaces::~TestNamespaces()
 {
     for (auto it = m_namespaces.rbegin(); it != m_namespaces.rend(); ++it)
         RunCommand("ip netns del " + *it + " 2>/dev/null");
+    for (const auto& folder : m_etcFolders)
+        RunCommand("rm -rf '" + folder + "'");
+}
+
+void TestNamespaces::IsolateResolver(const std::string& ns)
+{
+    const std::string folder = "/etc/netns/" + ns;
+    Must("mkdir -p " + folder);
+    m_etcFolders.push_back(folder);
+    Must("printf 'nameserver 127.0.0.1\\noptions timeout:1 attempts:1\\n' > " + folder + "/resolv.conf");
+    Must("printf '127.0.0.1 localhost\\n' > " + folder + "/hosts");
 }
 
 void TestNamespaces::Must(const std::string& command)

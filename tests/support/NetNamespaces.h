@@ -61,6 +61,11 @@ public:
     // Drops traffic to the destination silently (an address that never answers).
     void Blackhole(const std::string& ns, const std::string& destination);
     void Forwarding(const std::string& ns, bool on = true);
+    // Gives the namespace's `ip netns exec` its own /etc/resolv.conf and
+    // /etc/hosts (through /etc/netns/<ns>/): the resolver then asks the
+    // namespace's own loopback, where nobody answers, so reverse look-ups fail at
+    // once and no query ever heads for a real name server.
+    void IsolateResolver(const std::string& ns);
     // `ip netns exec <ns> sh -c <command>`; returns the exit status.
     int Exec(const std::string& ns, const std::string& command);
     std::string ExecOutput(const std::string& ns, const std::string& command);
@@ -70,6 +75,7 @@ private:
 
     std::string m_prefix;
     std::vector<std::string> m_namespaces;
+    std::vector<std::string> m_etcFolders;
     int m_links = 0;
 };
 
