@@ -9,7 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
+#include <sstream>
 #include <thread>
 
 namespace coretest {
@@ -178,6 +180,60 @@ TEST_F(ClientCheck, PeersAreCheckedInTurn)
                        e.detail);
         }
     }
+}
+
+// Events come from the clients' pool tasks and the servers while the GUI
+// thread sorts, filters, reads rows and exports (the race check under TSan).
+TEST_F(ClientCheck, EventViewsWorkWhileACheckReports)
+{
+    CLogicHarness harness;
+    WriteRelocatedExample(folder.Path("scheme.xml"), false);
+    Prepare(harness, folder.Path("scheme.xml"), 3);
+    CAppLogic& logic = harness.Logic();
+    CRecordingObserver observer;
+    CClientCheck check(logic, &observer);
+    harness.SetCheck(&check);
+    ASSERT_TRUE(check.Start({"127.0.0.1"}));
+
+    events::FilterCriteria received;
+    received.descriptions = {engine::EC_RECEIVED};
+    int round = 0;
+    while (!observer.CheckFinished() && round < 100000) {
+        switch (round++ % 5) {
+        case 0:
+            logic.SortEvents(events::COL_SENDER_PORT, true, false);
+            break;
+        case 1:
+            logic.ApplyFilter(received);
+            break;
+        case 2:
+            logic.SortEvents(events::COL_TIME, false, true);
+            break;
+        case 3:
+            logic.ClearFilter();
+            break;
+        default: {
+            std::ostringstream csv;
+            logic.ExportCsv(csv);
+            break;
+        }
+        }
+        const int rows = logic.ShownRowCount();
+        for (int row = 0; row < rows; row += 7) {
+            if (auto e = logic.ShownEventAtRow(row))
+                logic.RowOfEventId(e->sequence);
+        }
+        harness.RunUntil([] { return false; }, 5ms);
+    }
+    ASSERT_TRUE(observer.CheckFinished());
+    // Every event is shown exactly once by the sorted, unfiltered view.
+    logic.ClearFilter();
+    logic.SortEvents(events::COL_SENDER, true, false);
+    std::vector<int> order = logic.Events().DisplayOrder();
+    std::sort(order.begin(), order.end());
+    ASSERT_EQ(order.size(), static_cast<std::size_t>(logic.GetEventCount()));
+    for (std::size_t i = 0; i < order.size(); ++i)
+        ASSERT_EQ(order[i], static_cast<int>(i));
 }
 
 TEST_F(ClientCheck, StopDuringTheWaitEndsItAtOnce)
