@@ -5,7 +5,7 @@
 // peer's time (or until every port of the peer has finished), stops the clients
 // and goes on with the next peer. The GUI and the headless front end both run it.
 //
-// The peer's time, in milliseconds (unsigned 32-bit arithmetic, as designed):
+// The peer's time, in milliseconds (unsigned 32-bit arithmetic):
 //   (max(3 x TimeOut x nTCP, TimeOut x nIP) + 1000 x TimeSendDelay) x MaxSendCount
 // with nTCP and nIP the lengths of the scheme's TCP and IP port lists (the UDP
 // list does not count).

@@ -47,7 +47,7 @@ void CTcpClient::Start(const std::vector<std::uint16_t>& ports)
 }
 
 void CTcpClient::ReportStep(int code, int error, std::uint16_t port, bool incoming, bool finished,
-                            ProbeCounts counts)
+                            ProbeCounts counts, const std::string& peerText)
 {
     ClientRow row;
     row.port = port;
@@ -59,7 +59,7 @@ void CTcpClient::ReportStep(int code, int error, std::uint16_t port, bool incomi
     row.attempts = counts.attempts;
     row.replies = counts.replies;
     row.finished = finished;
-    row.eventIndex = Report(EventCodeStatus(code), code, error, m_address.text, port, port, incoming);
+    row.eventIndex = Report(EventCodeStatus(code), code, error, peerText.c_str(), port, port, incoming);
     QueueClientRow(row);
 }
 
@@ -167,7 +167,7 @@ void CTcpClient::Connect(unsigned int socketValue, unsigned short port)
         }
         ProbeCounts counts = code == EC_CONNECT_FAILED ? m_counters.AddAttempt(socket) : m_counters.Get(socket);
         ReportStep(code, code == EC_CONNECTING ? 0 : error, port, false,
-                   code == EC_CONNECT_FAILED && counts.attempts == m_options.maxSendCount, counts);
+                   code == EC_CONNECT_FAILED && counts.attempts == m_options.maxSendCount, counts, m_address.text);
         if (code == EC_CONNECT_FAILED)
             Sleep(static_cast<unsigned>(m_options.timeSendDelay) * 1000u);
 
@@ -193,7 +193,8 @@ void CTcpClient::Connect(unsigned int socketValue, unsigned short port)
                 counts = m_counters.AddAttempt(socket);
             }
             ReportStep(code, error, port, false,
-                       code == EC_CONNECT_FAILED && counts.attempts == m_options.maxSendCount, counts);
+                       code == EC_CONNECT_FAILED && counts.attempts == m_options.maxSendCount, counts,
+                       m_address.text);
             if (code == EC_CONNECT_FAILED)
                 Sleep(static_cast<unsigned>(m_options.timeSendDelay) * 1000u);
         }
@@ -215,7 +216,7 @@ void CTcpClient::Probe(unsigned int socketValue, unsigned short port, std::strin
         int code = sent == platform::SOCKET_ERROR ? EC_SEND_FAILED : EC_SENT;
         int error = code == EC_SEND_FAILED ? platform::WSAGetLastError() : 0;
         ProbeCounts counts = m_counters.AddAttempt(socket);
-        ReportStep(code, error, port, false, false, counts);
+        ReportStep(code, error, port, false, false, counts, peerText);
 
         std::fill(buffer.begin(), buffer.end(), 0);
         const int received = platform::recv(socket, buffer.data(), static_cast<int>(size), 0);
@@ -232,8 +233,7 @@ void CTcpClient::Probe(unsigned int socketValue, unsigned short port, std::strin
             if (m_sink)
                 m_sink->StopSendTimer(static_cast<ui::UINT_PTR>(socket));
         }
-        (void)peerText; // the peer of this client, copied for the task as designed
-        ReportStep(code, error, port, true, counts.attempts == m_options.maxSendCount, counts);
+        ReportStep(code, error, port, true, counts.attempts == m_options.maxSendCount, counts, peerText);
         if (code == EC_RECEIVE_FAILED && m_sink)
             m_sink->PostToWindow(WM_TCP_CLIENT_SOCKET, static_cast<ui::WPARAM>(socket), TCP_FAILED);
     } catch (const EGeneric& e) {

@@ -49,7 +49,7 @@ public:
 
 private:
     void ReportStep(int code, int error, std::uint16_t port, bool incoming, bool finished,
-                    ProbeCounts counts);
+                    ProbeCounts counts, const std::string& peerText);
 
     const ProbeOptions m_options;
     CClientTasks m_tasks;

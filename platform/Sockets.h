@@ -1,7 +1,7 @@
 #pragma once
 
 // The socket layer: Winsock 2's calling convention and numbering over POSIX
-// sockets, so that the engine reads as its design does.
+// sockets, so that the engine reads as if it were written for Winsock.
 //
 // Calling convention
 // - A failing call returns SOCKET_ERROR (or INVALID_SOCKET) and leaves the error,

@@ -1,6 +1,6 @@
 #pragma once
 
-// The window system's value types, as the program's design uses them.
+// The window system's value types, as the rest of the program uses them.
 
 #include <cstdint>
 

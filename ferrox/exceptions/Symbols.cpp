@@ -9,8 +9,8 @@
 
 namespace {
 
-// dladdr and the demangler are not documented as thread-safe together; the
-// design serialises every symbol look-up on one lock.
+// dladdr and the demangler are not documented as thread-safe together: every
+// symbol look-up is serialised on one lock.
 std::mutex& symbol_lock()
 {
     static std::mutex lock;

@@ -17,8 +17,8 @@
 class _value_t;
 
 // The element types a _value_t can hold. "unsigned long" keeps its Windows width
-// of 32 bits (ulong32_t), so that its readings as int and as double behave as the
-// design describes on every platform.
+// of 32 bits (ulong32_t), so that its readings as int (the same 32 bits, signed)
+// and as double behave the same on every platform.
 using ulong32_t = std::uint32_t;
 
 #define FERROX_VALUE_ELEMENT_TYPES(X)                                                              \

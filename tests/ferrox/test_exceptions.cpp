@@ -269,14 +269,18 @@ TEST(ExceptionFamily, FreeFunctionsThrowTheirClasses)
 #define SKIP_UNDER_TSAN() (void)0
 #endif
 
+// The address comes through a volatile so the compiler cannot see (and warn
+// about) the access.
 __attribute__((noinline)) void write_to_address(std::uintptr_t address)
 {
-    *reinterpret_cast<volatile int*>(address) = 1;
+    volatile std::uintptr_t where = address;
+    *reinterpret_cast<volatile int*>(where) = 1;
 }
 
 __attribute__((noinline)) int read_from_address(std::uintptr_t address)
 {
-    return *reinterpret_cast<volatile int*>(address);
+    volatile std::uintptr_t where = address;
+    return *reinterpret_cast<volatile int*>(where);
 }
 
 __attribute__((noinline, no_sanitize("undefined"))) int divide(int a, int b)
@@ -359,6 +363,11 @@ __attribute__((noinline)) int recurse_forever(int depth)
     return recurse_forever(depth + 1) + pad[0];
 }
 
+// The compiler takes stack accesses for ones that cannot fault, so a function
+// that only touches its stack counts as unable to throw, and a caller that sees
+// that drops its handler. Called through this pointer, it cannot see it.
+int (*volatile g_recurse)(int) = &recurse_forever;
+
 TEST(StructuredExceptions, StackOverflowBecomesAnException)
 {
     SKIP_UNDER_TSAN();
@@ -368,7 +377,7 @@ TEST(StructuredExceptions, StackOverflowBecomesAnException)
             std::thread t([] {
                 redirect_structured_exceptions translate;
                 try {
-                    recurse_forever(0);
+                    g_recurse(0);
                 } catch (const EStackOverflowException& e) {
                     bool ok = e.get_value("Text").as_string() == "Stack Overflow" &&
                               static_cast<unsigned>(e.get_value("Code").as_int()) == 0xC00000FDu;
@@ -382,21 +391,42 @@ TEST(StructuredExceptions, StackOverflowBecomesAnException)
         ::testing::ExitedWithCode(42), "");
 }
 
+} // namespace
+
+// Outside the anonymous namespace: there the compiler knows every class that
+// could override hook() and calls the only override directly.
+namespace purecalltest {
+
+class PureBase;
+void CallHook(PureBase* p);
+// Called through a pointer the optimiser cannot follow: a pure call that it can
+// see is undefined behaviour it may simply drop.
+void (*volatile g_callHook)(PureBase*) = &CallHook;
+
 class PureBase
 {
 public:
-    PureBase() { callFromBase(); }
+    PureBase() { g_callHook(this); }
     virtual ~PureBase() = default;
     virtual void hook() = 0;
-    __attribute__((noinline)) void callFromBase() { callThrough(this); }
-    __attribute__((noinline)) static void callThrough(PureBase* p) { p->hook(); }
 };
+
+void CallHook(PureBase* p)
+{
+    p->hook();
+}
 
 class PureDerived final : public PureBase
 {
 public:
     void hook() override {}
 };
+
+} // namespace purecalltest
+
+namespace {
+
+using purecalltest::PureDerived;
 
 TEST(PureCall, InstalledHandlerTurnsPureCallIntoException)
 {
