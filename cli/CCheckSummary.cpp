@@ -99,9 +99,9 @@ std::string CCheckSummary::Text() const
     std::string out = "Каналы связи\t\t\t\tПорт ->\t<- Порт\tОтправлено\tУспешно\n";
     char line[256];
     for (const auto& peer : m_peers) {
-        out += peer.address + "\n";
+        out.append(peer.address).append("\n");
         for (const auto& group : peer.groups) {
-            out += "\t" + as_string(engine::ChannelPairText(group.sender, group.receiver)) + "\n";
+            out.append("\t").append(as_string(engine::ChannelPairText(group.sender, group.receiver))).append("\n");
             for (const auto& protocol : group.protocols) {
                 std::snprintf(line, sizeof(line), "\t\t%s(%zu)\n", engine::ProtocolNameNarrow(protocol.protocol).c_str(),
                               protocol.ports.size());

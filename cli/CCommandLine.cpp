@@ -9,14 +9,14 @@ namespace cli {
 long ParseNumber(const std::string& text, long low, long high, const std::string& what)
 {
     if (text.empty() || text.find_first_not_of("0123456789-") != std::string::npos)
-        throw EUsage(what + ": \"" + text + "\" is not a whole number");
+        throw EUsage(std::string(what).append(": \"").append(text).append("\" is not a whole number"));
     errno = 0;
     char* end = nullptr;
     long value = std::strtol(text.c_str(), &end, 10);
     if (errno != 0 || end == nullptr || *end != 0)
-        throw EUsage(what + ": \"" + text + "\" is not a whole number");
+        throw EUsage(std::string(what).append(": \"").append(text).append("\" is not a whole number"));
     if (value < low || value > high)
-        throw EUsage(what + " must be between " + std::to_string(low) + " and " + std::to_string(high));
+        throw EUsage(std::string(what).append(" must be between ").append(std::to_string(low)).append(" and ").append(std::to_string(high)));
     return value;
 }
 
@@ -31,7 +31,7 @@ CCommandLine::CCommandLine(int argc, char** argv, int first, const std::vector<O
         std::string word = argv[i];
         if (optionsEnded || word.size() < 2 || word.compare(0, 2, "--") != 0) {
             if (!optionsEnded && word.size() > 1 && word[0] == '-' && word != "-")
-                throw EUsage("unknown option " + word);
+                throw EUsage(std::string("unknown option ").append(word));
             m_positional.push_back(word);
             continue;
         }
@@ -47,10 +47,10 @@ CCommandLine::CCommandLine(int argc, char** argv, int first, const std::vector<O
         }
         const OptionSpec* spec = find(name);
         if (spec == nullptr)
-            throw EUsage("unknown option --" + name);
+            throw EUsage(std::string("unknown option --").append(name));
         if (!spec->takesValue) {
             if (inlineValue)
-                throw EUsage("--" + name + " takes no value");
+                throw EUsage(std::string("--").append(name).append(" takes no value"));
             m_flags.insert(name);
             continue;
         }
@@ -58,7 +58,7 @@ CCommandLine::CCommandLine(int argc, char** argv, int first, const std::vector<O
             m_values[name] = *inlineValue;
         } else {
             if (i + 1 >= argc)
-                throw EUsage("--" + name + " needs a value");
+                throw EUsage(std::string("--").append(name).append(" needs a value"));
             m_values[name] = argv[++i];
         }
     }
@@ -88,19 +88,19 @@ long CCommandLine::Number(const std::string& name, long fallback, long low, long
     auto value = Value(name);
     if (!value)
         return fallback;
-    return ParseNumber(*value, low, high, "--" + name);
+    return ParseNumber(*value, low, high, std::string("--").append(name));
 }
 
 std::string CCommandLine::OptionsHelp(const std::vector<OptionSpec>& specs)
 {
     std::string out;
     for (const auto& spec : specs) {
-        std::string left = "  --" + spec.name;
+        std::string left = std::string("  --").append(spec.name);
         std::string help = spec.help;
         if (spec.takesValue) {
             std::size_t blank = help.find("  ");
             if (blank != std::string::npos) {
-                left += " " + help.substr(0, blank);
+                left.append(" ").append(help.substr(0, blank));
                 help = help.substr(help.find_first_not_of(' ', blank));
             }
         }
@@ -108,7 +108,7 @@ std::string CCommandLine::OptionsHelp(const std::vector<OptionSpec>& specs)
             left.resize(24, ' ');
         else
             left += "  ";
-        out += left + help + "\n";
+        out.append(left).append(help).append("\n");
     }
     return out;
 }

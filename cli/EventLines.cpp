@@ -9,18 +9,21 @@ namespace cli {
 
 std::string EventLine(const events::Event& event)
 {
+    // Appended piece by piece: "literal" + std::string trips a false overlap
+    // warning of GCC 12's optimiser.
     std::string line = events::TimeText(event.time);
-    line += "  " + events::StatusText(event.status);
-    line += "  " + events::ProtocolText(event.protocol);
-    line += "  " + std::string(event.senderText) + ":" + events::PortText(event.senderPort);
-    if (event.receiverText[0] != 0 || event.receiverPort != 0) {
-        line += " -> " + std::string(event.receiverText[0] ? event.receiverText : "?");
-        if (event.receiverPort != 0)
-            line += ":" + events::PortText(event.receiverPort);
+    for (const std::string& field : {events::StatusText(event.status), events::ProtocolText(event.protocol)}) {
+        line.append("  ").append(field);
     }
-    line += "  " + events::DescriptionText(event.description);
+    line.append("  ").append(event.senderText).append(":").append(events::PortText(event.senderPort));
+    if (event.receiverText[0] != 0 || event.receiverPort != 0) {
+        line.append(" -> ").append(event.receiverText[0] ? event.receiverText : "?");
+        if (event.receiverPort != 0)
+            line.append(":").append(events::PortText(event.receiverPort));
+    }
+    line.append("  ").append(events::DescriptionText(event.description));
     if (event.detail != 0)
-        line += "  [" + events::DetailText(event.detail) + "]";
+        line.append("  [").append(events::DetailText(event.detail)).append("]");
     return line;
 }
 

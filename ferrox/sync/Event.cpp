@@ -15,7 +15,7 @@ void TEvent::Set()
     if (m_manualReset)
         NotifyAllLocked();
     else
-        NotifyAllLocked(); // alertable waiters share the condition: wake all, one wins
+        NotifyOneLocked(); // one waiter takes the signal
 }
 
 void TEvent::Reset()

@@ -13,7 +13,13 @@ bool TSemaphore::Release(long count, long* previousCount)
     if (previousCount)
         *previousCount = m_count;
     m_count += count;
-    NotifyAllLocked();
+    // One waiter per count: waking every idle pool worker for one job would only
+    // send all but one back to sleep. (A woken waiter takes a count before it
+    // looks at anything else, so no wake-up is lost.)
+    if (count == 1)
+        NotifyOneLocked();
+    else
+        NotifyAllLocked();
     return true;
 }
 
