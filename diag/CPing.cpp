@@ -35,19 +35,9 @@ std::uint32_t CeilingHalf(std::uint32_t minimum, std::uint32_t maximum)
 
 CPing::CPing(bool extendedEchoAvailable, const std::vector<std::string>& addresses,
              const EchoSettings& settings)
-    : m_extendedEchoAvailable(extendedEchoAvailable), m_settings(settings)
+    : m_targets(addresses, settings.Size), m_extendedEchoAvailable(extendedEchoAvailable),
+      m_settings(settings)
 {
-    for (std::size_t i = 0; i < addresses.size(); ++i) {
-        m_indexes.emplace(addresses[i], static_cast<int>(i)); // the first occurrence stays
-        auto target = std::make_unique<EchoTarget>();
-        target->Address = ::inet_addr(addresses[i].c_str());
-        target->Handle = platform::IcmpCreateFile();
-        m_targets.push_back(std::move(target));
-    }
-    for (auto& target : m_targets) {
-        target->Request.assign(settings.Size, 0);
-        target->Reply.assign(static_cast<std::size_t>(settings.Size) + 28, 0);
-    }
     if (m_extendedEchoAvailable)
         (void)ExtendedEntry();
 }
@@ -55,55 +45,25 @@ CPing::CPing(bool extendedEchoAvailable, const std::vector<std::string>& address
 CPing::~CPing()
 {
     Stop();
-    WaitForWorkersToEnd();
-    for (auto& target : m_targets)
-        if (target->Handle != platform::INVALID_HANDLE_VALUE)
-            platform::IcmpCloseHandle(target->Handle);
+    m_workers.WaitForAll();
 }
 
 void CPing::Start()
 {
-    if (m_running.load())
+    if (m_workers.Running())
         return;
-    // A worker of the previous run may still be inside its last call: two workers
-    // must never share one target's buffers.
-    WaitForWorkersToEnd();
-    m_stopEvent.Reset();
-    m_running = true;
-    m_reservation.Reserve(static_cast<int>(m_targets.size()));
-    for (std::size_t i = 0; i < m_targets.size(); ++i) {
-        SmartPtr<TThreadTask> task(
-            new WorkerTask(this, &CPing::Worker, static_cast<int>(i), m_targets[i]->Handle,
-                           static_cast<unsigned long>(m_targets[i]->Address)));
-        GetSystemThreadPool()->AddTask(task);
-        m_tasks.push_back(task);
-    }
+    std::vector<SmartPtr<TThreadTask>> tasks;
+    for (int i = 0; i < m_targets.Count(); ++i)
+        tasks.emplace_back(new WorkerTask(this, &CPing::Worker, i, m_targets[i].Handle,
+                                          static_cast<unsigned long>(m_targets[i].Address)));
+    m_workers.Start(std::move(tasks), THREAD_PRIORITY_NORMAL);
 }
 
 void CPing::Stop()
 {
-    m_running = false;
-    m_stopEvent.Set();
-    const int limit = static_cast<int>(Settings().TimeOut);
-    bool allReturned = true;
-    for (auto& task : m_tasks) {
-        task->WaitForFinish(limit);
-        if (!task->WaitForEnd(0))
-            allReturned = false;
-        m_stopped.push_back(task);
-    }
-    m_tasks.clear();
-    if (allReturned)
-        WaitForWorkersToEnd();
-}
-
-void CPing::WaitForWorkersToEnd()
-{
-    for (auto& task : m_stopped)
-        task->WaitForEnd(-1);
-    m_stopped.clear();
-    if (m_tasks.empty())
-        m_reservation.Release();
+    // Each worker gets the current time-out to return; one still inside its echo
+    // call returns by itself and is waited for before the next run or the end.
+    m_workers.Stop(static_cast<int>(Settings().TimeOut));
 }
 
 void CPing::ApplySettings(const EchoSettings& settings)
@@ -132,14 +92,10 @@ void CPing::Worker(int index, void* handle, unsigned long address)
 
 void CPing::RunRequests(int index, void* handle, unsigned long address)
 {
-    EchoTarget& target = *m_targets[static_cast<std::size_t>(index)];
-    while (m_running.load()) {
+    EchoTarget& target = m_targets[index];
+    while (m_workers.Running()) {
         const EchoSettings settings = Settings();
-        const std::size_t size = settings.Size;
-        if (target.Request.size() != size || target.Reply.size() != size + 28) {
-            target.Request.assign(size, 0);
-            target.Reply.assign(size + 28, 0);
-        }
+        target.FitBuffers(settings.Size);
         const platform::IPAddr source =
             settings.Source.empty() ? 0 : ::inet_addr(settings.Source.c_str());
         platform::IP_OPTION_INFORMATION options;
@@ -203,8 +159,8 @@ void CPing::RunRequests(int index, void* handle, unsigned long address)
 
         const std::int64_t pause = static_cast<std::int64_t>(settings.Interval) -
                                    static_cast<std::int64_t>(record.RoundTripTime);
-        if (pause > 0 && m_running.load())
-            m_stopEvent.Wait(static_cast<unsigned>(pause)); // Stop ends it at once
+        if (pause > 0 && m_workers.Running())
+            m_workers.Sleep(static_cast<unsigned>(pause)); // Stop ends it at once
     }
 }
 
@@ -226,17 +182,12 @@ void CPing::StoreRecord(EchoTarget& target, const EchoRecord& record, std::uint3
         target.RingPosition = 0;
 }
 
-bool CPing::ValidTarget(int target) const
-{
-    return target >= 0 && static_cast<std::size_t>(target) < m_targets.size();
-}
-
 const EchoRecord* CPing::GetRecord(int target, int index)
 {
     thread_local EchoRecord copy;
-    if (!ValidTarget(target) || index < 0)
+    if (!m_targets.Valid(target) || index < 0)
         return nullptr;
-    const EchoTarget& t = *m_targets[static_cast<std::size_t>(target)];
+    const EchoTarget& t = m_targets[target];
     std::lock_guard<std::mutex> lock(t.Lock);
     if (static_cast<std::size_t>(index) >= t.Records.size())
         return nullptr;
@@ -251,24 +202,23 @@ const EchoRecord* CPing::GetRecordByAddress(std::string address, int index)
 
 int CPing::IndexOf(std::string address)
 {
-    const auto it = m_indexes.find(address);
-    return it == m_indexes.end() ? 0 : it->second;
+    return m_targets.IndexOf(address);
 }
 
 int CPing::GetRecordCount(int target)
 {
-    if (!ValidTarget(target))
+    if (!m_targets.Valid(target))
         return 0;
-    const EchoTarget& t = *m_targets[static_cast<std::size_t>(target)];
+    const EchoTarget& t = m_targets[target];
     std::lock_guard<std::mutex> lock(t.Lock);
     return static_cast<int>(t.Records.size());
 }
 
 EchoStatistics CPing::GetStatistics(int target)
 {
-    if (!ValidTarget(target))
+    if (!m_targets.Valid(target))
         return EchoStatistics{};
-    const EchoTarget& t = *m_targets[static_cast<std::size_t>(target)];
+    const EchoTarget& t = m_targets[target];
     std::lock_guard<std::mutex> lock(t.Lock);
     return t.Statistics;
 }
@@ -285,7 +235,7 @@ void CPing::SetRecordsWindow(ui::HWND window)
 
 std::uint32_t CPing::GetAddress(int target)
 {
-    return ValidTarget(target) ? m_targets[static_cast<std::size_t>(target)]->Address : 0xFFFFFFFFu;
+    return m_targets.AddressOf(target);
 }
 
 std::wstring CPing::StatusText(std::uint32_t status)

@@ -22,7 +22,8 @@
 //   while they may run (diag/CPoolReservation.h), so no target waits unprobed
 //   and the rest of the program keeps its workers.
 
-#include "diag/CPoolReservation.h"
+#include "diag/CEchoTargets.h"
+#include "diag/CEchoWorkers.h"
 #include "diag/PingInfo.h"
 
 #include "ferrox/sync/Event.h"
@@ -39,15 +40,9 @@
 namespace diag {
 
 // One target's state.
-struct EchoTarget
+struct EchoTarget : EchoTargetBase
 {
-    std::uint32_t Address = 0; // network order, as inet_addr gives it
-    platform::HANDLE Handle = platform::INVALID_HANDLE_VALUE; // owned for the engine's life
-    // The worker's own buffers: request data (size bytes) and reply (size + 28).
-    std::vector<std::uint8_t> Request;
-    std::vector<std::uint8_t> Reply;
-
-    mutable std::mutex Lock; // guards the results, the ring position and the counters
+    // Under the base's lock: the results, the ring position and the counters.
     std::vector<EchoRecord> Records;
     int RingPosition = 0;
     EchoStatistics Statistics;
@@ -70,8 +65,8 @@ public:
     // Replaces the settings; each worker uses them from its next request.
     void ApplySettings(const EchoSettings& settings);
     EchoSettings Settings() const;
-    bool IsRunning() const { return m_running.load(); }
-    int TargetCount() const { return static_cast<int>(m_targets.size()); }
+    bool IsRunning() const { return m_workers.Running(); }
+    int TargetCount() const { return m_targets.Count(); }
 
     // IPingInfo
     const EchoRecord* GetRecord(int target, int index) override;
@@ -97,26 +92,18 @@ private:
     void Worker(int index, void* handle, unsigned long address);
     void RunRequests(int index, void* handle, unsigned long address);
     static void StoreRecord(EchoTarget& target, const EchoRecord& record, std::uint32_t limit);
-    bool ValidTarget(int target) const;
-    // Waits until every worker of an earlier run has returned, then gives the
-    // reserved pool workers back.
-    void WaitForWorkersToEnd();
 
-    std::vector<std::unique_ptr<EchoTarget>> m_targets;
-    std::map<std::string, int> m_indexes; // address text -> first target with it
+    CEchoTargets<EchoTarget> m_targets;
     const bool m_extendedEchoAvailable;
 
     mutable std::mutex m_settingsLock;
     EchoSettings m_settings;
 
-    std::atomic<bool> m_running{false};
-    TEvent m_stopEvent{true, false}; // set by Stop: ends every worker's sleep at once
     std::atomic<ui::HWND> m_statisticsWindow{nullptr};
     std::atomic<ui::HWND> m_recordsWindow{nullptr};
 
-    std::vector<SmartPtr<TThreadTask>> m_tasks;   // the running workers
-    std::vector<SmartPtr<TThreadTask>> m_stopped; // stopped, maybe still returning
-    CPoolReservation m_reservation;
+    // Last: destroyed first, so no worker outlives the targets it works on.
+    CEchoWorkers m_workers;
 };
 
 } // namespace diag

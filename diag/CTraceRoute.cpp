@@ -50,56 +50,30 @@ std::wstring RouteStateText(std::int32_t state)
 }
 
 CTraceRoute::CTraceRoute(const std::vector<std::string>& addresses, const RouteSettings& settings)
-    : m_settings(settings)
+    : m_targets(addresses, settings.Size), m_settings(settings)
 {
-    for (std::size_t i = 0; i < addresses.size(); ++i) {
-        m_indexes.emplace(addresses[i], static_cast<int>(i)); // the first occurrence stays
-        auto target = std::make_unique<TraceTarget>();
-        target->Address = ::inet_addr(addresses[i].c_str());
-        target->Handle = platform::IcmpCreateFile();
-        m_targets.push_back(std::move(target));
-    }
-    for (auto& target : m_targets) {
-        target->Request.assign(settings.Size, 0);
-        target->Reply.assign(static_cast<std::size_t>(settings.Size) + 28, 0);
-    }
 }
 
 CTraceRoute::~CTraceRoute()
 {
     Stop();
-    for (auto& target : m_targets)
-        if (target->Handle != platform::INVALID_HANDLE_VALUE)
-            platform::IcmpCloseHandle(target->Handle);
 }
 
 void CTraceRoute::Start()
 {
-    if (m_running.load())
+    if (m_workers.Running())
         return;
-    m_stopEvent.Reset();
-    m_running = true;
-    m_reservation.Reserve(static_cast<int>(m_targets.size()));
-    for (std::size_t i = 0; i < m_targets.size(); ++i) {
-        SmartPtr<TThreadTask> task(
-            new WorkerTask(this, &CTraceRoute::Worker, static_cast<int>(i), m_targets[i]->Handle,
-                           static_cast<unsigned long>(m_targets[i]->Address)));
-        GetSystemThreadPool()->AddTask(task);
-        task->SetPriority(THREAD_PRIORITY_LOWEST);
-        m_tasks.push_back(task);
-    }
+    std::vector<SmartPtr<TThreadTask>> tasks;
+    for (int i = 0; i < m_targets.Count(); ++i)
+        tasks.emplace_back(new WorkerTask(this, &CTraceRoute::Worker, i, m_targets[i].Handle,
+                                          static_cast<unsigned long>(m_targets[i].Address)));
+    m_workers.Start(std::move(tasks), THREAD_PRIORITY_LOWEST);
 }
 
 void CTraceRoute::Stop()
 {
-    m_running = false;
-    m_stopEvent.Set();
-    for (auto& task : m_tasks) {
-        task->WaitForFinish(-1);
-        task->WaitForEnd(-1);
-    }
-    m_tasks.clear();
-    m_reservation.Release();
+    // Without limit: after Stop no worker runs.
+    m_workers.Stop(-1);
 }
 
 void CTraceRoute::SetSettings(const RouteSettings& settings)
@@ -128,15 +102,11 @@ void CTraceRoute::Worker(int index, void* handle, unsigned long address)
 
 void CTraceRoute::RunPasses(int index, void* handle, unsigned long address)
 {
-    TraceTarget& target = *m_targets[static_cast<std::size_t>(index)];
+    TraceTarget& target = m_targets[index];
     const auto targetAddress = static_cast<platform::IPAddr>(address);
-    while (m_running.load()) {
+    while (m_workers.Running()) {
         const RouteSettings settings = Settings();
-        const std::size_t size = settings.Size;
-        if (target.Request.size() != size || target.Reply.size() != size + 28) {
-            target.Request.assign(size, 0);
-            target.Reply.assign(size + 28, 0);
-        }
+        target.FitBuffers(settings.Size);
         const std::uint8_t steps = settings.Steps;
         std::int64_t pause = settings.Interval;
 
@@ -150,7 +120,7 @@ void CTraceRoute::RunPasses(int index, void* handle, unsigned long address)
             state.State = ROUTE_BUILDING;
         }
 
-        for (int step = 1; step <= steps && m_running.load(); ++step) {
+        for (int step = 1; step <= steps && m_workers.Running(); ++step) {
             HopRecord hop;
             {
                 std::lock_guard<std::mutex> lock(target.Lock);
@@ -196,18 +166,18 @@ void CTraceRoute::RunPasses(int index, void* handle, unsigned long address)
             StoreHop(index, step, hop, state);
             if (Settings().Steps != steps)
                 break; // the new limit takes effect with the next pass
-            m_stopEvent.Wait(StepPause);
+            m_workers.Sleep(StepPause);
         }
         if (pause < 0)
             pause = 0;
-        if (m_running.load() && pause > 0)
-            m_stopEvent.Wait(static_cast<unsigned>(pause)); // Stop ends it at once
+        if (m_workers.Running() && pause > 0)
+            m_workers.Sleep(static_cast<unsigned>(pause)); // Stop ends it at once
     }
 }
 
 void CTraceRoute::StoreHop(int index, int step, const HopRecord& hop, const RouteState& state)
 {
-    TraceTarget& target = *m_targets[static_cast<std::size_t>(index)];
+    TraceTarget& target = m_targets[index];
     const std::size_t limit = Settings().Steps;
     std::size_t count;
     {
@@ -246,17 +216,12 @@ std::wstring CTraceRoute::LookUpName(std::uint32_t address)
     return as_wstring(name, CP_ACP);
 }
 
-bool CTraceRoute::ValidTarget(int target) const
-{
-    return target >= 0 && static_cast<std::size_t>(target) < m_targets.size();
-}
-
 const HopRecord* CTraceRoute::GetRecord(int target, int hop)
 {
     thread_local HopRecord copy;
-    if (!ValidTarget(target) || hop < 0)
+    if (!m_targets.Valid(target) || hop < 0)
         return nullptr;
-    const TraceTarget& t = *m_targets[static_cast<std::size_t>(target)];
+    const TraceTarget& t = m_targets[target];
     std::lock_guard<std::mutex> lock(t.Lock);
     if (static_cast<std::size_t>(hop) >= t.Hops.size())
         return nullptr;
@@ -271,24 +236,23 @@ const HopRecord* CTraceRoute::GetRecordByAddress(std::string address, int hop)
 
 int CTraceRoute::IndexOf(std::string address)
 {
-    const auto it = m_indexes.find(address);
-    return it == m_indexes.end() ? 0 : it->second;
+    return m_targets.IndexOf(address);
 }
 
 int CTraceRoute::GetRecordCount(int target)
 {
-    if (!ValidTarget(target))
+    if (!m_targets.Valid(target))
         return 0;
-    const TraceTarget& t = *m_targets[static_cast<std::size_t>(target)];
+    const TraceTarget& t = m_targets[target];
     std::lock_guard<std::mutex> lock(t.Lock);
     return static_cast<int>(t.Hops.size());
 }
 
 RouteState CTraceRoute::GetRouteState(int target)
 {
-    if (!ValidTarget(target))
+    if (!m_targets.Valid(target))
         return RouteState{};
-    const TraceTarget& t = *m_targets[static_cast<std::size_t>(target)];
+    const TraceTarget& t = m_targets[target];
     std::lock_guard<std::mutex> lock(t.Lock);
     return t.State;
 }
@@ -305,7 +269,7 @@ void CTraceRoute::SetRecordsWindow(ui::HWND window)
 
 std::uint32_t CTraceRoute::GetAddress(int target)
 {
-    return ValidTarget(target) ? m_targets[static_cast<std::size_t>(target)]->Address : 0xFFFFFFFFu;
+    return m_targets.AddressOf(target);
 }
 
 } // namespace diag

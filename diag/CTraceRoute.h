@@ -23,7 +23,8 @@
 //   without limit, until every worker has returned. Pool workers are reserved
 //   for the targets while the engine runs (diag/CPoolReservation.h).
 
-#include "diag/CPoolReservation.h"
+#include "diag/CEchoTargets.h"
+#include "diag/CEchoWorkers.h"
 #include "diag/TraceInfo.h"
 
 #include "ferrox/sync/Event.h"
@@ -40,15 +41,10 @@
 namespace diag {
 
 // One target's state.
-struct TraceTarget
+struct TraceTarget : EchoTargetBase
 {
-    std::uint32_t Address = 0;                                // network order
-    platform::HANDLE Handle = platform::INVALID_HANDLE_VALUE; // owned for the engine's life
-    std::vector<std::uint8_t> Request;                        // worker only: size bytes
-    std::vector<std::uint8_t> Reply;                          // worker only: size + 28 bytes
-
-    mutable std::mutex Lock;     // guards the hop list and the state
-    std::vector<HopRecord> Hops; // index = step - 1
+    // Under the base's lock: the hop list (index = step - 1) and the state.
+    std::vector<HopRecord> Hops;
     RouteState State;
 };
 
@@ -67,8 +63,8 @@ public:
     // Writes new settings into the running engine.
     void SetSettings(const RouteSettings& settings);
     RouteSettings Settings() const;
-    bool IsRunning() const { return m_running.load(); }
-    int TargetCount() const { return static_cast<int>(m_targets.size()); }
+    bool IsRunning() const { return m_workers.Running(); }
+    int TargetCount() const { return m_targets.Count(); }
 
     // ITraceInfo
     const HopRecord* GetRecord(int target, int hop) override;
@@ -94,21 +90,17 @@ private:
     void StoreHop(int index, int step, const HopRecord& hop, const RouteState& state);
     // The host name of an address, "-" when the look-up finds none.
     static std::wstring LookUpName(std::uint32_t address);
-    bool ValidTarget(int target) const;
 
-    std::vector<std::unique_ptr<TraceTarget>> m_targets;
-    std::map<std::string, int> m_indexes; // address text -> first target with it
+    CEchoTargets<TraceTarget> m_targets;
 
     mutable std::mutex m_settingsLock;
     RouteSettings m_settings;
 
-    std::atomic<bool> m_running{false};
-    TEvent m_stopEvent{true, false}; // set by Stop: ends every worker's sleep at once
     std::atomic<ui::HWND> m_statisticsWindow{nullptr};
     std::atomic<ui::HWND> m_recordsWindow{nullptr};
 
-    std::vector<SmartPtr<TThreadTask>> m_tasks;
-    CPoolReservation m_reservation;
+    // Last: destroyed first, so no worker outlives the targets it works on.
+    CEchoWorkers m_workers;
 };
 
 } // namespace diag

@@ -1,0 +1,46 @@
+#include "diag/CEchoWorkers.h"
+
+#include "ferrox/threads/ThreadPool.h"
+
+namespace diag {
+
+void CEchoWorkers::Start(std::vector<SmartPtr<TThreadTask>> tasks, int priority)
+{
+    WaitForAll();
+    m_stop.Reset();
+    m_running = true;
+    m_reservation.Reserve(static_cast<int>(tasks.size()));
+    for (auto& task : tasks) {
+        if (priority != THREAD_PRIORITY_NORMAL)
+            task->SetPriority(priority);
+        GetSystemThreadPool()->AddTask(task);
+        m_tasks.push_back(task);
+    }
+}
+
+void CEchoWorkers::Stop(int finishMs)
+{
+    m_running = false;
+    m_stop.Set();
+    bool allReturned = true;
+    for (auto& task : m_tasks) {
+        task->WaitForFinish(finishMs);
+        if (!task->WaitForEnd(finishMs < 0 ? -1 : 0))
+            allReturned = false;
+        m_stopped.push_back(task);
+    }
+    m_tasks.clear();
+    if (allReturned)
+        WaitForAll();
+}
+
+void CEchoWorkers::WaitForAll()
+{
+    for (auto& task : m_stopped)
+        task->WaitForEnd(-1);
+    m_stopped.clear();
+    if (m_tasks.empty())
+        m_reservation.Release();
+}
+
+} // namespace diag

@@ -1,0 +1,53 @@
+#pragma once
+
+// The workers of an echo or route engine: one long-running pool task per
+// target, the running flag they look at, the stop event that ends their sleeps
+// at once, and the pool workers reserved for them while any may run.
+//
+// Threads: Start, Stop, WaitForAll and destruction on the engine's controlling
+// thread; Running, Sleep and StopRequested on the workers.
+
+#include "diag/CPoolReservation.h"
+#include "ferrox/sync/Event.h"
+#include "ferrox/threads/ThreadTask.h"
+
+#include <atomic>
+#include <functional>
+#include <vector>
+
+namespace diag {
+
+class CEchoWorkers final
+{
+public:
+    CEchoWorkers() = default;
+    ~CEchoWorkers() { WaitForAll(); }
+    CEchoWorkers(const CEchoWorkers&) = delete;
+    CEchoWorkers& operator=(const CEchoWorkers&) = delete;
+
+    // Reserves `tasks.size()` pool workers, sets the running flag and queues the
+    // tasks (with the priority when it is not normal). A worker of an earlier run
+    // that may still be inside its last call is waited for first: two workers
+    // must never share a target's buffers.
+    void Start(std::vector<SmartPtr<TThreadTask>> tasks, int priority);
+    // Clears the running flag and wakes every sleeping worker; waits for each
+    // worker to finish for at most finishMs (-1: without limit). Workers that
+    // have not returned by then are waited for by the next Start or WaitForAll.
+    void Stop(int finishMs);
+    // Waits until every worker has returned, then gives the reserved pool
+    // workers back.
+    void WaitForAll();
+
+    bool Running() const { return m_running.load(); }
+    // The worker's pause: ends early (true) when the engine stops.
+    bool Sleep(unsigned ms) { return m_stop.Wait(ms, true) == WAIT_OBJECT_0; }
+
+private:
+    std::atomic<bool> m_running{false};
+    TEvent m_stop{true, false};
+    std::vector<SmartPtr<TThreadTask>> m_tasks;   // the running workers
+    std::vector<SmartPtr<TThreadTask>> m_stopped; // stopped, maybe still returning
+    CPoolReservation m_reservation;
+};
+
+} // namespace diag
