@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/TestFiles.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
@@ -26,40 +28,7 @@
 
 namespace {
 
-// Collects what is written to a debug stream while it is attached.
-class CaptureWriter final : public TStreamWriter
-{
-public:
-    void StreamWriteString(const char* text, unsigned length) override
-    {
-        std::lock_guard lock(m_lock);
-        m_text.append(text, length);
-    }
-    std::string Text()
-    {
-        std::lock_guard lock(m_lock);
-        return m_text;
-    }
-
-private:
-    std::mutex m_lock;
-    std::string m_text;
-};
-
-class StreamCapture
-{
-public:
-    explicit StreamCapture(TDebugStream& stream) : m_stream(stream), m_writer(new CaptureWriter)
-    {
-        m_stream.AddWriter(m_writer);
-    }
-    ~StreamCapture() { m_stream.RemoveWriter(m_writer); }
-    std::string Text() { return static_cast<CaptureWriter*>(m_writer.get())->Text(); }
-
-private:
-    TDebugStream& m_stream;
-    SmartPtr<TStreamWriter> m_writer;
-};
+using namespace testsupport;
 
 std::uint32_t Ip(const char* text)
 {

@@ -8,6 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include "core/support/SettingsTestSupport.h"
+#include "support/TestFiles.h"
+
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -21,92 +24,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class TempFolder
-{
-public:
-    TempFolder()
-    {
-        std::string pattern = (fs::temp_directory_path() / "kanaliko-damaged-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr)
-            throw std::runtime_error("mkdtemp failed");
-        m_path = pattern;
-    }
-    ~TempFolder()
-    {
-        std::error_code ignored;
-        fs::remove_all(m_path, ignored);
-    }
-    std::string File(const std::string& name) const { return (m_path / name).string(); }
-
-private:
-    fs::path m_path;
-};
-
-void WriteBytes(const std::string& path, const std::string& bytes)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-// Collects what is written to a debug stream while it is attached.
-class CaptureWriter final : public TStreamWriter
-{
-public:
-    void StreamWriteString(const char* text, unsigned length) override
-    {
-        std::lock_guard lock(m_lock);
-        m_text.append(text, length);
-    }
-    std::string Text()
-    {
-        std::lock_guard lock(m_lock);
-        return m_text;
-    }
-
-private:
-    std::mutex m_lock;
-    std::string m_text;
-};
-
-class StreamCapture
-{
-public:
-    explicit StreamCapture(TDebugStream& stream) : m_stream(stream), m_writer(new CaptureWriter)
-    {
-        m_stream.AddWriter(m_writer);
-    }
-    ~StreamCapture() { m_stream.RemoveWriter(m_writer); }
-    std::string Text() { return static_cast<CaptureWriter*>(m_writer.get())->Text(); }
-
-private:
-    TDebugStream& m_stream;
-    SmartPtr<TStreamWriter> m_writer;
-};
-
-// The port lists must always be what the groups say, whatever was skipped.
-void ExpectListsMatchGroups(const CXmlSettings& settings)
-{
-    PortList tcp, udp, ip;
-    for (const auto& group : settings.Groups()) {
-        for (const PortPair& pair : group->tcpPairs) {
-            tcp.push_back(pair.serverPort);
-            if (pair.clientPort != 0)
-                tcp.push_back(pair.clientPort);
-        }
-        for (const PortPair& pair : group->udpPairs) {
-            udp.push_back(pair.serverPort);
-            udp.push_back(pair.clientPort);
-        }
-        for (const PortPair& pair : group->ipPairs) {
-            ip.push_back(pair.serverPort);
-            if (pair.clientPort != 0)
-                ip.push_back(pair.clientPort);
-        }
-    }
-    EXPECT_EQ(settings.TcpPorts(), tcp);
-    EXPECT_EQ(settings.UdpPorts(), udp);
-    EXPECT_EQ(settings.IpPorts(), ip);
-}
+using namespace testsupport;
+using settingstest::ExpectListsMatchGroups;
 
 const std::string kGood = R"(<?xml version="1.0" encoding="UTF-8"?>
 <Chanels>
@@ -124,7 +43,7 @@ const std::string kGood = R"(<?xml version="1.0" encoding="UTF-8"?>
 // Loads kGood first, so that each case also shows what a failed read leaves.
 void ExpectWholeFileRefused(const std::string& path, const std::string& what)
 {
-    TempFolder folder;
+    TempFolder folder("kanaliko-damaged");
     WriteBytes(folder.File("good.xml"), kGood);
     CXmlSettings settings;
     settings.ReadScheme(folder.File("good.xml"));
@@ -139,7 +58,7 @@ void ExpectWholeFileRefused(const std::string& path, const std::string& what)
 
 TEST(DamagedScheme, PortWithoutSrvPortIsIgnoredEvenWithAClPort)
 {
-    TempFolder folder;
+    TempFolder folder("kanaliko-damaged");
     WriteBytes(folder.File("s.xml"), R"(<Chanels><Group senderName="a" receiverName="b">
       <Proto name="TCP"><Port clPort="5"/><Port srvPort="6"/><Port/></Proto>
       <Proto name="UDP"><Port clPort="7"/><Port srvPort="8" clPort="9"/></Proto>
@@ -157,7 +76,7 @@ TEST(DamagedScheme, UdpPairsWithoutClientPortKeepTheFollowingPairsInPlace)
 {
     // A missing clPort used to drop one entry of the UDP list and shift every
     // later pair: servers listened on client ports and replied to server ports.
-    TempFolder folder;
+    TempFolder folder("kanaliko-damaged");
     WriteBytes(folder.File("s.xml"), R"(<Chanels><Group senderName="a" receiverName="b">
       <Proto name="UDP">
         <Port srvPort="5001" clPort="5002"/><Port srvPort="5011"/>
@@ -177,7 +96,7 @@ TEST(DamagedScheme, UdpPairsWithoutClientPortKeepTheFollowingPairsInPlace)
 
 TEST(DamagedScheme, NumbersBeyondSixteenBitsKeepTheirLowBits)
 {
-    TempFolder folder;
+    TempFolder folder("kanaliko-damaged");
     WriteBytes(folder.File("s.xml"), R"(<Chanels><Group senderName="a" receiverName="b">
       <Proto name="TCP"><Port srvPort="65616" clPort="70000"/><Port srvPort="-1" clPort="65536"/></Proto>
       <Proto name="IP"><Port srvPort="65789"/></Proto>
@@ -193,7 +112,7 @@ TEST(DamagedScheme, NumbersBeyondSixteenBitsKeepTheirLowBits)
 
 TEST(DamagedScheme, BadNumberEndsItsProtoAndTheRestOfTheGroupLoads)
 {
-    TempFolder folder;
+    TempFolder folder("kanaliko-damaged");
     WriteBytes(folder.File("s.xml"), R"(<Chanels>
       <Group senderName="a" receiverName="b">
         <Proto name="TCP"><Port srvPort="1"/><Port srvPort="x2"/><Port srvPort="3"/></Proto>
@@ -219,7 +138,7 @@ TEST(DamagedScheme, BadNumberEndsItsProtoAndTheRestOfTheGroupLoads)
 
 TEST(DamagedScheme, GroupWithoutNamesIsDroppedAndTheRestLoads)
 {
-    TempFolder folder;
+    TempFolder folder("kanaliko-damaged");
     WriteBytes(folder.File("s.xml"), R"(<Chanels>
       <Group receiverName="b"><Proto name="TCP"><Port srvPort="1"/></Proto></Group>
       <Group senderName="c" receiverName="d"><Proto name="TCP"><Port srvPort="2"/></Proto></Group>
@@ -238,7 +157,7 @@ TEST(DamagedScheme, GroupWithoutNamesIsDroppedAndTheRestLoads)
 
 TEST(DamagedScheme, UnreadableOrNonXmlFilesLeaveAnEmptySchemeAndNoPath)
 {
-    TempFolder folder;
+    TempFolder folder("kanaliko-damaged");
     const std::string good = kGood;
     WriteBytes(folder.File("truncated.xml"), good.substr(0, good.size() * 2 / 3));
     WriteBytes(folder.File("text.xml"), "Chanels: none\n");
@@ -260,7 +179,7 @@ TEST(DamagedScheme, UnreadableOrNonXmlFilesLeaveAnEmptySchemeAndNoPath)
 
 TEST(DamagedScheme, OtherRootsAndStrayContentAreIgnored)
 {
-    TempFolder folder;
+    TempFolder folder("kanaliko-damaged");
     WriteBytes(folder.File("s.xml"), R"(<?xml version="1.0" encoding="UTF-8"?>
 <!-- written by hand -->
 <Chanels version="2">
@@ -279,7 +198,7 @@ TEST(DamagedScheme, OtherRootsAndStrayContentAreIgnored)
 
 TEST(DamagedScheme, HugeFilesLoadOrFailCleanly)
 {
-    TempFolder folder;
+    TempFolder folder("kanaliko-damaged");
     // Tens of megabytes of well-formed scheme.
     constexpr int groups = 120000;
     std::string big = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Chanels>\n";

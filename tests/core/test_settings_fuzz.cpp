@@ -9,6 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include "core/support/SettingsTestSupport.h"
+#include "support/TestFiles.h"
+
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -24,57 +27,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class TempFolder
-{
-public:
-    TempFolder()
-    {
-        std::string pattern = (fs::temp_directory_path() / "kanaliko-fuzz-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr)
-            throw std::runtime_error("mkdtemp failed");
-        m_path = pattern;
-    }
-    ~TempFolder()
-    {
-        std::error_code ignored;
-        fs::remove_all(m_path, ignored);
-    }
-    std::string File(const std::string& name) const { return (m_path / name).string(); }
-
-private:
-    fs::path m_path;
-};
-
-void WriteBytes(const std::string& path, const std::string& bytes)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-// The port lists must always be what the groups say, whatever was skipped.
-void ExpectListsMatchGroups(const CXmlSettings& settings)
-{
-    PortList tcp, udp, ip;
-    for (const auto& group : settings.Groups()) {
-        for (const PortPair& pair : group->tcpPairs) {
-            tcp.push_back(pair.serverPort);
-            if (pair.clientPort != 0)
-                tcp.push_back(pair.clientPort);
-        }
-        for (const PortPair& pair : group->udpPairs) {
-            udp.push_back(pair.serverPort);
-            udp.push_back(pair.clientPort);
-        }
-        for (const PortPair& pair : group->ipPairs) {
-            ip.push_back(pair.serverPort);
-            if (pair.clientPort != 0)
-                ip.push_back(pair.clientPort);
-        }
-    }
-    EXPECT_EQ(settings.TcpPorts(), tcp);
-    EXPECT_EQ(settings.UdpPorts(), udp);
-    EXPECT_EQ(settings.IpPorts(), ip);
-}
+using namespace testsupport;
+using settingstest::ExpectListsMatchGroups;
 
 const char* const kSeeds[] = {
     R"(<?xml version="1.0" encoding="UTF-8"?>
@@ -197,7 +151,7 @@ TEST(SchemeFuzz, MutatedSchemesNeverCrashAndLeaveConsistentSettings)
     constexpr auto kTimeLimit = std::chrono::seconds(60);
     const std::uint32_t seed = 20240611;
     Mutator mutator(seed);
-    TempFolder folder;
+    TempFolder folder("kanaliko-fuzz");
     const std::string input = folder.File("fuzz.xml");
     const std::string output = folder.File("fuzz-out.xml");
 

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/TestFiles.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -22,87 +24,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class TempFolder
-{
-public:
-    TempFolder()
-    {
-        std::string pattern = (fs::temp_directory_path() / "kanaliko-options-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr)
-            throw std::runtime_error("mkdtemp failed");
-        m_path = pattern;
-    }
-    ~TempFolder()
-    {
-        std::error_code ignored;
-        fs::remove_all(m_path, ignored);
-    }
-    std::string File(const std::string& name) const { return (m_path / name).string(); }
-
-private:
-    fs::path m_path;
-};
-
-void WriteBytes(const std::string& path, const std::string& bytes)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-std::string ReadBytes(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-// Collects what is written to a debug stream while it is attached.
-class CaptureWriter final : public TStreamWriter
-{
-public:
-    void StreamWriteString(const char* text, unsigned length) override
-    {
-        std::lock_guard lock(m_lock);
-        m_text.append(text, length);
-    }
-    std::string Text()
-    {
-        std::lock_guard lock(m_lock);
-        return m_text;
-    }
-
-private:
-    std::mutex m_lock;
-    std::string m_text;
-};
-
-class StreamCapture
-{
-public:
-    explicit StreamCapture(TDebugStream& stream) : m_stream(stream), m_writer(new CaptureWriter)
-    {
-        m_stream.AddWriter(m_writer);
-    }
-    ~StreamCapture() { m_stream.RemoveWriter(m_writer); }
-    std::string Text() { return static_cast<CaptureWriter*>(m_writer.get())->Text(); }
-
-private:
-    TDebugStream& m_stream;
-    SmartPtr<TStreamWriter> m_writer;
-};
-
-// Runs the call, expects an EGeneric and returns it.
-template <class F> EGeneric ExpectFailure(F&& call)
-{
-    try {
-        call();
-    } catch (const EGeneric& error) {
-        return error;
-    }
-    ADD_FAILURE() << "no EGeneric was thrown";
-    return EGeneric(false);
-}
+using namespace testsupport;
 
 void ExpectDefaults(const CXmlSettings& settings)
 {
@@ -150,7 +72,7 @@ private:
 
 TEST(OptionsFile, ReadingTakesTheFourValuesAsTheyAreAndThePath)
 {
-    TempFolder folder;
+    TempFolder folder("kanaliko-options");
     const std::string path = folder.File("options.xml");
     // Any element order in the file; values outside the dialog's ranges stay.
     WriteBytes(path, OptionsText("<SendDataSize>4096</SendDataSize><MaxSendCount>0</MaxSendCount>"
@@ -169,7 +91,7 @@ TEST(OptionsFile, ReadingTakesTheFourValuesAsTheyAreAndThePath)
 
 TEST(OptionsFile, DamagedOrMissingFileGivesDefaultsAnErrorAndKeepsThePath)
 {
-    TempFolder folder;
+    TempFolder folder("kanaliko-options");
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"no SendDataSize", OptionsText("<TimeOut>300</TimeOut><TimeSendDelay>2</TimeSendDelay>"
                                         "<MaxSendCount>3</MaxSendCount>")},
@@ -211,7 +133,7 @@ TEST(OptionsFile, DamagedOrMissingFileGivesDefaultsAnErrorAndKeepsThePath)
 
 TEST(OptionsFile, WritingPutsTheFourElementsInTheirOrderAndKeepsThePath)
 {
-    TempFolder folder;
+    TempFolder folder("kanaliko-options");
     CXmlSettings settings;
     settings.SetOptionsPath(folder.File("current.xml"));
     settings.SetOptions(3000, 7, 512, 42);
@@ -235,7 +157,7 @@ TEST(OptionsFile, WritingPutsTheFourElementsInTheirOrderAndKeepsThePath)
 
 TEST(OptionsFile, SetOptionsWritesToTheCurrentPathAndReportsAFailedWrite)
 {
-    TempFolder folder;
+    TempFolder folder("kanaliko-options");
     CXmlSettings settings;
     settings.SetOptionsPath(folder.File("options.xml"));
     settings.SetOptions(CAppSettings::DefaultTimeOut, CAppSettings::DefaultTimeSendDelay,
@@ -255,7 +177,7 @@ TEST(OptionsFile, SetOptionsWritesToTheCurrentPathAndReportsAFailedWrite)
 
 TEST(OptionsLocation, FolderFollowsXdgConfigHomeElseHome)
 {
-    TempFolder folder;
+    TempFolder folder("kanaliko-options");
     {
         ScopedEnv config("XDG_CONFIG_HOME", folder.File("cfg").c_str());
         EXPECT_EQ(OptionsFolderPath(), folder.File("cfg") + "/Kanaliko");
@@ -274,7 +196,7 @@ TEST(OptionsLocation, FolderFollowsXdgConfigHomeElseHome)
 
 TEST(OptionsLocation, PreparingCreatesTheFolderAndReturnsTheFilePath)
 {
-    TempFolder folder;
+    TempFolder folder("kanaliko-options");
     ScopedEnv config("XDG_CONFIG_HOME", folder.File("deep/config").c_str());
     StreamCapture error(Error);
     const std::string path = PrepareOptionsFilePath();
@@ -292,7 +214,7 @@ TEST(OptionsLocation, PreparingCreatesTheFolderAndReturnsTheFilePath)
 
 TEST(OptionsLocation, FolderThatCannotBeCreatedIsReportedAndThePathStillGiven)
 {
-    TempFolder folder;
+    TempFolder folder("kanaliko-options");
     WriteBytes(folder.File("occupied"), "a file where a folder should be");
     ScopedEnv config("XDG_CONFIG_HOME", folder.File("occupied").c_str());
     StreamCapture error(Error);

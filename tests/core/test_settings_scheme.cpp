@@ -8,6 +8,8 @@
 #include "ferrox/exceptions/EGeneric.h"
 
 #include <gtest/gtest.h>
+
+#include "support/TestFiles.h"
 #include <pugixml.hpp>
 
 #include <cstdlib>
@@ -22,75 +24,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class TempFolder
-{
-public:
-    TempFolder()
-    {
-        std::string pattern = (fs::temp_directory_path() / "kanaliko-scheme-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr)
-            throw std::runtime_error("mkdtemp failed");
-        m_path = pattern;
-    }
-    ~TempFolder()
-    {
-        std::error_code ignored;
-        fs::remove_all(m_path, ignored);
-    }
-    std::string File(const std::string& name) const { return (m_path / name).string(); }
-
-private:
-    fs::path m_path;
-};
-
-void WriteBytes(const std::string& path, const std::string& bytes)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-std::string ReadBytes(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-// Collects what is written to a debug stream while it is attached.
-class CaptureWriter final : public TStreamWriter
-{
-public:
-    void StreamWriteString(const char* text, unsigned length) override
-    {
-        std::lock_guard lock(m_lock);
-        m_text.append(text, length);
-    }
-    std::string Text()
-    {
-        std::lock_guard lock(m_lock);
-        return m_text;
-    }
-
-private:
-    std::mutex m_lock;
-    std::string m_text;
-};
-
-class StreamCapture
-{
-public:
-    explicit StreamCapture(TDebugStream& stream) : m_stream(stream), m_writer(new CaptureWriter)
-    {
-        m_stream.AddWriter(m_writer);
-    }
-    ~StreamCapture() { m_stream.RemoveWriter(m_writer); }
-    std::string Text() { return static_cast<CaptureWriter*>(m_writer.get())->Text(); }
-
-private:
-    TDebugStream& m_stream;
-    SmartPtr<TStreamWriter> m_writer;
-};
+using namespace testsupport;
 
 SchemeGroup Group(const wchar_t* sender, const wchar_t* receiver, std::vector<PortPair> tcp,
                   std::vector<PortPair> udp, std::vector<PortPair> ip)
@@ -152,7 +86,7 @@ TEST(SchemeFile, NewSettingsHoldTheConstructionValues)
 
 TEST(SchemeFile, ReadingFillsGroupsAndPortListsInFileOrder)
 {
-    TempFolder folder;
+    TempFolder folder("kanaliko-scheme");
     const std::string path = folder.File("scheme.xml");
     WriteBytes(path, kHandWritten);
     CXmlSettings settings;
@@ -181,7 +115,7 @@ TEST(SchemeFile, ReadingFillsGroupsAndPortListsInFileOrder)
 
 TEST(SchemeFile, RoundTripKeepsOrderAndWritesEveryProtocolAndBothPorts)
 {
-    TempFolder folder;
+    TempFolder folder("kanaliko-scheme");
     WriteBytes(folder.File("in.xml"), kHandWritten);
     CXmlSettings settings;
     settings.ReadScheme(folder.File("in.xml"));
@@ -235,7 +169,7 @@ TEST(SchemeFile, RoundTripKeepsOrderAndWritesEveryProtocolAndBothPorts)
 
 TEST(SchemeFile, EmptySchemeIsWrittenAsTheBareRoot)
 {
-    TempFolder folder;
+    TempFolder folder("kanaliko-scheme");
     CXmlSettings settings;
     ASSERT_TRUE(settings.WriteScheme(folder.File("empty.xml")));
     EXPECT_EQ(ReadBytes(folder.File("empty.xml")),
@@ -247,7 +181,7 @@ TEST(SchemeFile, EmptySchemeIsWrittenAsTheBareRoot)
 
 TEST(SchemeFile, FailedWriteReportsFalseAndStillTakesThePath)
 {
-    TempFolder folder;
+    TempFolder folder("kanaliko-scheme");
     CXmlSettings settings;
     settings.SetGroups(std::vector<SchemeGroup>{Group(L"a", L"b", {{1, 2}}, {}, {})});
     const std::string nowhere = folder.File("missing-folder/s.xml");
@@ -258,7 +192,7 @@ TEST(SchemeFile, FailedWriteReportsFalseAndStillTakesThePath)
 
 TEST(SchemeFile, ProtocolNamesMatchExactlyAndDuplicatesAddUp)
 {
-    TempFolder folder;
+    TempFolder folder("kanaliko-scheme");
     WriteBytes(folder.File("s.xml"), R"(<Chanels>
       <Group senderName="a" receiverName="b">
         <Proto name="udp"><Port srvPort="1" clPort="2"/></Proto>
@@ -324,7 +258,7 @@ TEST(SchemeFile, ClearGroupsEmptiesTheGroupList)
 
 TEST(SchemeFile, ReadingAnotherSchemeReplacesTheWholeScheme)
 {
-    TempFolder folder;
+    TempFolder folder("kanaliko-scheme");
     WriteBytes(folder.File("one.xml"), kHandWritten);
     WriteBytes(folder.File("two.xml"), R"(<Chanels><Group senderName="x" receiverName="y">
         <Proto name="TCP"><Port srvPort="5000" clPort="0"/></Proto></Group></Chanels>)");
@@ -343,7 +277,7 @@ TEST(SchemeFile, ReadingAnotherSchemeReplacesTheWholeScheme)
 
 TEST(SchemeFile, SkippedGroupsAreReportedToTheDebugStream)
 {
-    TempFolder folder;
+    TempFolder folder("kanaliko-scheme");
     WriteBytes(folder.File("s.xml"), R"(<Chanels>
         <Group senderName="only sender"><Proto name="TCP"><Port srvPort="1"/></Proto></Group>
         <Group senderName="a" receiverName="b"><Proto name="TCP"><Port srvPort="2"/></Proto></Group>
@@ -390,7 +324,7 @@ TEST(SchemeFile, ExampleSchemeLoadsAndIsWrittenBackUnchanged)
     EXPECT_TRUE(tcp && udp && ip) << "every protocol is shown";
     for (std::uint16_t port : settings.TcpPorts())
         EXPECT_GT(port, 1024) << "no privileged TCP port";
-    TempFolder folder;
+    TempFolder folder("kanaliko-scheme");
     ASSERT_TRUE(settings.WriteScheme(folder.File("again.xml")));
     EXPECT_EQ(ReadBytes(folder.File("again.xml")), ReadBytes(example));
 }

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/TestFiles.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -24,53 +26,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class TempFolder
-{
-public:
-    TempFolder()
-    {
-        std::string pattern = (fs::temp_directory_path() / "markuptree-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr)
-            throw std::runtime_error("mkdtemp failed");
-        m_path = pattern;
-    }
-    ~TempFolder()
-    {
-        std::error_code ignored;
-        fs::remove_all(m_path, ignored);
-    }
-    std::string File(const std::string& name) const { return (m_path / name).string(); }
-    const fs::path& Path() const { return m_path; }
-
-private:
-    fs::path m_path;
-};
-
-void WriteBytes(const std::string& path, const std::string& bytes)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-std::string ReadBytes(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-// Runs the call, expects an EGeneric and returns it.
-template <class F> EGeneric ExpectFailure(F&& call)
-{
-    try {
-        call();
-    } catch (const EGeneric& error) {
-        return error;
-    }
-    ADD_FAILURE() << "no EGeneric was thrown";
-    return EGeneric(false);
-}
+using namespace testsupport;
 
 std::string TextOf(const EGeneric& error)
 {
