@@ -111,9 +111,11 @@ void CClientTasks::Shutdown(int waitMs)
         for (auto& [socket, task] : m_tasks)
             listed.push_back(task);
         m_tasks.clear();
+        // The retired tasks stay listed as retired until they have ended: a
+        // reconnect that is still running waits for them before it closes its
+        // old socket (WaitForRetired).
         for (auto& [socket, task] : m_retired)
             retired.push_back(task);
-        m_retired.clear();
     }
     // No lock from here: a task that is still running may want it.
     for (auto& task : listed) {
@@ -126,6 +128,8 @@ void CClientTasks::Shutdown(int waitMs)
         task->WaitForEnd(-1);
     for (auto& task : retired)
         task->WaitForEnd(-1);
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    m_retired.clear();
 }
 
 } // namespace engine
