@@ -8,23 +8,26 @@ namespace cli {
 
 long ParseNumber(const std::string& text, long low, long high, const std::string& what)
 {
+    const auto notANumber = [&] {
+        return EUsage(std::string(what).append(": \"").append(text).append("\" is not a whole number"));
+    };
     if (text.empty() || text.find_first_not_of("0123456789-") != std::string::npos)
-        throw EUsage(std::string(what).append(": \"").append(text).append("\" is not a whole number"));
+        throw notANumber();
     errno = 0;
     char* end = nullptr;
     long value = std::strtol(text.c_str(), &end, 10);
     if (errno != 0 || end == nullptr || *end != 0)
-        throw EUsage(std::string(what).append(": \"").append(text).append("\" is not a whole number"));
+        throw notANumber();
     if (value < low || value > high)
         throw EUsage(std::string(what).append(" must be between ").append(std::to_string(low)).append(" and ").append(std::to_string(high)));
     return value;
 }
 
-CCommandLine::CCommandLine(int argc, char** argv, int first, const std::vector<OptionSpec>& specs)
+CCommandLine::CCommandLine(int argc, char** argv, int first, const std::vector<OptionInfo>& options)
 {
-    auto find = [&](const std::string& name) -> const OptionSpec* {
-        auto it = std::find_if(specs.begin(), specs.end(), [&](const OptionSpec& s) { return s.name == name; });
-        return it == specs.end() ? nullptr : &*it;
+    auto find = [&](const std::string& name) -> const OptionInfo* {
+        auto it = std::find_if(options.begin(), options.end(), [&](const OptionInfo& s) { return s.name == name; });
+        return it == options.end() ? nullptr : &*it;
     };
     bool optionsEnded = false;
     for (int i = first; i < argc; ++i) {
@@ -45,10 +48,10 @@ CCommandLine::CCommandLine(int argc, char** argv, int first, const std::vector<O
             inlineValue = name.substr(eq + 1);
             name.erase(eq);
         }
-        const OptionSpec* spec = find(name);
-        if (spec == nullptr)
+        const OptionInfo* option = find(name);
+        if (option == nullptr)
             throw EUsage(std::string("unknown option --").append(name));
-        if (!spec->takesValue) {
+        if (!option->takesValue) {
             if (inlineValue)
                 throw EUsage(std::string("--").append(name).append(" takes no value"));
             m_flags.insert(name);
@@ -91,13 +94,13 @@ long CCommandLine::Number(const std::string& name, long fallback, long low, long
     return ParseNumber(*value, low, high, std::string("--").append(name));
 }
 
-std::string CCommandLine::OptionsHelp(const std::vector<OptionSpec>& specs)
+std::string CCommandLine::OptionsHelp(const std::vector<OptionInfo>& options)
 {
     std::string out;
-    for (const auto& spec : specs) {
-        std::string left = std::string("  --").append(spec.name);
-        std::string help = spec.help;
-        if (spec.takesValue) {
+    for (const auto& option : options) {
+        std::string left = std::string("  --").append(option.name);
+        std::string help = option.help;
+        if (option.takesValue) {
             std::size_t blank = help.find("  ");
             if (blank != std::string::npos) {
                 left.append(" ").append(help.substr(0, blank));

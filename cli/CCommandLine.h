@@ -29,7 +29,7 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-struct OptionSpec
+struct OptionInfo
 {
     std::string name;       // without the dashes
     bool takesValue = true; // false: a flag
@@ -39,8 +39,8 @@ struct OptionSpec
 class CCommandLine
 {
 public:
-    // Parses argv[first..]: positional words and the options of `specs`.
-    CCommandLine(int argc, char** argv, int first, const std::vector<OptionSpec>& specs);
+    // Parses argv[first..]: positional words and the options listed.
+    CCommandLine(int argc, char** argv, int first, const std::vector<OptionInfo>& options);
 
     const std::vector<std::string>& Positional() const { return m_positional; }
     bool Has(const std::string& name) const;
@@ -50,7 +50,7 @@ public:
     long Number(const std::string& name, long fallback, long low, long high) const;
 
     // The help text of a command's options.
-    static std::string OptionsHelp(const std::vector<OptionSpec>& specs);
+    static std::string OptionsHelp(const std::vector<OptionInfo>& options);
 
 private:
     std::vector<std::string> m_positional;

@@ -19,7 +19,7 @@ namespace cli {
 
 namespace {
 
-const std::vector<OptionSpec> kCheckOptions = {
+const std::vector<OptionInfo> kCheckOptions = {
     {"scheme", true, "FILE  the channel scheme (default: settings.xml in the current folder)"},
     {"options", true, "FILE  the options file (default: ~/.config/Kanaliko/options.xml)"},
     {"serve", false, "also serve the scheme's ports while checking"},

@@ -12,9 +12,8 @@ std::string EventLine(const events::Event& event)
     // Appended piece by piece: "literal" + std::string trips a false overlap
     // warning of GCC 12's optimiser.
     std::string line = events::TimeText(event.time);
-    for (const std::string& field : {events::StatusText(event.status), events::ProtocolText(event.protocol)}) {
-        line.append("  ").append(field);
-    }
+    line.append("  ").append(events::StatusText(event.status));
+    line.append("  ").append(events::ProtocolText(event.protocol));
     line.append("  ").append(event.senderText).append(":").append(events::PortText(event.senderPort));
     if (event.receiverText[0] != 0 || event.receiverPort != 0) {
         line.append(" -> ").append(event.receiverText[0] ? event.receiverText : "?");

@@ -18,7 +18,7 @@ namespace cli {
 namespace {
 
 // The settings pane's ranges and defaults.
-const std::vector<OptionSpec> kPingOptions = {
+const std::vector<OptionInfo> kPingOptions = {
     {"size", true, "BYTES  request data, 1-65500 (default 32)"},
     {"ttl", true, "N  time to live, 1-255 (default 200)"},
     {"interval", true, "MS  between two requests to a target, 200-60000 (default 1000)"},

@@ -10,7 +10,7 @@
 namespace cli {
 
 namespace {
-const std::vector<OptionSpec> kServeOptions = {
+const std::vector<OptionInfo> kServeOptions = {
     {"scheme", true, "FILE  the channel scheme (default: settings.xml in the current folder)"},
     {"options", true, "FILE  the options file (default: ~/.config/Kanaliko/options.xml)"},
     {"debug", false, "also write diagnostic output to standard error"},

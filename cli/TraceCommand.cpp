@@ -22,7 +22,7 @@ namespace cli {
 namespace {
 
 // The settings pane's ranges and defaults.
-const std::vector<OptionSpec> kTraceOptions = {
+const std::vector<OptionInfo> kTraceOptions = {
     {"steps", true, "N  highest TTL tried, 1-255 (default 30)"},
     {"timeout", true, "MS  wait for each answer, 200-5000 (default 500)"},
     {"interval", true, "MS  pause between two complete traces, 200-60000 (default 5000)"},
