@@ -23,7 +23,7 @@ class AppLogic : public ::testing::Test
 {
 protected:
     void SetUp() override { EnsureApplication(); }
-    CTempFolder folder;
+    testsupport::TempFolder folder{"kanaliko-core"};
 };
 
 SchemeGroup Group(std::vector<PortPair> tcp, std::vector<PortPair> udp = {},
@@ -112,8 +112,8 @@ TEST_F(AppLogic, InitWritesDefaultOptionsAndForgetsAMissingScheme)
 {
     CLogicHarness harness;
     CAppLogic& logic = harness.Logic();
-    const std::string options = folder.Path("options.xml");
-    logic.Init(nullptr, folder.Path("missing.xml"), options);
+    const std::string options = folder.File("options.xml");
+    logic.Init(nullptr, folder.File("missing.xml"), options);
     EXPECT_TRUE(std::filesystem::exists(options)) << "the defaults are written";
     EXPECT_EQ(logic.Settings().TimeOut(), 200);
     EXPECT_EQ(logic.Settings().TimeSendDelay(), 1);
@@ -125,7 +125,7 @@ TEST_F(AppLogic, InitWritesDefaultOptionsAndForgetsAMissingScheme)
     EXPECT_TRUE(harness.Notifier().All().empty());
 
     // A damaged file: the defaults and the message box.
-    WriteTextFile(options, "<Options><TimeOut>7</TimeOut>");
+    testsupport::WriteBytes(options, "<Options><TimeOut>7</TimeOut>");
     logic.Init(nullptr, "", options);
     ASSERT_EQ(harness.Notifier().All().size(), 1u);
     EXPECT_EQ(harness.Notifier().All()[0].text, "Файл с настройками не найден либо повреждён.");
@@ -134,7 +134,7 @@ TEST_F(AppLogic, InitWritesDefaultOptionsAndForgetsAMissingScheme)
 
     // Readable files are read.
     WriteOptionsFile(options, 300, 2, 20, 3);
-    const std::string scheme = folder.Path("scheme.xml");
+    const std::string scheme = folder.File("scheme.xml");
     WriteScheme(scheme, {Group({{1111, 0}})});
     logic.Init(nullptr, scheme, options);
     EXPECT_EQ(logic.Settings().TimeOut(), 300);
@@ -144,7 +144,7 @@ TEST_F(AppLogic, InitWritesDefaultOptionsAndForgetsAMissingScheme)
 
     // An empty scheme path means settings.xml in the current folder.
     const std::filesystem::path previous = std::filesystem::current_path();
-    std::filesystem::current_path(folder.Path(""));
+    std::filesystem::current_path(folder.Path());
     WriteScheme("settings.xml", {Group({{2222, 0}})});
     logic.Init(nullptr, "", options);
     std::filesystem::current_path(previous);
@@ -157,10 +157,10 @@ TEST_F(AppLogic, DuplicatedTcpPortRowsTakeTheReportsInTurn)
     CLogicHarness harness;
     CAppLogic& logic = harness.Logic();
     const std::uint16_t port = FreePort(SOCK_STREAM);
-    const std::string scheme = folder.Path("scheme.xml");
+    const std::string scheme = folder.File("scheme.xml");
     WriteScheme(scheme, {Group({{port, 0}}), Group({{port, 0}})});
-    WriteOptionsFile(folder.Path("options.xml"), 200, 1, 10, 2);
-    logic.Init(nullptr, scheme, folder.Path("options.xml"));
+    WriteOptionsFile(folder.File("options.xml"), 200, 1, 10, 2);
+    logic.Init(nullptr, scheme, folder.File("options.xml"));
     ASSERT_EQ(logic.StartServers(0), 0);
 
     // The first socket listens ("Порт открыт"), the second finds the port busy.
@@ -197,9 +197,9 @@ TEST_F(AppLogic, PurgeKeepsTheServersPortResults)
     const std::uint16_t tcp = FreePort(SOCK_STREAM);
     const std::uint16_t udpServer = FreePort(SOCK_DGRAM);
     const std::uint16_t udpClient = FreePort(SOCK_DGRAM);
-    const std::string scheme = folder.Path("scheme.xml");
+    const std::string scheme = folder.File("scheme.xml");
     WriteScheme(scheme, {Group({{tcp, 0}, {tcp, 0}}, {{udpServer, udpClient}}, {{253, 0}})});
-    logic.Init(nullptr, scheme, folder.Path("options.xml"));
+    logic.Init(nullptr, scheme, folder.File("options.xml"));
     ASSERT_EQ(logic.StartServers(0), 0);
     const int serverEvents = logic.GetEventCount();
     ASSERT_EQ(serverEvents, 4) << "TCP open, TCP busy, UDP open, IP open or no rights";
@@ -285,10 +285,10 @@ TEST_F(AppLogic, StoppingClientsWhileTheyProbe)
         tcp.push_back({FreePort(SOCK_STREAM), 0});
         udp.push_back({FreePort(SOCK_DGRAM), FreePort(SOCK_DGRAM)});
     }
-    const std::string scheme = folder.Path("scheme.xml");
+    const std::string scheme = folder.File("scheme.xml");
     WriteScheme(scheme, {Group(tcp, udp)});
-    WriteOptionsFile(folder.Path("options.xml"), 200, 1, 10, 50);
-    logic.Init(nullptr, scheme, folder.Path("options.xml"));
+    WriteOptionsFile(folder.File("options.xml"), 200, 1, 10, 50);
+    logic.Init(nullptr, scheme, folder.File("options.xml"));
     ASSERT_EQ(logic.StartServers(0), 0);
     const ClientPlan plan = logic.MakeClientPlan();
 

@@ -29,14 +29,14 @@ protected:
     void Prepare(CLogicHarness& harness, const std::string& scheme, int maxSendCount,
                  bool startServers = true)
     {
-        WriteOptionsFile(folder.Path("options.xml"), 200, 1, 10, maxSendCount);
-        harness.Logic().Init(nullptr, scheme, folder.Path("options.xml"));
+        WriteOptionsFile(folder.File("options.xml"), 200, 1, 10, maxSendCount);
+        harness.Logic().Init(nullptr, scheme, folder.File("options.xml"));
         if (startServers) {
             ASSERT_EQ(harness.Logic().StartServers(0), 0);
         }
     }
 
-    CTempFolder folder;
+    testsupport::TempFolder folder{"kanaliko-core"};
 };
 
 // The last row the check saw for a (protocol, server port) of a peer.
@@ -106,8 +106,8 @@ TEST(ClientCheckWait, PortRowsCountEveryPairOfEveryGroup)
 TEST_F(ClientCheck, ExampleSchemeEveryPortFinishesAndThePeerEndsEarly)
 {
     CLogicHarness harness;
-    const RelocatedScheme scheme = WriteRelocatedExample(folder.Path("scheme.xml"), false);
-    Prepare(harness, folder.Path("scheme.xml"), 2);
+    const RelocatedScheme scheme = WriteRelocatedExample(folder.File("scheme.xml"), false);
+    Prepare(harness, folder.File("scheme.xml"), 2);
     CRecordingObserver observer;
     CClientCheck check(harness.Logic(), &observer);
     harness.SetCheck(&check);
@@ -138,8 +138,8 @@ TEST_F(ClientCheck, ExampleSchemeWithItsIpChannels)
 {
     KANALIKO_SKIP_UNLESS_RAW();
     CLogicHarness harness;
-    const RelocatedScheme scheme = WriteRelocatedExample(folder.Path("scheme.xml"), true);
-    Prepare(harness, folder.Path("scheme.xml"), 2);
+    const RelocatedScheme scheme = WriteRelocatedExample(folder.File("scheme.xml"), true);
+    Prepare(harness, folder.File("scheme.xml"), 2);
     CRecordingObserver observer;
     CClientCheck check(harness.Logic(), &observer);
     harness.SetCheck(&check);
@@ -155,8 +155,8 @@ TEST_F(ClientCheck, ExampleSchemeWithItsIpChannels)
 TEST_F(ClientCheck, PeersAreCheckedInTurn)
 {
     CLogicHarness harness;
-    const RelocatedScheme scheme = WriteRelocatedExample(folder.Path("scheme.xml"), false);
-    Prepare(harness, folder.Path("scheme.xml"), 2);
+    const RelocatedScheme scheme = WriteRelocatedExample(folder.File("scheme.xml"), false);
+    Prepare(harness, folder.File("scheme.xml"), 2);
     CRecordingObserver observer;
     CClientCheck check(harness.Logic(), &observer);
     harness.SetCheck(&check);
@@ -187,8 +187,8 @@ TEST_F(ClientCheck, PeersAreCheckedInTurn)
 TEST_F(ClientCheck, EventViewsWorkWhileACheckReports)
 {
     CLogicHarness harness;
-    WriteRelocatedExample(folder.Path("scheme.xml"), false);
-    Prepare(harness, folder.Path("scheme.xml"), 3);
+    WriteRelocatedExample(folder.File("scheme.xml"), false);
+    Prepare(harness, folder.File("scheme.xml"), 3);
     CAppLogic& logic = harness.Logic();
     CRecordingObserver observer;
     CClientCheck check(logic, &observer);
@@ -243,8 +243,8 @@ TEST_F(ClientCheck, StopDuringTheWaitEndsItAtOnce)
     SchemeGroup group;
     group.tcpPairs = {{FreePort(SOCK_STREAM), 0}};
     group.udpPairs = {{FreePort(SOCK_DGRAM), FreePort(SOCK_DGRAM)}};
-    WriteScheme(folder.Path("scheme.xml"), {group});
-    Prepare(harness, folder.Path("scheme.xml"), 100, false);
+    WriteScheme(folder.File("scheme.xml"), {group});
+    Prepare(harness, folder.File("scheme.xml"), 100, false);
     CRecordingObserver observer;
     CClientCheck check(harness.Logic(), &observer);
     harness.SetCheck(&check);
@@ -280,8 +280,8 @@ TEST_F(ClientCheck, EveryPortRowNeedsItsOwnFinishedRow)
     a.udpPairs = {{udpServer, udpClient}};
     SchemeGroup b;
     b.tcpPairs = {{tcp, 0}};
-    WriteScheme(folder.Path("scheme.xml"), {a, b});
-    Prepare(harness, folder.Path("scheme.xml"), 100, false);
+    WriteScheme(folder.File("scheme.xml"), {a, b});
+    Prepare(harness, folder.File("scheme.xml"), 100, false);
     CRecordingObserver observer;
     CClientCheck check(harness.Logic(), &observer);
     ASSERT_TRUE(check.Start({"127.0.0.1"}));
@@ -323,8 +323,8 @@ TEST_F(ClientCheck, DestroyingARunningCheckEndsItsLoopFirst)
     CLogicHarness harness;
     SchemeGroup group;
     group.tcpPairs = {{FreePort(SOCK_STREAM), 0}};
-    WriteScheme(folder.Path("scheme.xml"), {group});
-    Prepare(harness, folder.Path("scheme.xml"), 100, false);
+    WriteScheme(folder.File("scheme.xml"), {group});
+    Prepare(harness, folder.File("scheme.xml"), 100, false);
     CRecordingObserver observer;
     {
         CClientCheck check(harness.Logic(), &observer);

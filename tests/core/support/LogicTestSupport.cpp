@@ -7,12 +7,9 @@
 
 #include <arpa/inet.h>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <net/if.h>
-#include <netinet/in.h>
+#include <stdexcept>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -28,44 +25,10 @@ void EnsureApplication()
     }
 }
 
-std::uint16_t FreePort(int type)
-{
-    int fd = ::socket(AF_INET, type, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_ANY);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    socklen_t length = sizeof(address);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
-
-CTempFolder::CTempFolder()
-{
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "kanaliko-core-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr)
-        throw std::runtime_error("no temporary folder");
-    m_path = pattern;
-}
-
-CTempFolder::~CTempFolder()
-{
-    std::error_code error;
-    std::filesystem::remove_all(m_path, error);
-}
-
-void WriteTextFile(const std::string& path, const std::string& text)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-}
-
 void WriteOptionsFile(const std::string& path, int timeOut, int timeSendDelay, int sendDataSize,
                       int maxSendCount)
 {
-    WriteTextFile(path, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Options><TimeOut>" +
+    testsupport::WriteBytes(path, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Options><TimeOut>" +
                             std::to_string(timeOut) + "</TimeOut><TimeSendDelay>" +
                             std::to_string(timeSendDelay) + "</TimeSendDelay><MaxSendCount>" +
                             std::to_string(maxSendCount) + "</MaxSendCount><SendDataSize>" +

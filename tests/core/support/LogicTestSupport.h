@@ -9,6 +9,8 @@
 #include "core/CAppWindow.h"
 #include "core/CClientCheck.h"
 #include "core/IUserNotifier.h"
+#include "support/FreePorts.h"
+#include "support/TestFiles.h"
 
 #include <chrono>
 #include <cstdint>
@@ -24,24 +26,8 @@ namespace coretest {
 // Makes the process's QCoreApplication on first use.
 void EnsureApplication();
 
-// A free loopback port of the socket type (bound and released).
-std::uint16_t FreePort(int type);
+using testsupport::FreePort;
 
-// A folder of its own under the system's temporary folder, removed at the end.
-class CTempFolder
-{
-public:
-    CTempFolder();
-    ~CTempFolder();
-    CTempFolder(const CTempFolder&) = delete;
-    CTempFolder& operator=(const CTempFolder&) = delete;
-    std::string Path(const std::string& name) const { return m_path + "/" + name; }
-
-private:
-    std::string m_path;
-};
-
-void WriteTextFile(const std::string& path, const std::string& text);
 void WriteOptionsFile(const std::string& path, int timeOut, int timeSendDelay, int sendDataSize,
                       int maxSendCount);
 

@@ -5,9 +5,6 @@
 #include "ui/EventLoop.h"
 
 #include <algorithm>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace enginetest {
 
@@ -252,19 +249,6 @@ std::string CodesText(const std::vector<int>& codes)
     for (int c : codes)
         out += (out.empty() ? "" : " ") + std::to_string(c);
     return out;
-}
-
-std::uint16_t FreePort(int type)
-{
-    int fd = ::socket(AF_INET, type, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    socklen_t length = sizeof(address);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
 }
 
 } // namespace enginetest

@@ -9,6 +9,7 @@
 
 #include "engine/CSocketList.h"
 #include "engine/IApp.h"
+#include "support/FreePorts.h"
 #include "ui/Window.h"
 
 #include <QCoreApplication>
@@ -112,7 +113,6 @@ private:
 std::vector<int> Codes(const std::vector<RecordedEvent>& events);
 std::string CodesText(const std::vector<int>& codes);
 
-// A free loopback TCP or UDP port (bound and released).
-std::uint16_t FreePort(int type);
+using testsupport::FreePort;
 
 } // namespace enginetest
