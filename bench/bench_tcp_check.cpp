@@ -43,7 +43,8 @@ public:
         void OnMessage(ui::UINT message, ui::WPARAM wParam, ui::LPARAM lParam) override
         {
             auto s = static_cast<platform::SOCKET>(wParam);
-            engine::CSocketList* target = message == engine::WM_TCP_SERVER_SOCKET ? m_app->server : m_app->client;
+            engine::CSocketList* target =
+                message == engine::WM_TCP_SERVER_SOCKET ? m_app->server : m_app->client;
             int index = target ? target->FindSocket(s) : -1;
             if (index != -1)
                 target->OnSocketEvent(s, index, lParam);
@@ -160,21 +161,25 @@ int main(int argc, char** argv)
         engine::CTcpClient client(&app, loopback, options);
         app.client = &client;
         client.Start(ports);
-        ui::RunUntil([&] { return app.Finished() == static_cast<std::size_t>(count); }, std::chrono::minutes(10));
+        ui::RunUntil([&] { return app.Finished() == static_cast<std::size_t>(count); },
+                     std::chrono::minutes(10));
         app.client = nullptr;
     }
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
 
     int complete = 0;
     for (const auto& [port, row] : app.lastRows) {
         if (row.finished && row.attempts == options.maxSendCount && row.replies == row.attempts)
             ++complete;
     }
-    const double bound = ((3.0 * options.timeOut * count) + 1000.0 * options.timeSendDelay) * options.maxSendCount / 1000.0;
-    std::printf("ports %d, MaxSendCount %d, TimeOut %d ms, TimeSendDelay %d s\n", count, options.maxSendCount,
-                options.timeOut, options.timeSendDelay);
-    std::printf("ports finished with replies = attempts: %d of %d (problems reported: %d)\n", complete, count,
-                app.problems.load());
-    std::printf("wall time %.2f s; wait bound %.1f s (%.1f%% of it)\n", seconds, bound, 100.0 * seconds / bound);
+    const double bound = ((3.0 * options.timeOut * count) + 1000.0 * options.timeSendDelay) *
+                         options.maxSendCount / 1000.0;
+    std::printf("ports %d, MaxSendCount %d, TimeOut %d ms, TimeSendDelay %d s\n", count,
+                options.maxSendCount, options.timeOut, options.timeSendDelay);
+    std::printf("ports finished with replies = attempts: %d of %d (problems reported: %d)\n",
+                complete, count, app.problems.load());
+    std::printf("wall time %.2f s; wait bound %.1f s (%.1f%% of it)\n", seconds, bound,
+                100.0 * seconds / bound);
     return complete == count ? 0 : 1;
 }

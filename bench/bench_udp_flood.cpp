@@ -102,8 +102,8 @@ int main(int argc, char** argv)
     std::thread flood([&] {
         auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
         while (sent < total && std::chrono::steady_clock::now() < deadline) {
-            ::sendto(sender, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&target),
-                     sizeof(target));
+            ::sendto(sender, datagram.data(), datagram.size(), 0,
+                     reinterpret_cast<sockaddr*>(&target), sizeof(target));
             ++sent;
         }
         done = true;
@@ -118,8 +118,8 @@ int main(int argc, char** argv)
     }
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count() - 0.2;
-    std::printf("sent %ld datagrams; the server read %ld and echoed %ld (%ld failures) in %.2f s\n", sent.load(),
-                app.received.load(), app.echoed.load(), app.failures.load(), seconds);
+    std::printf("sent %ld datagrams; the server read %ld and echoed %ld (%ld failures) in %.2f s\n",
+                sent.load(), app.received.load(), app.echoed.load(), app.failures.load(), seconds);
     std::printf("handled %.0f datagrams/s; %ld dropped by the kernel before the server read them\n",
                 app.received.load() / seconds, sent.load() - app.received.load());
     ::close(sender);

@@ -17,9 +17,10 @@ bool ValidAddress(const std::string& piece)
     std::size_t start = 0;
     while (start <= piece.size()) {
         std::size_t dot = piece.find('.', start);
-        std::string part = piece.substr(start, dot == std::string::npos ? std::string::npos : dot - start);
-        if (part.empty() || part.size() > 3 || part.find_first_not_of("0123456789") != std::string::npos ||
-            std::stoi(part) > 255)
+        std::string part =
+            piece.substr(start, dot == std::string::npos ? std::string::npos : dot - start);
+        if (part.empty() || part.size() > 3 ||
+            part.find_first_not_of("0123456789") != std::string::npos || std::stoi(part) > 255)
             return false;
         ++parts;
         if (dot == std::string::npos)
@@ -38,10 +39,12 @@ std::vector<std::string> ParseAddressList(const std::vector<std::string>& words,
         std::size_t start = 0;
         while (start <= word.size()) {
             std::size_t end = word.find_first_of("; ", start);
-            std::string piece = word.substr(start, end == std::string::npos ? std::string::npos : end - start);
+            std::string piece =
+                word.substr(start, end == std::string::npos ? std::string::npos : end - start);
             if (!piece.empty()) {
                 if (!ValidAddress(piece))
-                    throw EUsage(as_string(format_wstring(L"Адрес %s содержит ошибку", piece.c_str())));
+                    throw EUsage(
+                        as_string(format_wstring(L"Адрес %s содержит ошибку", piece.c_str())));
                 addresses.push_back(piece);
             }
             if (end == std::string::npos)

@@ -14,12 +14,14 @@ namespace cli {
 namespace {
 bool IsFile(const std::string& path)
 {
-    struct stat st {};
+    struct stat st
+    {};
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 } // namespace
 
-CChannelSession::CChannelSession(const CCommandLine& command, bool printEvents) : m_printEvents(printEvents)
+CChannelSession::CChannelSession(const CCommandLine& command, bool printEvents)
+    : m_printEvents(printEvents)
 {
     const std::string scheme = command.ValueOr("scheme", "settings.xml");
     if (!IsFile(scheme))
@@ -32,7 +34,8 @@ CChannelSession::CChannelSession(const CCommandLine& command, bool printEvents) 
     }
     m_logic = std::make_unique<CAppLogic>(&m_notifier);
     m_window = std::make_unique<CAppWindow>(*m_logic);
-    m_window->SetMessageHandler([this](ui::UINT m, ui::WPARAM w, ui::LPARAM l) { OnMessage(m, w, l); });
+    m_window->SetMessageHandler(
+        [this](ui::UINT m, ui::WPARAM w, ui::LPARAM l) { OnMessage(m, w, l); });
     m_logic->SetMainWindow(m_window->Handle());
     m_logic->SetServerPane(m_window->Handle());
     m_logic->SetEventsPane(m_window->Handle());
@@ -41,7 +44,8 @@ CChannelSession::CChannelSession(const CCommandLine& command, bool printEvents) 
         m_logic->Init(&m_notifier, scheme, options);
     } catch (const EGeneric& e) {
         _value_t text = e.get_value("Text");
-        throw ESetupError("cannot read the scheme " + scheme + ": " + (text.empty() ? e.what() : text.as_string()));
+        throw ESetupError("cannot read the scheme " + scheme + ": " +
+                          (text.empty() ? e.what() : text.as_string()));
     }
     if (m_logic->Settings().Groups().empty())
         throw ESetupError("the scheme " + scheme + " has no channels");

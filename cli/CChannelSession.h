@@ -35,7 +35,10 @@ public:
     // Starts the servers on every port of the scheme.
     void StartServers();
     // Every client row the engine queues, as it is taken.
-    void OnClientRow(std::function<void(const engine::ClientRow&)> handler) { m_onRow = std::move(handler); }
+    void OnClientRow(std::function<void(const engine::ClientRow&)> handler)
+    {
+        m_onRow = std::move(handler);
+    }
     // Prints the events not printed yet.
     void PrintNewEvents();
     // Writes every event in the export's format; ESetupError when the file

@@ -11,7 +11,8 @@
 
 namespace cli {
 
-CCheckSummary::CCheckSummary(const std::vector<std::string>& peers, const CXmlSettings::GroupList& groups)
+CCheckSummary::CCheckSummary(const std::vector<std::string>& peers,
+                             const CXmlSettings::GroupList& groups)
 {
     for (const std::string& peer : peers) {
         PeerRows peerRows;
@@ -101,16 +102,20 @@ std::string CCheckSummary::Text() const
     for (const auto& peer : m_peers) {
         out.append(peer.address).append("\n");
         for (const auto& group : peer.groups) {
-            out.append("\t").append(as_string(engine::ChannelPairText(group.sender, group.receiver))).append("\n");
+            out.append("\t")
+                .append(as_string(engine::ChannelPairText(group.sender, group.receiver)))
+                .append("\n");
             for (const auto& protocol : group.protocols) {
-                std::snprintf(line, sizeof(line), "\t\t%s(%zu)\n", engine::ProtocolNameNarrow(protocol.protocol).c_str(),
+                std::snprintf(line, sizeof(line), "\t\t%s(%zu)\n",
+                              engine::ProtocolNameNarrow(protocol.protocol).c_str(),
                               protocol.ports.size());
                 out += line;
                 for (const auto& port : protocol.ports) {
-                    const std::string state =
-                        port.seen ? as_string(engine::EventCodeText(port.code)) : std::string("...");
-                    std::snprintf(line, sizeof(line), "\t\t\t%s\t%u\t%u\t%d\t%d\n", state.c_str(), port.serverPort,
-                                  port.clientPort, port.attempts, port.replies);
+                    const std::string state = port.seen
+                                                  ? as_string(engine::EventCodeText(port.code))
+                                                  : std::string("...");
+                    std::snprintf(line, sizeof(line), "\t\t\t%s\t%u\t%u\t%d\t%d\n", state.c_str(),
+                                  port.serverPort, port.clientPort, port.attempts, port.replies);
                     out += line;
                 }
             }
@@ -135,13 +140,16 @@ QJsonObject CCheckSummary::Json() const
                     p["attempts"] = port.attempts;
                     p["replies"] = port.replies;
                     p["code"] = port.code;
-                    p["state"] = port.seen ? QString::fromStdWString(engine::EventCodeText(port.code)) : QString();
+                    p["state"] = port.seen
+                                     ? QString::fromStdWString(engine::EventCodeText(port.code))
+                                     : QString();
                     p["finished"] = port.finished;
                     p["answered"] = port.replies > 0;
                     ports.append(p);
                 }
                 QJsonObject proto;
-                proto["protocol"] = QString::fromStdString(engine::ProtocolNameNarrow(protocol.protocol));
+                proto["protocol"] =
+                    QString::fromStdString(engine::ProtocolNameNarrow(protocol.protocol));
                 proto["ports"] = ports;
                 protocols.append(proto);
             }

@@ -9,7 +9,8 @@ namespace cli {
 long ParseNumber(const std::string& text, long low, long high, const std::string& what)
 {
     const auto notANumber = [&] {
-        return EUsage(std::string(what).append(": \"").append(text).append("\" is not a whole number"));
+        return EUsage(
+            std::string(what).append(": \"").append(text).append("\" is not a whole number"));
     };
     if (text.empty() || text.find_first_not_of("0123456789-") != std::string::npos)
         throw notANumber();
@@ -19,14 +20,19 @@ long ParseNumber(const std::string& text, long low, long high, const std::string
     if (errno != 0 || end == nullptr || *end != 0)
         throw notANumber();
     if (value < low || value > high)
-        throw EUsage(std::string(what).append(" must be between ").append(std::to_string(low)).append(" and ").append(std::to_string(high)));
+        throw EUsage(std::string(what)
+                         .append(" must be between ")
+                         .append(std::to_string(low))
+                         .append(" and ")
+                         .append(std::to_string(high)));
     return value;
 }
 
 CCommandLine::CCommandLine(int argc, char** argv, int first, const std::vector<OptionInfo>& options)
 {
     auto find = [&](const std::string& name) -> const OptionInfo* {
-        auto it = std::find_if(options.begin(), options.end(), [&](const OptionInfo& s) { return s.name == name; });
+        auto it = std::find_if(options.begin(), options.end(),
+                               [&](const OptionInfo& s) { return s.name == name; });
         return it == options.end() ? nullptr : &*it;
     };
     bool optionsEnded = false;

@@ -29,7 +29,8 @@ CSignalWatcher::CSignalWatcher(std::function<void(int)> onSignal) : m_onSignal(s
         return;
     m_notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, this);
     QObject::connect(m_notifier, &QSocketNotifier::activated, this, [this] { Drain(); });
-    struct sigaction action {};
+    struct sigaction action
+    {};
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;

@@ -42,8 +42,8 @@ public:
     void OnPeerFinished(const std::string& peer, bool allPortsFinished) override
     {
         if (m_print)
-            std::cerr << "kanaliko-cli: " << peer << (allPortsFinished ? ": every port finished" : ": time is up")
-                      << std::endl;
+            std::cerr << "kanaliko-cli: " << peer
+                      << (allPortsFinished ? ": every port finished" : ": time is up") << std::endl;
     }
     void OnCheckFinished() override { finished = true; }
 
@@ -59,12 +59,14 @@ int RunCheck(int argc, char** argv)
 {
     CCommandLine command(argc, argv, 2, kCheckOptions);
     if (command.Has("help")) {
-        std::cout << "Usage: kanaliko-cli check PEER... [--scheme FILE] [--serve] [--csv FILE] [--json]\n\n"
-                     "Probes each peer in turn on every port of the scheme, as the program's client\n"
-                     "check does, prints the events and then a summary per peer, channel pair,\n"
-                     "protocol and port. Exit status: 0 when every probed port got a reply, 1 when\n"
-                     "some did not, 2 for usage, file or set-up errors.\n\n"
-                  << CCommandLine::OptionsHelp(kCheckOptions);
+        std::cout
+            << "Usage: kanaliko-cli check PEER... [--scheme FILE] [--serve] [--csv FILE] "
+               "[--json]\n\n"
+               "Probes each peer in turn on every port of the scheme, as the program's client\n"
+               "check does, prints the events and then a summary per peer, channel pair,\n"
+               "protocol and port. Exit status: 0 when every probed port got a reply, 1 when\n"
+               "some did not, 2 for usage, file or set-up errors.\n\n"
+            << CCommandLine::OptionsHelp(kCheckOptions);
         return 0;
     }
     const std::vector<std::string> peers = ParseAddressList(command.Positional(), "peer addresses");
@@ -119,7 +121,8 @@ int RunCheck(int argc, char** argv)
     }
     std::cout.flush();
     if (summary.RowsNeedingRights() > 0)
-        std::cerr << "kanaliko-cli: IP channels need administrator rights: run as root or give the program "
+        std::cerr << "kanaliko-cli: IP channels need administrator rights: run as root or give the "
+                     "program "
                      "CAP_NET_RAW (setcap cap_net_raw+ep)"
                   << std::endl;
     return summary.AllAnswered() && !interrupted ? 0 : 1;

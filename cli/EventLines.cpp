@@ -14,7 +14,10 @@ std::string EventLine(const events::Event& event)
     std::string line = events::TimeText(event.time);
     line.append("  ").append(events::StatusText(event.status));
     line.append("  ").append(events::ProtocolText(event.protocol));
-    line.append("  ").append(event.senderText).append(":").append(events::PortText(event.senderPort));
+    line.append("  ")
+        .append(event.senderText)
+        .append(":")
+        .append(events::PortText(event.senderPort));
     if (event.receiverText[0] != 0 || event.receiverPort != 0) {
         line.append(" -> ").append(event.receiverText[0] ? event.receiverText : "?");
         if (event.receiverPort != 0)
@@ -36,9 +39,10 @@ std::string EventDateTime(std::uint64_t fileTime)
     const long long secondOfDay = totalSeconds % 86400;
     const year_month_day date{sys_days{days{day}}};
     char text[40];
-    std::snprintf(text, sizeof(text), "%04d-%02u-%02u %02lld:%02lld:%02lld.%03u", static_cast<int>(date.year()),
-                  static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()), secondOfDay / 3600,
-                  (secondOfDay / 60) % 60, secondOfDay % 60, static_cast<unsigned>(ms % 1000));
+    std::snprintf(text, sizeof(text), "%04d-%02u-%02u %02lld:%02lld:%02lld.%03u",
+                  static_cast<int>(date.year()), static_cast<unsigned>(date.month()),
+                  static_cast<unsigned>(date.day()), secondOfDay / 3600, (secondOfDay / 60) % 60,
+                  secondOfDay % 60, static_cast<unsigned>(ms % 1000));
     return text;
 }
 
@@ -57,7 +61,8 @@ QJsonObject EventJson(const events::Event& event)
     o["receiver"] = QString::fromUtf8(event.receiverText);
     o["receiverPort"] = event.receiverPort;
     o["error"] = static_cast<qint64>(event.detail);
-    o["detail"] = QString::fromStdString(event.detail != 0 ? events::DetailText(event.detail) : std::string());
+    o["detail"] = QString::fromStdString(event.detail != 0 ? events::DetailText(event.detail)
+                                                           : std::string());
     return o;
 }
 

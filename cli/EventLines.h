@@ -11,7 +11,8 @@
 
 namespace cli {
 
-// "23:01:02.123  Информация  TCP  127.0.0.1:47001 -> 127.0.0.1:47001  Данные получены  [10054: ...]"
+// "23:01:02.123  Информация  TCP  127.0.0.1:47001 -> 127.0.0.1:47001  Данные получены  [10054:
+// ...]"
 std::string EventLine(const events::Event& event);
 // "YYYY-MM-DD hh:mm:ss.mmm" of an event's local time.
 std::string EventDateTime(std::uint64_t fileTime);

@@ -35,8 +35,7 @@ class CPingWindow final : public ui::CWindow
 public:
     CPingWindow(diag::CPing& ping, const std::vector<std::string>& targets, std::uint32_t limit)
         : m_ping(ping), m_targets(targets), m_limit(limit), m_printed(targets.size(), 0)
-    {
-    }
+    {}
 
 protected:
     void OnMessage(ui::UINT message, ui::WPARAM wParam, ui::LPARAM) override
@@ -72,11 +71,12 @@ int RunPing(int argc, char** argv)
 {
     CCommandLine command(argc, argv, 2, kPingOptions);
     if (command.Has("help")) {
-        std::cout << "Usage: kanaliko-cli ping TARGET... [options]\n\n"
-                     "Sends ICMP echo requests to every target at once and prints each result, then\n"
-                     "the statistics of every target. Exit status: 0 when every target answered,\n"
-                     "1 when some did not, 2 for usage or set-up errors.\n\n"
-                  << CCommandLine::OptionsHelp(kPingOptions);
+        std::cout
+            << "Usage: kanaliko-cli ping TARGET... [options]\n\n"
+               "Sends ICMP echo requests to every target at once and prints each result, then\n"
+               "the statistics of every target. Exit status: 0 when every target answered,\n"
+               "1 when some did not, 2 for usage or set-up errors.\n\n"
+            << CCommandLine::OptionsHelp(kPingOptions);
         return 0;
     }
     const std::vector<std::string> targets = ParseAddressList(command.Positional(), "targets");
@@ -94,7 +94,8 @@ int RunPing(int argc, char** argv)
 
     platform::HANDLE probe = platform::IcmpCreateFile();
     if (probe == platform::INVALID_HANDLE_VALUE)
-        throw ESetupError("ICMP echo needs root, CAP_NET_RAW or a group in net.ipv4.ping_group_range");
+        throw ESetupError(
+            "ICMP echo needs root, CAP_NET_RAW or a group in net.ipv4.ping_group_range");
     platform::IcmpCloseHandle(probe);
 
     diag::CPing ping(true, targets, settings);

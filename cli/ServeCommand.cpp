@@ -22,10 +22,11 @@ int RunServe(int argc, char** argv)
 {
     CCommandLine command(argc, argv, 2, kServeOptions);
     if (command.Has("help")) {
-        std::cout << "Usage: kanaliko-cli serve [--scheme FILE] [--options FILE]\n\n"
-                     "Listens on every TCP port, UDP server port and IP protocol of the scheme and\n"
-                     "echoes the probes of other nodes; prints every event until SIGINT or SIGTERM.\n\n"
-                  << CCommandLine::OptionsHelp(kServeOptions);
+        std::cout
+            << "Usage: kanaliko-cli serve [--scheme FILE] [--options FILE]\n\n"
+               "Listens on every TCP port, UDP server port and IP protocol of the scheme and\n"
+               "echoes the probes of other nodes; prints every event until SIGINT or SIGTERM.\n\n"
+            << CCommandLine::OptionsHelp(kServeOptions);
         return 0;
     }
     if (!command.Positional().empty())

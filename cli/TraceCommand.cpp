@@ -11,8 +11,8 @@
 #include "ui/EventLoop.h"
 #include "ui/Window.h"
 
-#include <cmath>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <iostream>
 #include <vector>
@@ -35,8 +35,10 @@ const std::vector<OptionInfo> kTraceOptions = {
 // The hops pane's columns, and the status of each hop.
 std::string HopTable(diag::CTraceRoute& trace, int target, const std::string& address)
 {
-    std::string out = address + "  " + as_string(diag::RouteStateText(trace.GetRouteState(target).State)) + "\n";
-    out += "Шаг\tIP адрес\tDNS имя\tПоследний(мс)\tСредний(мс)\tМакс.(мс)\tМин.(мс)\tОтправлено\tПотеряно\t"
+    std::string out =
+        address + "  " + as_string(diag::RouteStateText(trace.GetRouteState(target).State)) + "\n";
+    out += "Шаг\tIP адрес\tDNS "
+           "имя\tПоследний(мс)\tСредний(мс)\tМакс.(мс)\tМин.(мс)\tОтправлено\tПотеряно\t"
            "Потеряно(%)\tСтатус\n";
     const int count = trace.GetRecordCount(target);
     char line[512];
@@ -47,10 +49,12 @@ std::string HopTable(diag::CTraceRoute& trace, int target, const std::string& ad
         const diag::HopRecord h = *record;
         const std::string name = h.Name == L"-" ? std::string() : as_string(h.Name);
         const int lostShare =
-            h.Sent > 0 ? static_cast<int>(std::ceil(static_cast<double>(h.Lost) * 100.0 / h.Sent)) : 0;
+            h.Sent > 0 ? static_cast<int>(std::ceil(static_cast<double>(h.Lost) * 100.0 / h.Sent))
+                       : 0;
         std::snprintf(line, sizeof(line), "%d\t%s\t%s\t%u\t%u\t%u\t%u\t%d\t%d\t%d%%\t%s\n", h.Step,
-                      engine::AddressText(h.Address).c_str(), name.c_str(), h.Last, h.Average, h.Maximum,
-                      h.Minimum, h.Sent, h.Lost, lostShare, as_string(diag::CPing::StatusText(h.Status)).c_str());
+                      engine::AddressText(h.Address).c_str(), name.c_str(), h.Last, h.Average,
+                      h.Maximum, h.Minimum, h.Sent, h.Lost, lostShare,
+                      as_string(diag::CPing::StatusText(h.Status)).c_str());
         out += line;
     }
     return out;
@@ -79,8 +83,7 @@ class CTraceWindow final : public ui::CWindow
 public:
     CTraceWindow(diag::CTraceRoute& trace, const std::vector<std::string>& targets, int steps)
         : m_trace(trace), m_targets(targets), m_steps(steps), m_shown(targets.size(), 0)
-    {
-    }
+    {}
     // Prints a target's table after each pass it completes.
     int PassesDone(int target) const { return m_shown[static_cast<std::size_t>(target)]; }
 
@@ -95,7 +98,8 @@ protected:
         const int passes = CompletedPasses(m_trace, target, m_steps);
         if (passes > m_shown[static_cast<std::size_t>(target)]) {
             m_shown[static_cast<std::size_t>(target)] = passes;
-            std::cout << HopTable(m_trace, target, m_targets[static_cast<std::size_t>(target)]) << "\n";
+            std::cout << HopTable(m_trace, target, m_targets[static_cast<std::size_t>(target)])
+                      << "\n";
             std::cout.flush();
         }
     }
@@ -113,11 +117,12 @@ int RunTrace(int argc, char** argv)
 {
     CCommandLine command(argc, argv, 2, kTraceOptions);
     if (command.Has("help")) {
-        std::cout << "Usage: kanaliko-cli trace TARGET... [options]\n\n"
-                     "Traces the route to every target at once, hop by hop, again and again, and\n"
-                     "prints the hop table of a target after each complete pass. Exit status: 0 when\n"
-                     "every route was built, 1 when some was not, 2 for usage or set-up errors.\n\n"
-                  << CCommandLine::OptionsHelp(kTraceOptions);
+        std::cout
+            << "Usage: kanaliko-cli trace TARGET... [options]\n\n"
+               "Traces the route to every target at once, hop by hop, again and again, and\n"
+               "prints the hop table of a target after each complete pass. Exit status: 0 when\n"
+               "every route was built, 1 when some was not, 2 for usage or set-up errors.\n\n"
+            << CCommandLine::OptionsHelp(kTraceOptions);
         return 0;
     }
     const std::vector<std::string> targets = ParseAddressList(command.Positional(), "targets");
@@ -131,7 +136,8 @@ int RunTrace(int argc, char** argv)
 
     platform::HANDLE probe = platform::IcmpCreateFile();
     if (probe == platform::INVALID_HANDLE_VALUE)
-        throw ESetupError("ICMP echo needs root, CAP_NET_RAW or a group in net.ipv4.ping_group_range");
+        throw ESetupError(
+            "ICMP echo needs root, CAP_NET_RAW or a group in net.ipv4.ping_group_range");
     platform::IcmpCloseHandle(probe);
 
     diag::CTraceRoute trace(targets, settings);

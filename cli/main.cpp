@@ -28,14 +28,13 @@ void ApplyDebugOption(bool debug)
 
 namespace {
 
-const char* kUsage =
-    "Usage: kanaliko-cli COMMAND [ARGUMENTS] [OPTIONS]\n\n"
-    "Commands:\n"
-    "  serve              serve every channel of the scheme until interrupted\n"
-    "  check PEER...      probe the peers on every channel of the scheme\n"
-    "  ping TARGET...     ICMP echo requests with statistics\n"
-    "  trace TARGET...    continuous route trace with per-hop statistics\n\n"
-    "Run 'kanaliko-cli COMMAND --help' for the options of a command.\n";
+const char* kUsage = "Usage: kanaliko-cli COMMAND [ARGUMENTS] [OPTIONS]\n\n"
+                     "Commands:\n"
+                     "  serve              serve every channel of the scheme until interrupted\n"
+                     "  check PEER...      probe the peers on every channel of the scheme\n"
+                     "  ping TARGET...     ICMP echo requests with statistics\n"
+                     "  trace TARGET...    continuous route trace with per-hop statistics\n\n"
+                     "Run 'kanaliko-cli COMMAND --help' for the options of a command.\n";
 
 // Three descriptors per TCP port of a scheme (listening, probing, accepted):
 // take whatever the hard limit allows.
@@ -76,7 +75,8 @@ int main(int argc, char** argv)
         std::cerr << "kanaliko-cli: unknown command " << name << "\n" << kUsage;
         return 2;
     } catch (const cli::EUsage& e) {
-        std::cerr << "kanaliko-cli: " << e.what() << "\nRun 'kanaliko-cli " << name << " --help' for usage.\n";
+        std::cerr << "kanaliko-cli: " << e.what() << "\nRun 'kanaliko-cli " << name
+                  << " --help' for usage.\n";
         return 2;
     } catch (const cli::ESetupError& e) {
         std::cerr << "kanaliko-cli: " << e.what() << std::endl;

@@ -245,14 +245,10 @@ std::optional<ServerRow> CAppLogic::ServerRowAt(int row) const
 CAppLogic::ClientList* CAppLogic::ClientsOf(int protocol)
 {
     switch (protocol) {
-    case engine::PROTOCOL_TCP:
-        return &m_tcpClients;
-    case engine::PROTOCOL_UDP:
-        return &m_udpClients;
-    case engine::PROTOCOL_IP:
-        return &m_ipClients;
-    default:
-        return nullptr;
+    case engine::PROTOCOL_TCP: return &m_tcpClients;
+    case engine::PROTOCOL_UDP: return &m_udpClients;
+    case engine::PROTOCOL_IP: return &m_ipClients;
+    default: return nullptr;
     }
 }
 

@@ -20,12 +20,9 @@ inline constexpr SchemeProtocol AllSchemeProtocols[] = {SchemeProtocol::Tcp, Sch
 inline const wchar_t* SchemeProtocolName(SchemeProtocol protocol)
 {
     switch (protocol) {
-    case SchemeProtocol::Tcp:
-        return L"TCP";
-    case SchemeProtocol::Udp:
-        return L"UDP";
-    case SchemeProtocol::Ip:
-        return L"IP";
+    case SchemeProtocol::Tcp: return L"TCP";
+    case SchemeProtocol::Udp: return L"UDP";
+    case SchemeProtocol::Ip: return L"IP";
     }
     return L"";
 }

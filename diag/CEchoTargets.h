@@ -46,7 +46,10 @@ public:
     int Count() const { return static_cast<int>(m_targets.size()); }
     bool Valid(int index) const { return index >= 0 && index < Count(); }
     Target& operator[](int index) { return *m_targets[static_cast<std::size_t>(index)]; }
-    const Target& operator[](int index) const { return *m_targets[static_cast<std::size_t>(index)]; }
+    const Target& operator[](int index) const
+    {
+        return *m_targets[static_cast<std::size_t>(index)];
+    }
     // The first target with that address; 0 for one that is not a target.
     int IndexOf(const std::string& address) const
     {
@@ -54,7 +57,10 @@ public:
         return it == m_indexes.end() ? 0 : it->second;
     }
     // The target's address; 0xFFFFFFFF past the end.
-    std::uint32_t AddressOf(int index) const { return Valid(index) ? (*this)[index].Address : 0xFFFFFFFFu; }
+    std::uint32_t AddressOf(int index) const
+    {
+        return Valid(index) ? (*this)[index].Address : 0xFFFFFFFFu;
+    }
 
 private:
     std::vector<std::unique_ptr<Target>> m_targets;

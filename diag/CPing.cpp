@@ -241,16 +241,11 @@ std::uint32_t CPing::GetAddress(int target)
 std::wstring CPing::StatusText(std::uint32_t status)
 {
     switch (status) {
-    case platform::IP_SUCCESS:
-        return L"Успешно";
-    case platform::IP_DEST_NET_UNREACHABLE:
-        return L"Заданная сеть недоступна";
-    case platform::IP_REQ_TIMED_OUT:
-        return L"Превышен интервал ожидания для запроса.";
-    case platform::IP_TTL_EXPIRED_TRANSIT:
-        return L"Превышен срок жизни (TTL) при передаче пакета.";
-    case platform::IP_GENERAL_FAILURE:
-        return L"Сбой передачи";
+    case platform::IP_SUCCESS: return L"Успешно";
+    case platform::IP_DEST_NET_UNREACHABLE: return L"Заданная сеть недоступна";
+    case platform::IP_REQ_TIMED_OUT: return L"Превышен интервал ожидания для запроса.";
+    case platform::IP_TTL_EXPIRED_TRANSIT: return L"Превышен срок жизни (TTL) при передаче пакета.";
+    case platform::IP_GENERAL_FAILURE: return L"Сбой передачи";
     default:
         if (Error.GetEnabled())
             Error.printf("неизвестный результат ping: %d\n", static_cast<int>(status));

@@ -38,21 +38,16 @@ HopRecord NewHop(int step, std::uint32_t timeOut)
 std::wstring RouteStateText(std::int32_t state)
 {
     switch (state) {
-    case ROUTE_BUILDING:
-        return L"Маршрут строится";
-    case ROUTE_BUILT:
-        return L"Маршрут построен";
-    case ROUTE_NOT_BUILT:
-        return L"Маршрут не построен";
-    default:
-        return std::wstring();
+    case ROUTE_BUILDING: return L"Маршрут строится";
+    case ROUTE_BUILT: return L"Маршрут построен";
+    case ROUTE_NOT_BUILT: return L"Маршрут не построен";
+    default: return std::wstring();
     }
 }
 
 CTraceRoute::CTraceRoute(const std::vector<std::string>& addresses, const RouteSettings& settings)
     : m_targets(addresses, settings.Size), m_settings(settings)
-{
-}
+{}
 
 CTraceRoute::~CTraceRoute()
 {

@@ -27,7 +27,8 @@ struct EchoTargetBase
     // Rebuilds both buffers (zero-filled) when their sizes no longer match.
     void FitBuffers(std::uint16_t size)
     {
-        if (Request.size() != size || Reply.size() != static_cast<std::size_t>(size) + EchoReplyHeaderSize) {
+        if (Request.size() != size ||
+            Reply.size() != static_cast<std::size_t>(size) + EchoReplyHeaderSize) {
             Request.assign(size, 0);
             Reply.assign(static_cast<std::size_t>(size) + EchoReplyHeaderSize, 0);
         }

@@ -10,8 +10,8 @@ namespace engine {
 
 namespace {
 
-ClientRow IpRow(const PeerAddress& peer, int code, int eventIndex, std::uint16_t protocol, ProbeCounts counts,
-                bool finished)
+ClientRow IpRow(const PeerAddress& peer, int code, int eventIndex, std::uint16_t protocol,
+                ProbeCounts counts, bool finished)
 {
     ClientRow row;
     row.port = protocol;
@@ -31,8 +31,7 @@ ClientRow IpRow(const PeerAddress& peer, int code, int eventIndex, std::uint16_t
 
 CIpClient::CIpClient(IApp* sink, const PeerAddress& peer, const ProbeOptions& options)
     : CSocketList(sink, peer, PROTOCOL_IP), m_options(options)
-{
-}
+{}
 
 CIpClient::~CIpClient()
 {
@@ -54,7 +53,8 @@ void CIpClient::OpenSocket(SOCKET& socket, std::uint16_t protocol)
     if (socket == platform::INVALID_SOCKET) {
         error = platform::WSAGetLastError();
         code = error == platform::WSAEACCES ? EC_NEED_ADMIN : EC_INTERNAL_ERROR;
-    } else if (m_sink == nullptr || m_sink->SelectAsync(socket, WM_IP_CLIENT_SOCKET, platform::FD_READ) != 0) {
+    } else if (m_sink == nullptr ||
+               m_sink->SelectAsync(socket, WM_IP_CLIENT_SOCKET, platform::FD_READ) != 0) {
         error = platform::WSAGetLastError();
         code = EC_INTERNAL_ERROR;
         platform::closesocket(socket);
@@ -64,13 +64,17 @@ void CIpClient::OpenSocket(SOCKET& socket, std::uint16_t protocol)
         // Without a socket no probe can go: the protocol's row is final at once
         // (shown with code 3 or 14), rather than a run of send failures on a
         // socket that does not exist.
-        const int eventIndex = Report(EventCodeStatus(code), code, error, nullptr, protocol, 0, false);
+        const int eventIndex =
+            Report(EventCodeStatus(code), code, error, nullptr, protocol, 0, false);
         QueueClientRow(IpRow(m_address, code, eventIndex, protocol, ProbeCounts{}, true));
         return;
     }
-    const platform::DWORD timeOut = static_cast<platform::DWORD>(m_options.timeOut > 0 ? m_options.timeOut : 1);
-    platform::setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&timeOut), sizeof(timeOut));
-    platform::setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeOut), sizeof(timeOut));
+    const platform::DWORD timeOut =
+        static_cast<platform::DWORD>(m_options.timeOut > 0 ? m_options.timeOut : 1);
+    platform::setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&timeOut),
+                         sizeof(timeOut));
+    platform::setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeOut),
+                         sizeof(timeOut));
     m_counters.Enter(socket, ProbeCounts{});
     if (m_sink)
         m_sink->PostToWindow(WM_IP_CLIENT_SOCKET, static_cast<ui::WPARAM>(socket), PROBE_NOW);
@@ -86,23 +90,24 @@ void CIpClient::OnSocketEvent(SOCKET socket, int index, ui::LPARAM code)
         const int attempts = m_counters.Attempts(socket); // before the task counts its own
         if (attempts >= m_options.maxSendCount)
             return;
-        m_tasks.Start(socket, MakeMemberTask(this, &CIpClient::Send, static_cast<unsigned int>(socket),
-                                             static_cast<unsigned short>(protocol)));
+        m_tasks.Start(socket,
+                      MakeMemberTask(this, &CIpClient::Send, static_cast<unsigned int>(socket),
+                                     static_cast<unsigned short>(protocol)));
         if (attempts < m_options.maxSendCount - 1 && m_sink)
             m_sink->StartSendTimer(static_cast<ui::UINT_PTR>(socket), m_options.timeSendDelay);
         return;
     }
     if (platform::WSAGETSELECTERROR(code) != 0) {
-        Report(STATUS_ERROR, EC_INTERNAL_ERROR, platform::WSAGetLastError(), m_address.text, protocol, protocol,
-               false);
+        Report(STATUS_ERROR, EC_INTERNAL_ERROR, platform::WSAGetLastError(), m_address.text,
+               protocol, protocol, false);
         return;
     }
     if (platform::WSAGETSELECTEVENT(code) == platform::FD_READ) {
         Receive(socket, protocol);
         return;
     }
-    Report(STATUS_ERROR, EC_INTERNAL_ERROR, platform::WSAGetLastError(), m_address.text, protocol, protocol,
-           false);
+    Report(STATUS_ERROR, EC_INTERNAL_ERROR, platform::WSAGetLastError(), m_address.text, protocol,
+           protocol, false);
 }
 
 void CIpClient::Receive(SOCKET socket, std::uint16_t protocol)
@@ -120,14 +125,17 @@ void CIpClient::Receive(SOCKET socket, std::uint16_t protocol)
         counts = m_counters.Get(socket);
     } else {
         const std::size_t length = static_cast<std::size_t>(received);
-        const std::size_t offset = Ipv4PayloadOffset(reinterpret_cast<const unsigned char*>(buffer), length);
+        const std::size_t offset =
+            Ipv4PayloadOffset(reinterpret_cast<const unsigned char*>(buffer), length);
         if (!PayloadHasWord(buffer + offset, length - offset, ReplyWord))
             return; // another node's request or any other datagram: no trace
         code = EC_RECEIVED;
         counts = m_counters.AddReply(socket);
     }
-    const int eventIndex = Report(EventCodeStatus(code), code, error, m_address.text, protocol, protocol, true);
-    QueueClientRow(IpRow(m_address, code, eventIndex, protocol, counts, counts.attempts == m_options.maxSendCount));
+    const int eventIndex =
+        Report(EventCodeStatus(code), code, error, m_address.text, protocol, protocol, true);
+    QueueClientRow(IpRow(m_address, code, eventIndex, protocol, counts,
+                         counts.attempts == m_options.maxSendCount));
 }
 
 void CIpClient::Send(unsigned int socketValue, unsigned short protocol)
@@ -137,24 +145,27 @@ void CIpClient::Send(unsigned int socketValue, unsigned short protocol)
         const std::vector<char> request = BuildRequest(DatagramProbeSize(m_options.sendDataSize));
         ProbeCounts counts = m_counters.AddAttempt(socket);
         const sockaddr_in peer = PeerEndpoint(m_address, 0);
-        const int sent = platform::sendto(socket, request.data(), static_cast<int>(request.size()), 0,
-                                          reinterpret_cast<const sockaddr*>(&peer), sizeof(peer));
+        const int sent =
+            platform::sendto(socket, request.data(), static_cast<int>(request.size()), 0,
+                             reinterpret_cast<const sockaddr*>(&peer), sizeof(peer));
         const int code = sent == static_cast<int>(request.size()) ? EC_SENT : EC_SEND_FAILED;
         const int error = code == EC_SENT ? 0 : platform::WSAGetLastError();
-        const int eventIndex = Report(EventCodeStatus(code), code, error, m_address.text, protocol, protocol, false);
+        const int eventIndex =
+            Report(EventCodeStatus(code), code, error, m_address.text, protocol, protocol, false);
         QueueClientRow(IpRow(m_address, code, eventIndex, protocol, counts, false));
         if (counts.attempts == m_options.maxSendCount) {
             // The pause for the last reply runs in a task of its own, so a read
             // (which waits for this send task on the GUI thread) need not wait it out.
-            m_tasks.StartUnlisted(MakeMemberTask(this, &CIpClient::CloseCycle, socketValue, protocol,
-                                                 std::make_pair(code, eventIndex)));
+            m_tasks.StartUnlisted(MakeMemberTask(this, &CIpClient::CloseCycle, socketValue,
+                                                 protocol, std::make_pair(code, eventIndex)));
         }
     } catch (const EGeneric& e) {
         LogClientTaskError(e);
     }
 }
 
-void CIpClient::CloseCycle(unsigned int socketValue, unsigned short protocol, std::pair<int, int> lastProbe)
+void CIpClient::CloseCycle(unsigned int socketValue, unsigned short protocol,
+                           std::pair<int, int> lastProbe)
 {
     const SOCKET socket = static_cast<SOCKET>(socketValue);
     try {

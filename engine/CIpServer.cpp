@@ -8,8 +8,7 @@ namespace engine {
 
 CIpServer::CIpServer(IApp* sink, const PeerAddress& localAddress)
     : CSocketList(sink, localAddress, PROTOCOL_IP)
-{
-}
+{}
 
 CIpServer::~CIpServer()
 {
@@ -24,7 +23,8 @@ void CIpServer::OpenSocket(SOCKET& socket, std::uint16_t protocol)
     if (socket == platform::INVALID_SOCKET) {
         error = platform::WSAGetLastError();
         code = error == platform::WSAEACCES ? EC_NEED_ADMIN : EC_INTERNAL_ERROR;
-    } else if (m_sink == nullptr || m_sink->SelectAsync(socket, WM_IP_SERVER_SOCKET, platform::FD_READ) != 0) {
+    } else if (m_sink == nullptr ||
+               m_sink->SelectAsync(socket, WM_IP_SERVER_SOCKET, platform::FD_READ) != 0) {
         error = platform::WSAGetLastError();
         code = EC_INTERNAL_ERROR;
     } else {
@@ -33,7 +33,8 @@ void CIpServer::OpenSocket(SOCKET& socket, std::uint16_t protocol)
         address.sin_family = AF_INET;
         address.sin_port = htons(protocol);
         address.sin_addr.s_addr = m_address.address;
-        if (platform::bind(socket, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
+        if (platform::bind(socket, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) !=
+            0) {
             error = platform::WSAGetLastError();
             code = error == platform::WSAEADDRINUSE ? EC_PORT_BUSY : EC_INTERNAL_ERROR;
         }
@@ -50,7 +51,8 @@ void CIpServer::OnSocketEvent(SOCKET socket, int index, ui::LPARAM code)
     if (SocketCount() == 0 || index < 0 || index >= SocketCount() || SocketAt(index) != socket)
         return;
     const std::uint16_t protocol = m_ports[static_cast<std::size_t>(index)];
-    if (platform::WSAGETSELECTEVENT(code) == platform::FD_READ && platform::WSAGETSELECTERROR(code) == 0)
+    if (platform::WSAGETSELECTEVENT(code) == platform::FD_READ &&
+        platform::WSAGETSELECTERROR(code) == 0)
         ReadAndAnswer(socket, protocol);
     else
         ReportWithServerRow(EC_INTERNAL_ERROR, platform::WSAGetLastError(), protocol);
@@ -72,7 +74,8 @@ void CIpServer::ReadAndAnswer(SOCKET socket, std::uint16_t protocol)
     // What a raw socket reads starts with the IPv4 header; its own length field
     // says where the payload begins (options move it).
     const std::size_t length = static_cast<std::size_t>(received);
-    const std::size_t offset = Ipv4PayloadOffset(reinterpret_cast<const unsigned char*>(buffer), length);
+    const std::size_t offset =
+        Ipv4PayloadOffset(reinterpret_cast<const unsigned char*>(buffer), length);
     if (!PayloadHasWord(buffer + offset, length - offset, ProbeWord))
         return; // not a probe: no event, no reply
     const std::string senderText = AddressText(sender.sin_addr.s_addr);

@@ -7,8 +7,7 @@ namespace engine {
 
 CSocketList::CSocketList(IApp* sink, const PeerAddress& address, int protocol)
     : m_sink(sink), m_address(address), m_protocol(protocol)
-{
-}
+{}
 
 CSocketList::~CSocketList()
 {
@@ -46,8 +45,8 @@ void CSocketList::CloseSockets()
     if (!m_sockets)
         return;
     for (int i = 0; i < m_count; ++i) {
-        SOCKET s = __atomic_exchange_n(&m_sockets[static_cast<std::size_t>(i)], platform::INVALID_SOCKET,
-                                       __ATOMIC_ACQ_REL);
+        SOCKET s = __atomic_exchange_n(&m_sockets[static_cast<std::size_t>(i)],
+                                       platform::INVALID_SOCKET, __ATOMIC_ACQ_REL);
         if (s != platform::INVALID_SOCKET)
             platform::closesocket(s);
     }
@@ -98,7 +97,8 @@ int CSocketList::ReportWithServerRow(int code, int error, std::uint16_t port)
 {
     if (m_sink == nullptr)
         return -1;
-    int index = m_sink->AddEvent(EventCodeStatus(code), code, error, m_protocol, nullptr, port, 0, false);
+    int index =
+        m_sink->AddEvent(EventCodeStatus(code), code, error, m_protocol, nullptr, port, 0, false);
     m_sink->UpdateServerRow(code, m_protocol, port, index);
     return index;
 }

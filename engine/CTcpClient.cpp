@@ -21,8 +21,10 @@ bool MakeBlockingWithTimeouts(SOCKET s, int timeOut)
     if (platform::ioctlsocket(s, FIONBIO, &nonBlocking) != 0)
         return false;
     const platform::DWORD ms = static_cast<platform::DWORD>(timeOut > 0 ? timeOut : 1);
-    platform::setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&ms), sizeof(ms));
-    platform::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&ms), sizeof(ms));
+    platform::setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&ms),
+                         sizeof(ms));
+    platform::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&ms),
+                         sizeof(ms));
     return true;
 }
 
@@ -30,8 +32,7 @@ bool MakeBlockingWithTimeouts(SOCKET s, int timeOut)
 
 CTcpClient::CTcpClient(IApp* sink, const PeerAddress& peer, const ProbeOptions& options)
     : CSocketList(sink, peer, PROTOCOL_TCP), m_options(options)
-{
-}
+{}
 
 CTcpClient::~CTcpClient()
 {
@@ -59,7 +60,8 @@ void CTcpClient::ReportStep(int code, int error, std::uint16_t port, bool incomi
     row.attempts = counts.attempts;
     row.replies = counts.replies;
     row.finished = finished;
-    row.eventIndex = Report(EventCodeStatus(code), code, error, peerText.c_str(), port, port, incoming);
+    row.eventIndex =
+        Report(EventCodeStatus(code), code, error, peerText.c_str(), port, port, incoming);
     QueueClientRow(row);
 }
 
@@ -93,7 +95,8 @@ void CTcpClient::OpenSocket(SOCKET& socket, std::uint16_t port)
     int code = EC_OPENED;
     int error = 0;
     platform::u_long nonBlocking = 1;
-    if (created == platform::INVALID_SOCKET || platform::ioctlsocket(created, FIONBIO, &nonBlocking) != 0) {
+    if (created == platform::INVALID_SOCKET ||
+        platform::ioctlsocket(created, FIONBIO, &nonBlocking) != 0) {
         code = EC_INTERNAL_ERROR;
         error = platform::WSAGetLastError();
     } else {
@@ -133,8 +136,9 @@ void CTcpClient::OpenSocket(SOCKET& socket, std::uint16_t port)
         Connect(static_cast<unsigned int>(created), port);
         return;
     }
-    m_tasks.Start(created, MakeMemberTask(this, &CTcpClient::Connect, static_cast<unsigned int>(created),
-                                          static_cast<unsigned short>(port)));
+    m_tasks.Start(created,
+                  MakeMemberTask(this, &CTcpClient::Connect, static_cast<unsigned int>(created),
+                                 static_cast<unsigned short>(port)));
 }
 
 void CTcpClient::Reopen(unsigned int socket, unsigned short port)
@@ -155,7 +159,8 @@ void CTcpClient::Connect(unsigned int socketValue, unsigned short port)
         int code;
         int error = 0;
         bool connected = false;
-        if (platform::connect(socket, reinterpret_cast<const sockaddr*>(&peer), sizeof(peer)) == 0) {
+        if (platform::connect(socket, reinterpret_cast<const sockaddr*>(&peer), sizeof(peer)) ==
+            0) {
             code = EC_CONNECTED;
             connected = true;
             // The probe's one receive must wait for the echo: a socket left
@@ -165,9 +170,11 @@ void CTcpClient::Connect(unsigned int socketValue, unsigned short port)
             error = platform::WSAGetLastError();
             code = error == platform::WSAEWOULDBLOCK ? EC_CONNECTING : EC_CONNECT_FAILED;
         }
-        ProbeCounts counts = code == EC_CONNECT_FAILED ? m_counters.AddAttempt(socket) : m_counters.Get(socket);
+        ProbeCounts counts =
+            code == EC_CONNECT_FAILED ? m_counters.AddAttempt(socket) : m_counters.Get(socket);
         ReportStep(code, code == EC_CONNECTING ? 0 : error, port, false,
-                   code == EC_CONNECT_FAILED && counts.attempts == m_options.maxSendCount, counts, m_address.text);
+                   code == EC_CONNECT_FAILED && counts.attempts == m_options.maxSendCount, counts,
+                   m_address.text);
         if (code == EC_CONNECT_FAILED)
             Sleep(static_cast<unsigned>(m_options.timeSendDelay) * 1000u);
 
@@ -193,8 +200,8 @@ void CTcpClient::Connect(unsigned int socketValue, unsigned short port)
                 counts = m_counters.AddAttempt(socket);
             }
             ReportStep(code, error, port, false,
-                       code == EC_CONNECT_FAILED && counts.attempts == m_options.maxSendCount, counts,
-                       m_address.text);
+                       code == EC_CONNECT_FAILED && counts.attempts == m_options.maxSendCount,
+                       counts, m_address.text);
             if (code == EC_CONNECT_FAILED)
                 Sleep(static_cast<unsigned>(m_options.timeSendDelay) * 1000u);
         }
@@ -233,7 +240,8 @@ void CTcpClient::Probe(unsigned int socketValue, unsigned short port, std::strin
             if (m_sink)
                 m_sink->StopSendTimer(static_cast<ui::UINT_PTR>(socket));
         }
-        ReportStep(code, error, port, true, counts.attempts == m_options.maxSendCount, counts, peerText);
+        ReportStep(code, error, port, true, counts.attempts == m_options.maxSendCount, counts,
+                   peerText);
         if (code == EC_RECEIVE_FAILED && m_sink)
             m_sink->PostToWindow(WM_TCP_CLIENT_SOCKET, static_cast<ui::WPARAM>(socket), TCP_FAILED);
     } catch (const EGeneric& e) {
@@ -255,8 +263,9 @@ void CTcpClient::OnSocketEvent(SOCKET socket, int index, ui::LPARAM code)
         const int attempts = m_counters.Attempts(socket);
         if (attempts >= m_options.maxSendCount)
             return;
-        m_tasks.Start(socket, MakeMemberTask(this, &CTcpClient::Probe, static_cast<unsigned int>(socket),
-                                             static_cast<unsigned short>(port), std::string(m_address.text)));
+        m_tasks.Start(
+            socket, MakeMemberTask(this, &CTcpClient::Probe, static_cast<unsigned int>(socket),
+                                   static_cast<unsigned short>(port), std::string(m_address.text)));
         if (attempts < m_options.maxSendCount - 1 && m_sink)
             m_sink->StartSendTimer(static_cast<ui::UINT_PTR>(socket), m_options.timeSendDelay);
         return;
@@ -264,8 +273,9 @@ void CTcpClient::OnSocketEvent(SOCKET socket, int index, ui::LPARAM code)
     if (code == TCP_FAILED) {
         if (m_counters.Attempts(socket) >= m_options.maxSendCount)
             return;
-        m_tasks.Start(socket, MakeMemberTask(this, &CTcpClient::Reopen, static_cast<unsigned int>(socket),
-                                             static_cast<unsigned short>(port)));
+        m_tasks.Start(socket,
+                      MakeMemberTask(this, &CTcpClient::Reopen, static_cast<unsigned int>(socket),
+                                     static_cast<unsigned short>(port)));
     }
 }
 

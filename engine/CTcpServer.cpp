@@ -24,8 +24,7 @@ std::string LocalAddressText(SOCKET s)
 
 CTcpServer::CTcpServer(IApp* sink, const PeerAddress& localAddress)
     : CSocketList(sink, localAddress, PROTOCOL_TCP)
-{
-}
+{}
 
 CTcpServer::~CTcpServer()
 {
@@ -39,7 +38,8 @@ void CTcpServer::OpenSocket(SOCKET& socket, std::uint16_t port)
     int error = 0;
     const bool selected =
         socket != platform::INVALID_SOCKET && m_sink != nullptr &&
-        m_sink->SelectAsync(socket, WM_TCP_SERVER_SOCKET, platform::FD_READ | platform::FD_ACCEPT | platform::FD_CLOSE) == 0;
+        m_sink->SelectAsync(socket, WM_TCP_SERVER_SOCKET,
+                            platform::FD_READ | platform::FD_ACCEPT | platform::FD_CLOSE) == 0;
     if (!selected) {
         code = EC_INTERNAL_ERROR;
         error = platform::WSAGetLastError();
@@ -48,7 +48,8 @@ void CTcpServer::OpenSocket(SOCKET& socket, std::uint16_t port)
         address.sin_family = AF_INET;
         address.sin_port = htons(port);
         address.sin_addr.s_addr = m_address.address;
-        if (platform::bind(socket, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0 ||
+        if (platform::bind(socket, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) !=
+                0 ||
             platform::listen(socket, SOMAXCONN) != 0) {
             error = platform::WSAGetLastError();
             code = error == platform::WSAEADDRINUSE ? EC_PORT_BUSY : EC_INTERNAL_ERROR;
@@ -95,8 +96,8 @@ void CTcpServer::OnSocketEvent(SOCKET socket, int index, ui::LPARAM code)
             // The notification's own error is not what is reported here: the
             // last socket error is.
             const std::uint16_t port = m_ports[static_cast<std::size_t>(index)];
-            int eventIndex = Report(STATUS_ERROR, EC_INTERNAL_ERROR, platform::WSAGetLastError(), nullptr,
-                                    port, 0, false);
+            int eventIndex = Report(STATUS_ERROR, EC_INTERNAL_ERROR, platform::WSAGetLastError(),
+                                    nullptr, port, 0, false);
             if (m_sink)
                 m_sink->UpdateServerRow(EC_INTERNAL_ERROR, m_protocol, port, eventIndex);
         }
@@ -111,8 +112,8 @@ void CTcpServer::Accept(int index)
     const std::uint16_t port = m_ports[static_cast<std::size_t>(index)];
     SOCKET accepted = platform::WSAAccept(listening, nullptr, nullptr, nullptr, 0);
     if (accepted == platform::INVALID_SOCKET) {
-        int eventIndex =
-            Report(STATUS_ERROR, EC_INTERNAL_ERROR, platform::WSAGetLastError(), nullptr, port, 0, false);
+        int eventIndex = Report(STATUS_ERROR, EC_INTERNAL_ERROR, platform::WSAGetLastError(),
+                                nullptr, port, 0, false);
         if (m_sink)
             m_sink->UpdateServerRow(EC_INTERNAL_ERROR, m_protocol, port, eventIndex);
         return;
@@ -134,8 +135,8 @@ void CTcpServer::OnConnectionEvent(SOCKET socket, unsigned event, unsigned error
     const std::string address = LocalAddressText(socket);
 
     if (error != 0) {
-        int eventIndex = Report(STATUS_ERROR, EC_INTERNAL_ERROR, static_cast<int>(error), address.c_str(),
-                                port, port, false);
+        int eventIndex = Report(STATUS_ERROR, EC_INTERNAL_ERROR, static_cast<int>(error),
+                                address.c_str(), port, port, false);
         if (m_sink)
             m_sink->UpdateServerRow(EC_INTERNAL_ERROR, m_protocol, port, eventIndex);
         // A connection the peer reset is dead and no longer watched: keeping it
@@ -164,14 +165,16 @@ void CTcpServer::OnConnectionEvent(SOCKET socket, unsigned event, unsigned error
         Report(STATUS_INFORMATION, EC_DISCONNECTED, 0, address.c_str(), port, port, false);
         return;
     }
-    Report(STATUS_ERROR, EC_INTERNAL_ERROR, platform::WSAGetLastError(), address.c_str(), port, port, false);
+    Report(STATUS_ERROR, EC_INTERNAL_ERROR, platform::WSAGetLastError(), address.c_str(), port,
+           port, false);
 }
 
 void CTcpServer::Forget(SOCKET socket, std::uint16_t port)
 {
-    m_accepted.erase(std::remove_if(m_accepted.begin(), m_accepted.end(),
-                                    [&](const auto& e) { return e.first == socket && e.second == port; }),
-                     m_accepted.end());
+    m_accepted.erase(
+        std::remove_if(m_accepted.begin(), m_accepted.end(),
+                       [&](const auto& e) { return e.first == socket && e.second == port; }),
+        m_accepted.end());
     platform::closesocket(socket);
 }
 

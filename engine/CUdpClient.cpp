@@ -10,8 +10,7 @@ namespace engine {
 
 CUdpClient::CUdpClient(IApp* sink, const PeerAddress& peer, const ProbeOptions& options)
     : CSocketList(sink, peer, PROTOCOL_UDP), m_options(options)
-{
-}
+{}
 
 CUdpClient::~CUdpClient()
 {
@@ -29,7 +28,8 @@ void CUdpClient::Start(const std::vector<std::uint16_t>& pairs)
     }
     std::vector<std::uint16_t> clientPorts;
     m_serverPorts.clear();
-    const std::size_t used = pairs.size() & ~static_cast<std::size_t>(1); // an odd last entry is ignored
+    const std::size_t used =
+        pairs.size() & ~static_cast<std::size_t>(1); // an odd last entry is ignored
     for (std::size_t i = 0; i < used; i += 2) {
         m_portMap[pairs[i + 1]] = pairs[i];
         m_serverPorts.push_back(pairs[i]);
@@ -51,8 +51,8 @@ std::uint16_t CUdpClient::ServerPortAt(int index) const
                : 0;
 }
 
-void CUdpClient::QueueRow(int code, int eventIndex, std::uint16_t clientPort, std::uint16_t serverPort,
-                          ProbeCounts counts, bool finished)
+void CUdpClient::QueueRow(int code, int eventIndex, std::uint16_t clientPort,
+                          std::uint16_t serverPort, ProbeCounts counts, bool finished)
 {
     ClientRow row;
     row.port = serverPort;
@@ -88,9 +88,12 @@ void CUdpClient::OpenSocket(SOCKET& socket, std::uint16_t clientPort)
         QueueRow(EC_INTERNAL_ERROR, eventIndex, clientPort, serverPort, ProbeCounts{}, true);
         return;
     }
-    const platform::DWORD timeOut = static_cast<platform::DWORD>(m_options.timeOut > 0 ? m_options.timeOut : 1);
-    platform::setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&timeOut), sizeof(timeOut));
-    platform::setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeOut), sizeof(timeOut));
+    const platform::DWORD timeOut =
+        static_cast<platform::DWORD>(m_options.timeOut > 0 ? m_options.timeOut : 1);
+    platform::setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&timeOut),
+                         sizeof(timeOut));
+    platform::setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeOut),
+                         sizeof(timeOut));
     m_counters.Enter(socket, ProbeCounts{});
 
     sockaddr_in local{};
@@ -119,9 +122,10 @@ void CUdpClient::OnSocketEvent(SOCKET socket, int index, ui::LPARAM code)
         const int attempts = m_counters.Attempts(socket);
         if (attempts >= m_options.maxSendCount)
             return;
-        m_tasks.Start(socket, MakeMemberTask(this, &CUdpClient::Send, static_cast<unsigned int>(socket),
-                                             static_cast<unsigned short>(serverPort),
-                                             static_cast<unsigned short>(clientPort)));
+        m_tasks.Start(socket,
+                      MakeMemberTask(this, &CUdpClient::Send, static_cast<unsigned int>(socket),
+                                     static_cast<unsigned short>(serverPort),
+                                     static_cast<unsigned short>(clientPort)));
         if (attempts < m_options.maxSendCount - 1 && m_sink)
             m_sink->StartSendTimer(static_cast<ui::UINT_PTR>(socket), m_options.timeSendDelay);
         return;
@@ -158,30 +162,35 @@ void CUdpClient::Receive(SOCKET socket, std::uint16_t clientPort, std::uint16_t 
         // looked at.
         counts = m_counters.AddReply(socket);
     }
-    const int eventIndex = Report(EventCodeStatus(code), code, error, m_address.text, clientPort, serverPort, true);
-    QueueRow(code, eventIndex, clientPort, serverPort, counts, counts.attempts == m_options.maxSendCount);
+    const int eventIndex =
+        Report(EventCodeStatus(code), code, error, m_address.text, clientPort, serverPort, true);
+    QueueRow(code, eventIndex, clientPort, serverPort, counts,
+             counts.attempts == m_options.maxSendCount);
 }
 
-void CUdpClient::Send(unsigned int socketValue, unsigned short serverPort, unsigned short clientPort)
+void CUdpClient::Send(unsigned int socketValue, unsigned short serverPort,
+                      unsigned short clientPort)
 {
     const SOCKET socket = static_cast<SOCKET>(socketValue);
     try {
         const std::vector<char> request = BuildRequest(DatagramProbeSize(m_options.sendDataSize));
         ProbeCounts counts = m_counters.AddAttempt(socket); // counted before it goes
         const sockaddr_in peer = PeerEndpoint(m_address, serverPort);
-        const int sent = platform::sendto(socket, request.data(), static_cast<int>(request.size()), 0,
-                                          reinterpret_cast<const sockaddr*>(&peer), sizeof(peer));
+        const int sent =
+            platform::sendto(socket, request.data(), static_cast<int>(request.size()), 0,
+                             reinterpret_cast<const sockaddr*>(&peer), sizeof(peer));
         const int code = sent == static_cast<int>(request.size()) ? EC_SENT : EC_SEND_FAILED;
         const int error = code == EC_SENT ? 0 : platform::WSAGetLastError();
-        const int eventIndex =
-            Report(EventCodeStatus(code), code, error, m_address.text, clientPort, serverPort, false);
+        const int eventIndex = Report(EventCodeStatus(code), code, error, m_address.text,
+                                      clientPort, serverPort, false);
         QueueRow(code, eventIndex, clientPort, serverPort, counts, false);
         if (counts.attempts == m_options.maxSendCount) {
             // The pause for the last reply runs in a task of its own: a read
             // waits for this send task on the GUI thread, and must not wait out
             // the pause too (every other channel would stall meanwhile).
-            m_tasks.StartUnlisted(MakeMemberTask(this, &CUdpClient::CloseCycle, socketValue,
-                                                 LastProbe{code, eventIndex, serverPort, clientPort}));
+            m_tasks.StartUnlisted(
+                MakeMemberTask(this, &CUdpClient::CloseCycle, socketValue,
+                               LastProbe{code, eventIndex, serverPort, clientPort}));
         }
     } catch (const EGeneric& e) {
         LogClientTaskError(e);

@@ -8,8 +8,7 @@ namespace engine {
 
 CUdpServer::CUdpServer(IApp* sink, const PeerAddress& localAddress)
     : CSocketList(sink, localAddress, PROTOCOL_UDP)
-{
-}
+{}
 
 CUdpServer::~CUdpServer()
 {
@@ -20,7 +19,8 @@ void CUdpServer::Start(const std::vector<std::uint16_t>& pairs)
 {
     std::vector<std::uint16_t> listening;
     std::vector<std::uint16_t> replies;
-    const std::size_t used = pairs.size() & ~static_cast<std::size_t>(1); // an odd last entry is ignored
+    const std::size_t used =
+        pairs.size() & ~static_cast<std::size_t>(1); // an odd last entry is ignored
     for (std::size_t i = 0; i < used; i += 2) {
         listening.push_back(pairs[i]);
         replies.push_back(pairs[i + 1]);
@@ -43,7 +43,8 @@ void CUdpServer::OpenSocket(SOCKET& socket, std::uint16_t port)
         address.sin_family = AF_INET;
         address.sin_port = htons(port);
         address.sin_addr.s_addr = m_address.address;
-        if (platform::bind(socket, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
+        if (platform::bind(socket, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) !=
+            0) {
             error = platform::WSAGetLastError();
             code = error == platform::WSAEADDRINUSE ? EC_PORT_BUSY : EC_INTERNAL_ERROR;
         }
@@ -66,9 +67,11 @@ void CUdpServer::OnSocketEvent(SOCKET socket, int index, ui::LPARAM code)
     if (SocketCount() == 0 || index < 0 || index >= SocketCount() || SocketAt(index) != socket)
         return;
     const std::uint16_t port = m_ports[static_cast<std::size_t>(index)];
-    const std::uint16_t reply =
-        static_cast<std::size_t>(index) < m_replyPorts.size() ? m_replyPorts[static_cast<std::size_t>(index)] : 0;
-    if (platform::WSAGETSELECTEVENT(code) == platform::FD_READ && platform::WSAGETSELECTERROR(code) == 0)
+    const std::uint16_t reply = static_cast<std::size_t>(index) < m_replyPorts.size()
+                                    ? m_replyPorts[static_cast<std::size_t>(index)]
+                                    : 0;
+    if (platform::WSAGETSELECTEVENT(code) == platform::FD_READ &&
+        platform::WSAGETSELECTERROR(code) == 0)
         ReceiveAndEcho(socket, port, reply);
     else
         ReportWithServerRow(EC_INTERNAL_ERROR, platform::WSAGetLastError(), port);
@@ -90,7 +93,8 @@ void CUdpServer::ReceiveAndEcho(SOCKET socket, std::uint16_t listenPort, std::ui
         return;
     }
     const std::string senderText = AddressText(sender.sin_addr.s_addr);
-    Report(STATUS_INFORMATION, EC_RECEIVED, 0, senderText.c_str(), listenPort, ntohs(sender.sin_port), true);
+    Report(STATUS_INFORMATION, EC_RECEIVED, 0, senderText.c_str(), listenPort,
+           ntohs(sender.sin_port), true);
 
     // The echo goes to the channel's configured client port, not to the port the
     // datagram came from. A channel without a client port (0) is answered where
@@ -98,11 +102,12 @@ void CUdpServer::ReceiveAndEcho(SOCKET socket, std::uint16_t listenPort, std::ui
     sockaddr_in target = sender;
     if (replyPort != 0)
         target.sin_port = htons(replyPort);
-    const int sent = platform::sendto(socket, buffer, received, 0, reinterpret_cast<const sockaddr*>(&target),
-                                      sizeof(target));
+    const int sent = platform::sendto(socket, buffer, received, 0,
+                                      reinterpret_cast<const sockaddr*>(&target), sizeof(target));
     const int code = sent == received ? EC_SENT : EC_SEND_FAILED;
     const int error = code == EC_SENT ? 0 : platform::WSAGetLastError();
-    Report(EventCodeStatus(code), code, error, senderText.c_str(), listenPort, ntohs(target.sin_port), false);
+    Report(EventCodeStatus(code), code, error, senderText.c_str(), listenPort,
+           ntohs(target.sin_port), false);
 }
 
 } // namespace engine

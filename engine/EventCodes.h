@@ -12,20 +12,21 @@ namespace engine {
 enum EventCode : int
 {
     EC_NONE = 0,
-    EC_PORT_OPEN = 1,          // "Порт открыт"
-    EC_PORT_BUSY = 2,          // "Порт занят" (10048)
-    EC_NEED_ADMIN = 3,         // "Нужны права администратора" (10013)
-    EC_CONNECTED = 4,          // "Соединение установлено"
-    EC_DISCONNECTED = 5,       // "Соединение разорвано"
-    EC_OPENED = 6,             // "Попытка подключения": a client socket is open
-    EC_CONNECT_FAILED = 7,     // "Не удалось подключиться"
-    EC_SEND_FAILED = 8,        // "Не удалось отправить данные"
-    EC_RECEIVE_FAILED = 9,     // "Не удалось получить данные"
-    EC_SENT = 10,              // "Данные отправлены"
-    EC_RECEIVED = 11,          // "Данные получены"
-    EC_NO_PROTOCOL = 12,       // "Протокол не существует" (information, though a failure)
-    EC_CONNECTING = 13,        // "Попытка подключения": a connect in progress
-    EC_INTERNAL_ERROR = 14,    // "Внутренняя ошибка"
+    EC_PORT_OPEN = 1,      // "Порт открыт"
+    EC_PORT_BUSY = 2,      // "Порт занят" (10048)
+    EC_NEED_ADMIN = 3,     // "Нужны права администратора" (10013)
+    EC_CONNECTED = 4,      // "Соединение установлено"
+    EC_DISCONNECTED = 5,   // "Соединение разорвано"
+    EC_OPENED = 6,         // "Попытка подключения": a client socket is open
+    EC_CONNECT_FAILED = 7, // "Не удалось подключиться"
+    EC_SEND_FAILED = 8,    // "Не удалось отправить данные"
+    EC_RECEIVE_FAILED = 9, // "Не удалось получить данные"
+    EC_SENT = 10,          // "Данные отправлены"
+    EC_RECEIVED = 11,      // "Данные получены"
+    // Reported as information, though it is a failure:
+    EC_NO_PROTOCOL = 12,    // "Протокол не существует"
+    EC_CONNECTING = 13,     // "Попытка подключения": a connect in progress
+    EC_INTERNAL_ERROR = 14, // "Внутренняя ошибка"
 };
 
 inline constexpr int EVENT_CODE_COUNT = 15; // codes 0..14

@@ -47,7 +47,8 @@ const std::array<int, engine::EVENT_CODE_COUNT + 1>& DescriptionRanks()
     return ranks;
 }
 
-template <std::size_t K> struct SortRecord
+template <std::size_t K>
+struct SortRecord
 {
     std::array<std::uint64_t, K> ranks;
     std::int32_t entry;
@@ -133,14 +134,10 @@ int CEventSort::DescriptionRank(int code)
 int CEventSort::ProtocolRank(int protocol)
 {
     switch (protocol) {
-    case 3:
-        return 0; // IP
-    case 1:
-        return 1; // TCP
-    case 2:
-        return 2; // UDP
-    default:
-        return 3;
+    case 3: return 0; // IP
+    case 1: return 1; // TCP
+    case 2: return 2; // UDP
+    default: return 3;
     }
 }
 
@@ -150,24 +147,15 @@ std::uint64_t CEventSort::Rank(const Event& event, int column)
     case COL_STATUS:
         // Signed: shifted so that the unsigned rank keeps the order.
         return static_cast<std::uint64_t>(static_cast<std::int64_t>(event.status) + 0x80000000LL);
-    case COL_TIME:
-        return event.time;
-    case COL_DESCRIPTION:
-        return static_cast<std::uint64_t>(DescriptionRank(event.description));
-    case COL_PROTOCOL:
-        return static_cast<std::uint64_t>(ProtocolRank(event.protocol));
-    case COL_SENDER:
-        return event.senderAddress;
-    case COL_RECEIVER:
-        return event.receiverAddress;
-    case COL_SENDER_PORT:
-        return event.senderPort;
-    case COL_RECEIVER_PORT:
-        return event.receiverPort;
-    case COL_DETAIL:
-        return event.detail;
-    default:
-        return event.sequence;
+    case COL_TIME: return event.time;
+    case COL_DESCRIPTION: return static_cast<std::uint64_t>(DescriptionRank(event.description));
+    case COL_PROTOCOL: return static_cast<std::uint64_t>(ProtocolRank(event.protocol));
+    case COL_SENDER: return event.senderAddress;
+    case COL_RECEIVER: return event.receiverAddress;
+    case COL_SENDER_PORT: return event.senderPort;
+    case COL_RECEIVER_PORT: return event.receiverPort;
+    case COL_DETAIL: return event.detail;
+    default: return event.sequence;
     }
 }
 

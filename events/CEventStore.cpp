@@ -20,7 +20,8 @@ void FillIdentity(std::vector<std::int32_t>& order, int count)
     std::iota(order.begin(), order.end(), 0);
 }
 
-template <class Set> void InsertText(Set& set, const char* text)
+template <class Set>
+void InsertText(Set& set, const char* text)
 {
     // The lookup needs no allocation; most texts are already there.
     const std::string_view view(text);
@@ -28,7 +29,8 @@ template <class Set> void InsertText(Set& set, const char* text)
         set.emplace(view);
 }
 
-template <class Set> std::vector<std::string> Sorted(const Set& set)
+template <class Set>
+std::vector<std::string> Sorted(const Set& set)
 {
     std::vector<std::string> out(set.begin(), set.end());
     std::sort(out.begin(), out.end());

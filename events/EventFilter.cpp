@@ -19,7 +19,8 @@ constexpr int kYieldsBeforeSleeping = 64;
 // Events copied out of the store per lock round.
 constexpr int kReadRun = 256;
 
-template <class T> bool Contains(const std::vector<T>& list, const T& value)
+template <class T>
+bool Contains(const std::vector<T>& list, const T& value)
 {
     return std::find(list.begin(), list.end(), value) != list.end();
 }

@@ -48,14 +48,10 @@ const std::string& ColumnHeader(int column)
 const std::string& StatusText(int status)
 {
     switch (status) {
-    case ES_INFORMATION:
-        return kStatusInformation;
-    case ES_ERROR:
-        return kStatusError;
-    case ES_WARNING:
-        return kStatusWarning;
-    default:
-        return kUnknown;
+    case ES_INFORMATION: return kStatusInformation;
+    case ES_ERROR: return kStatusError;
+    case ES_WARNING: return kStatusWarning;
+    default: return kUnknown;
     }
 }
 
@@ -122,26 +118,18 @@ std::string DetailText(std::uint32_t code)
 std::string CellText(const Event& event, int column)
 {
     switch (column) {
-    case COL_STATUS:
-        return StatusText(event.status);
-    case COL_TIME:
-        return TimeText(event.time);
-    case COL_DESCRIPTION:
-        return DescriptionText(event.description);
-    case COL_PROTOCOL:
-        return ProtocolText(event.protocol);
-    case COL_SENDER:
-        return event.senderText;
+    case COL_STATUS: return StatusText(event.status);
+    case COL_TIME: return TimeText(event.time);
+    case COL_DESCRIPTION: return DescriptionText(event.description);
+    case COL_PROTOCOL: return ProtocolText(event.protocol);
+    case COL_SENDER: return event.senderText;
     case COL_RECEIVER:
         return event.receiverPort != 0 ? std::string(event.receiverText) : std::string();
-    case COL_SENDER_PORT:
-        return PortText(event.senderPort);
+    case COL_SENDER_PORT: return PortText(event.senderPort);
     case COL_RECEIVER_PORT:
         return event.receiverPort != 0 ? PortText(event.receiverPort) : std::string();
-    case COL_DETAIL:
-        return event.detail != 0 ? DetailText(event.detail) : std::string();
-    default:
-        return {};
+    case COL_DETAIL: return event.detail != 0 ? DetailText(event.detail) : std::string();
+    default: return {};
     }
 }
 

@@ -131,8 +131,7 @@ void pdocument::load_xml(const std::string& path)
                             std::string());
     }
     switch (read.status) {
-    case detail::read_status::ok:
-        break;
+    case detail::read_status::ok: break;
     case detail::read_status::system_error: {
         EGeneric error(false);
         error.put_value("Text", "Не удалось прочитать файл \"" + path +

@@ -182,9 +182,7 @@ void pnode::throw_invalid(const char* action) const
     case kind::missing_attribute:
         text = "Нет атрибута \"" + m_missing + "\" у элемента " + at;
         break;
-    case kind::missing_element:
-        text = "Нет элемента \"" + m_missing + "\" в элементе " + at;
-        break;
+    case kind::missing_element: text = "Нет элемента \"" + m_missing + "\" в элементе " + at; break;
     case kind::missing_either:
         text = "Нет ни атрибута, ни элемента \"" + m_missing + "\" у элемента " + at;
         break;

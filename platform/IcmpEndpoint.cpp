@@ -98,17 +98,12 @@ int OpenRawSocket(std::uint16_t identifier)
 ULONG StatusFromSendError(int error)
 {
     switch (error) {
-    case ENETUNREACH:
-        return IP_DEST_NET_UNREACHABLE;
-    case EHOSTUNREACH:
-        return IP_DEST_HOST_UNREACHABLE;
-    case EMSGSIZE:
-        return IP_PACKET_TOO_BIG;
+    case ENETUNREACH: return IP_DEST_NET_UNREACHABLE;
+    case EHOSTUNREACH: return IP_DEST_HOST_UNREACHABLE;
+    case EMSGSIZE: return IP_PACKET_TOO_BIG;
     case ENOBUFS:
-    case ENOMEM:
-        return IP_NO_RESOURCES;
-    default:
-        return IP_GENERAL_FAILURE;
+    case ENOMEM: return IP_NO_RESOURCES;
+    default: return IP_GENERAL_FAILURE;
     }
 }
 

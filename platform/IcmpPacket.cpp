@@ -56,8 +56,7 @@ bool IsErrorType(std::uint8_t type)
 ULONG IcmpStatusFromTypeCode(std::uint8_t type, std::uint8_t code)
 {
     switch (type) {
-    case kIcmpEchoReply:
-        return IP_SUCCESS;
+    case kIcmpEchoReply: return IP_SUCCESS;
     case kIcmpDestinationUnreachable:
         switch (code) {
         case 0:  // network
@@ -65,10 +64,8 @@ ULONG IcmpStatusFromTypeCode(std::uint8_t type, std::uint8_t code)
         case 9:  // network administratively prohibited
         case 11: // network for this service
             return IP_DEST_NET_UNREACHABLE;
-        case 2:
-            return IP_DEST_PROT_UNREACHABLE;
-        case 3:
-            return IP_DEST_PORT_UNREACHABLE;
+        case 2: return IP_DEST_PROT_UNREACHABLE;
+        case 3: return IP_DEST_PORT_UNREACHABLE;
         case 4: // fragmentation needed and DF set
             return IP_PACKET_TOO_BIG;
         case 5: // source route failed
@@ -76,12 +73,9 @@ ULONG IcmpStatusFromTypeCode(std::uint8_t type, std::uint8_t code)
         default: // host, host unknown, isolated, prohibited, filtered, precedence
             return IP_DEST_HOST_UNREACHABLE;
         }
-    case kIcmpTimeExceeded:
-        return code == 1 ? IP_TTL_EXPIRED_REASSEM : IP_TTL_EXPIRED_TRANSIT;
-    case kIcmpParameterProblem:
-        return IP_PARAM_PROBLEM;
-    default:
-        return IP_GENERAL_FAILURE;
+    case kIcmpTimeExceeded: return code == 1 ? IP_TTL_EXPIRED_REASSEM : IP_TTL_EXPIRED_TRANSIT;
+    case kIcmpParameterProblem: return IP_PARAM_PROBLEM;
+    default: return IP_GENERAL_FAILURE;
     }
 }
 

@@ -38,10 +38,8 @@ bool IsIcmpAnswerError(int error)
     case ENONET:
     case EMSGSIZE:
     case EACCES:
-    case EOPNOTSUPP:
-        return true;
-    default:
-        return false;
+    case EOPNOTSUPP: return true;
+    default: return false;
     }
 }
 
@@ -242,10 +240,8 @@ StreamReadiness ProbeStream(SOCKET s, int* error)
     if (peeked == 0)
         return StreamReadiness::Closed;
     switch (errno) {
-    case EAGAIN:
-        return StreamReadiness::Nothing;
-    case ENOTCONN:
-        return StreamReadiness::NotConnected;
+    case EAGAIN: return StreamReadiness::Nothing;
+    case ENOTCONN: return StreamReadiness::NotConnected;
     default:
         if (error)
             *error = WsaFromErrno(errno, SocketKind::Stream);

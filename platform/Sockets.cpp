@@ -74,12 +74,8 @@ SOCKET socket(int af, int type, int protocol)
     }
     SocketRecord record;
     switch (type) {
-    case SOCK_STREAM:
-        record.kind = SocketKind::Stream;
-        break;
-    case SOCK_DGRAM:
-        record.kind = SocketKind::Datagram;
-        break;
+    case SOCK_STREAM: record.kind = SocketKind::Stream; break;
+    case SOCK_DGRAM: record.kind = SocketKind::Datagram; break;
     case SOCK_RAW:
         record.kind = SocketKind::Raw;
         if (protocol < kMinRawProtocol || protocol > kMaxRawProtocol) {
@@ -87,9 +83,7 @@ SOCKET socket(int af, int type, int protocol)
             return INVALID_SOCKET;
         }
         break;
-    default:
-        WSASetLastError(WSAESOCKTNOSUPPORT);
-        return INVALID_SOCKET;
+    default: WSASetLastError(WSAESOCKTNOSUPPORT); return INVALID_SOCKET;
     }
 
     const int s = ::socket(AF_INET, type | SOCK_CLOEXEC, protocol);

@@ -135,15 +135,9 @@ NotifierWish CSocketWatchTable::Wish(SOCKET s)
         wish.enabled = armed && !watch.peerClosed && !watch.awaitingState;
         return wish;
     }
-    case Phase::Cancelled:
-        wish.action = NotifierWish::Action::RemoveAndErase;
-        return wish;
-    case Phase::Closing:
-        wish.action = NotifierWish::Action::Remove;
-        return wish;
-    case Phase::Reserved:
-        wish.action = NotifierWish::Action::RemoveAndRelease;
-        return wish;
+    case Phase::Cancelled: wish.action = NotifierWish::Action::RemoveAndErase; return wish;
+    case Phase::Closing: wish.action = NotifierWish::Action::Remove; return wish;
+    case Phase::Reserved: wish.action = NotifierWish::Action::RemoveAndRelease; return wish;
     }
     return wish;
 }
@@ -192,8 +186,7 @@ void CSocketWatchTable::OnReady(SOCKET s, std::uint64_t generation)
             // connects; wait for that (AfterStateChange).
             watch.awaitingState = true;
             return;
-        case platform::StreamReadiness::Nothing:
-            return;
+        case platform::StreamReadiness::Nothing: return;
         }
     }
     if ((watch.events & event) == 0)

@@ -133,8 +133,9 @@ void TDebugStream::AddWriter(SmartPtr<TStreamWriter> writer)
 void TDebugStream::RemoveWriter(SmartPtr<TStreamWriter> writer)
 {
     TLockGuard<TMutex> lock(m_lock);
-    auto it = std::find_if(m_writers.begin(), m_writers.end(),
-                           [&](const SmartPtr<TStreamWriter>& w) { return w.get() == writer.get(); });
+    auto it =
+        std::find_if(m_writers.begin(), m_writers.end(),
+                     [&](const SmartPtr<TStreamWriter>& w) { return w.get() == writer.get(); });
     if (it != m_writers.end())
         m_writers.erase(it);
     m_writerCount = static_cast<int>(m_writers.size());
@@ -312,7 +313,8 @@ TDebugStreamSession::TDebugStreamSession(TDebugStream& stream) : m_stream(&strea
     m_stream->m_lock.Lock();
 }
 
-TDebugStreamSession::TDebugStreamSession(const TDebugStreamSession& other) : m_stream(other.m_stream)
+TDebugStreamSession::TDebugStreamSession(const TDebugStreamSession& other)
+    : m_stream(other.m_stream)
 {
     m_stream->m_lock.Lock();
 }

@@ -26,7 +26,8 @@ public:
     TDebugStream();
     explicit TDebugStream(SmartPtr<TStreamWriter> w1);
     TDebugStream(SmartPtr<TStreamWriter> w1, SmartPtr<TStreamWriter> w2);
-    TDebugStream(SmartPtr<TStreamWriter> w1, SmartPtr<TStreamWriter> w2, SmartPtr<TStreamWriter> w3);
+    TDebugStream(SmartPtr<TStreamWriter> w1, SmartPtr<TStreamWriter> w2,
+                 SmartPtr<TStreamWriter> w3);
     TDebugStream(const TDebugStream& other);
     TDebugStream& operator=(const TDebugStream& other);
     ~TDebugStream();

@@ -48,7 +48,8 @@ public:
     explicit EGeneric(const value_pair& v1);
     EGeneric(const value_pair& v1, const value_pair& v2);
     EGeneric(const value_pair& v1, const value_pair& v2, const value_pair& v3);
-    EGeneric(const value_pair& v1, const value_pair& v2, const value_pair& v3, const value_pair& v4);
+    EGeneric(const value_pair& v1, const value_pair& v2, const value_pair& v3,
+             const value_pair& v4);
     EGeneric(const value_pair& v1, const value_pair& v2, const value_pair& v3, const value_pair& v4,
              const value_pair& v5);
     EGeneric(const value_pair& v1, const value_pair& v2, const value_pair& v3, const value_pair& v4,
@@ -80,7 +81,8 @@ public:
     // Writes the short text report of an exception and returns its path, or an
     // empty string when it could not be written. Never throws.
     static std::string SaveMiniDump(EXCEPTION_POINTERS* pointers, unsigned dumpType, pid_t threadId,
-                                    const EGeneric* exception = nullptr, const char* kind = nullptr);
+                                    const EGeneric* exception = nullptr,
+                                    const char* kind = nullptr);
     // The call stack ("module!symbol+0x.." joined with "\n-> ") of the calling
     // thread, or of the fault when pointers are given.
     static std::string BuildStack(EXCEPTION_POINTERS* pointers);
@@ -104,14 +106,14 @@ private:
 
 // Library settings, exported so that a program may change them; the program keeps
 // the defaults.
-FERROX_API extern bool SaveMiniDumpOnCppException;        // true
-FERROX_API extern bool SaveMiniDumpOnStructuredException; // true
+FERROX_API extern bool SaveMiniDumpOnCppException;          // true
+FERROX_API extern bool SaveMiniDumpOnStructuredException;   // true
 FERROX_API extern bool ExtendDebugInformationFromException; // false
-FERROX_API extern bool UseVEH;                            // true
-FERROX_API extern unsigned MiniDumpType;                  // 0
-FERROX_API extern const char* MiniDumpFileFormat;         // "Dumps/%s_%s_%04hd_..._%03hd.txt"
-FERROX_API extern std::string MiniDumpExcludedTypes;      // "EThreadInterrupt;EStructuredException;C++"
-FERROX_API extern std::string SkipModulesForError;        // modules skipped for the failing address
+FERROX_API extern bool UseVEH;                              // true
+FERROX_API extern unsigned MiniDumpType;                    // 0
+FERROX_API extern const char* MiniDumpFileFormat;           // "Dumps/%s_%s_%04hd_..._%03hd.txt"
+FERROX_API extern std::string MiniDumpExcludedTypes; // "EThreadInterrupt;EStructuredException;C++"
+FERROX_API extern std::string SkipModulesForError;   // modules skipped for the failing address
 
 // Compares names ignoring case for the ASCII letters A-Z only.
 FERROX_API bool value_name_equal(const std::string& a, const std::string& b) noexcept;

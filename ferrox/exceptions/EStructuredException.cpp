@@ -29,8 +29,14 @@ const char* code_name(unsigned code)
     case 0xC0000025: return "Noncontinuable Exception";
     case 0xC0000026: return "Invalid Disposition";
     case 0xC000008C: return "Array Bounds Exceeded";
-    case 0xC000008D: case 0xC000008E: case 0xC000008F: case 0xC0000090:
-    case 0xC0000091: case 0xC0000092: case 0xC0000093: case 0xC00002B4:
+    case 0xC000008D:
+    case 0xC000008E:
+    case 0xC000008F:
+    case 0xC0000090:
+    case 0xC0000091:
+    case 0xC0000092:
+    case 0xC0000093:
+    case 0xC00002B4:
     case 0xC00002B5: return "FPU Error";
     case 0xC0000094: return "Divide by Zero";
     case 0xC0000095: return "Integer Overflow";
@@ -73,7 +79,8 @@ void fault_handler(int sig, siginfo_t* info, void* raw);
 void install_process_handlers()
 {
     for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL}) {
-        struct sigaction action {};
+        struct sigaction action
+        {};
         action.sa_sigaction = fault_handler;
         // NODEFER: the handler leaves by throwing, so the signal must not stay
         // blocked; ONSTACK: a stack overflow can only be handled on another stack.
@@ -136,10 +143,8 @@ void chain(int sig, siginfo_t* info, void* raw)
 unsigned code_for(int sig, const siginfo_t* info)
 {
     switch (sig) {
-    case SIGSEGV:
-        return kAccessViolation;
-    case SIGBUS:
-        return info->si_code == BUS_ADRALN ? 0x80000002u : 0xC0000006u;
+    case SIGSEGV: return kAccessViolation;
+    case SIGBUS: return info->si_code == BUS_ADRALN ? 0x80000002u : 0xC0000006u;
     case SIGFPE:
         switch (info->si_code) {
         case FPE_INTDIV: return 0xC0000094;
@@ -153,9 +158,9 @@ unsigned code_for(int sig, const siginfo_t* info)
         default: return 0xC0000090;
         }
     case SIGILL:
-        return (info->si_code == ILL_PRVOPC || info->si_code == ILL_PRVREG) ? 0xC0000096u : 0xC000001Du;
-    default:
-        return 0;
+        return (info->si_code == ILL_PRVOPC || info->si_code == ILL_PRVREG) ? 0xC0000096u
+                                                                            : 0xC000001Du;
+    default: return 0;
     }
 }
 
@@ -252,8 +257,8 @@ void EStructuredException::fill(unsigned code, EXCEPTION_POINTERS* pointers)
     }
     append({"Code", static_cast<int>(code)});
     // Addresses are 64-bit here: they are kept whole as signed 64-bit values.
-    append({"Address", static_cast<std::int64_t>(
-                           reinterpret_cast<std::uintptr_t>(record ? record->ExceptionAddress : nullptr))});
+    append({"Address", static_cast<std::int64_t>(reinterpret_cast<std::uintptr_t>(
+                           record ? record->ExceptionAddress : nullptr))});
     if (record) {
         for (unsigned i = 0; i < record->NumberParameters && i < 15; ++i)
             append({std::string("Parameter") + static_cast<char>('0' + i),

@@ -44,8 +44,10 @@ class FERROX_API temporary_redirect_structured_exceptions
 public:
     temporary_redirect_structured_exceptions();
     ~temporary_redirect_structured_exceptions();
-    temporary_redirect_structured_exceptions(const temporary_redirect_structured_exceptions&) = delete;
-    temporary_redirect_structured_exceptions& operator=(const temporary_redirect_structured_exceptions&) = delete;
+    temporary_redirect_structured_exceptions(const temporary_redirect_structured_exceptions&) =
+        delete;
+    temporary_redirect_structured_exceptions&
+    operator=(const temporary_redirect_structured_exceptions&) = delete;
 
 private:
     bool m_previous;

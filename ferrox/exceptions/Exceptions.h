@@ -52,8 +52,7 @@ class FERROX_API _com_error
 public:
     explicit _com_error(HRESULT hr, const _bstr_t& description = {}, const _bstr_t& source = {})
         : m_hr(hr), m_description(description), m_source(source)
-    {
-    }
+    {}
     HRESULT Error() const { return m_hr; }
     const _bstr_t& Description() const { return m_description; }
     const _bstr_t& Source() const { return m_source; }
@@ -90,7 +89,8 @@ class FERROX_API EBadCastException : public EGeneric
 {
 public:
     EBadCastException(const std::type_info& from, const std::type_info& to);
-    EBadCastException(const std::type_info& from, const std::type_info& to, const std::type_info& real);
+    EBadCastException(const std::type_info& from, const std::type_info& to,
+                      const std::type_info& real);
 };
 
 // "Text" = "Not implemented", "SourceFile", "SourceLine", "Function".

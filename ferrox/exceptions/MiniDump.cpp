@@ -5,8 +5,8 @@
 #include "ferrox/system/Paths.h"
 
 #include <algorithm>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <execinfo.h>
 #include <sys/time.h>
@@ -140,7 +140,8 @@ std::string write_report(EXCEPTION_POINTERS* pointers, unsigned dumpType, pid_t 
                 module = m.as_string();
         }
         if (module.empty())
-            module = SymGetModuleFromAddress(actual_error_address(frames, pointers ? pointers->ContextRecord : nullptr));
+            module = SymGetModuleFromAddress(
+                actual_error_address(frames, pointers ? pointers->ContextRecord : nullptr));
         if (module.empty())
             module = program_invocation_short_name;
 
@@ -162,11 +163,11 @@ std::string write_report(EXCEPTION_POINTERS* pointers, unsigned dumpType, pid_t 
         time_t seconds = tv.tv_sec;
         localtime_r(&seconds, &local);
         char relative[260];
-        std::snprintf(relative, sizeof(relative), MiniDumpFileFormat, module.c_str(), kindText.c_str(),
-                      static_cast<short>(local.tm_year + 1900), static_cast<short>(local.tm_mon + 1),
-                      static_cast<short>(local.tm_mday), static_cast<short>(local.tm_hour),
-                      static_cast<short>(local.tm_min), static_cast<short>(local.tm_sec),
-                      static_cast<short>(tv.tv_usec / 1000));
+        std::snprintf(relative, sizeof(relative), MiniDumpFileFormat, module.c_str(),
+                      kindText.c_str(), static_cast<short>(local.tm_year + 1900),
+                      static_cast<short>(local.tm_mon + 1), static_cast<short>(local.tm_mday),
+                      static_cast<short>(local.tm_hour), static_cast<short>(local.tm_min),
+                      static_cast<short>(local.tm_sec), static_cast<short>(tv.tv_usec / 1000));
         std::string path = ferrox_state_path(relative);
         std::size_t slash = path.rfind('/');
         if (slash != std::string::npos && slash > 0)
@@ -184,7 +185,8 @@ std::string write_report(EXCEPTION_POINTERS* pointers, unsigned dumpType, pid_t 
                      kindText.c_str(), dumpType);
         if (pointers && pointers->ExceptionRecord) {
             const EXCEPTION_RECORD* r = pointers->ExceptionRecord;
-            std::fprintf(file, "Exception code: 0x%08X at %p\n", r->ExceptionCode, r->ExceptionAddress);
+            std::fprintf(file, "Exception code: 0x%08X at %p\n", r->ExceptionCode,
+                         r->ExceptionAddress);
             for (unsigned i = 0; i < r->NumberParameters && i < 15; ++i)
                 std::fprintf(file, "Parameter%u: 0x%lx\n", i,
                              static_cast<unsigned long>(r->ExceptionInformation[i]));

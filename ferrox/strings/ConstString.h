@@ -1,8 +1,8 @@
 #pragma once
 
 #include <cstddef>
-#include <cwchar>
 #include <cstring>
+#include <cwchar>
 #include <string>
 
 // A non-owning view of characters: a pointer and a length. Functions that need a
@@ -15,7 +15,8 @@ public:
     basic_const_string(const C* text) : m_data(text), m_length(text ? measure(text) : 0) {}
     basic_const_string(const C* text, std::size_t length) : m_data(text), m_length(length) {}
     basic_const_string(const std::basic_string<C>& text)
-        : m_data(text.c_str()), m_length(text.size()) {}
+        : m_data(text.c_str()), m_length(text.size())
+    {}
 
     const C* data() const { return m_data; }
     std::size_t length() const { return m_length; }
@@ -27,7 +28,10 @@ public:
 
     // True when the view can be handed to a C function as a terminated string.
     bool is_terminated() const { return m_data == nullptr ? m_length == 0 : m_data[m_length] == 0; }
-    std::basic_string<C> str() const { return m_data ? std::basic_string<C>(m_data, m_length) : std::basic_string<C>(); }
+    std::basic_string<C> str() const
+    {
+        return m_data ? std::basic_string<C>(m_data, m_length) : std::basic_string<C>();
+    }
 
 private:
     static std::size_t measure(const C* text)

@@ -175,7 +175,8 @@ std::string itoa(int value, int radix)
     bool negative = radix == 10 && value < 0;
     // Radix 10 negatives: magnitude as unsigned so INT_MIN works; other radixes
     // show the two's complement bit pattern.
-    std::uint32_t u = negative ? 0u - static_cast<std::uint32_t>(value) : static_cast<std::uint32_t>(value);
+    std::uint32_t u =
+        negative ? 0u - static_cast<std::uint32_t>(value) : static_cast<std::uint32_t>(value);
     do {
         *--p = digits[u % static_cast<std::uint32_t>(radix)];
         u /= static_cast<std::uint32_t>(radix);

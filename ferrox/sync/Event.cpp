@@ -5,8 +5,7 @@
 
 TEvent::TEvent(bool manualReset, bool initialState)
     : m_manualReset(manualReset), m_signalled(initialState)
-{
-}
+{}
 
 void TEvent::Set()
 {

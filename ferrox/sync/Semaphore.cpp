@@ -2,8 +2,7 @@
 
 TSemaphore::TSemaphore(long initialCount, long maximumCount)
     : m_count(initialCount), m_maximum(maximumCount)
-{
-}
+{}
 
 bool TSemaphore::Release(long count, long* previousCount)
 {

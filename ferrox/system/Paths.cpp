@@ -59,7 +59,8 @@ bool ferrox_create_folders(const std::string& path)
         if (::mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST)
             return false;
     }
-    struct stat st {};
+    struct stat st
+    {};
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 

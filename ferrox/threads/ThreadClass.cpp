@@ -33,9 +33,9 @@ void SetThreadStartHook(thread_start_hook hook)
 }
 
 TThreadClass::TThreadClass()
-    : m_ended(std::make_shared<TEvent>(true, true)), m_alertReady(std::make_shared<TEvent>(true, false))
-{
-}
+    : m_ended(std::make_shared<TEvent>(true, true)),
+      m_alertReady(std::make_shared<TEvent>(true, false))
+{}
 
 TThreadClass::~TThreadClass()
 {

@@ -11,8 +11,7 @@
 TThreadPool::TThreadPool(int maxTotalThreads, int minIdleThreads, int priority, int capacity)
     : m_maxTotalThreads(maxTotalThreads), m_minIdleThreads(minIdleThreads),
       m_jobs(0, capacity > 0 ? capacity : 1), m_priority(priority), m_capacity(capacity)
-{
-}
+{}
 
 TThreadPool::~TThreadPool() = default;
 
@@ -161,8 +160,9 @@ void TThreadPool::ThreadExited(SmartPtr<IThreadContext> context)
     SmartPtr<IThreadContext> previous;
     {
         std::lock_guard<std::mutex> lock(m_workersLock);
-        auto it = std::find_if(m_workers.begin(), m_workers.end(),
-                               [&](const SmartPtr<IThreadContext>& w) { return w.get() == context.get(); });
+        auto it = std::find_if(
+            m_workers.begin(), m_workers.end(),
+            [&](const SmartPtr<IThreadContext>& w) { return w.get() == context.get(); });
         if (it != m_workers.end())
             m_workers.erase(it);
         previous = m_lastExited;
@@ -178,8 +178,9 @@ void TThreadPool::ThreadExited(SmartPtr<IThreadContext> context)
 void TThreadPool::ReplaceWorker(SmartPtr<IThreadContext> context)
 {
     std::lock_guard<std::mutex> lock(m_workersLock);
-    auto it = std::find_if(m_workers.begin(), m_workers.end(),
-                           [&](const SmartPtr<IThreadContext>& w) { return w.get() == context.get(); });
+    auto it =
+        std::find_if(m_workers.begin(), m_workers.end(),
+                     [&](const SmartPtr<IThreadContext>& w) { return w.get() == context.get(); });
     if (it != m_workers.end())
         m_workers.erase(it);
     if (MoreThreadsNeeded())
@@ -229,7 +230,9 @@ void TThreadPool::ClearQueue()
         std::lock_guard<std::mutex> lock(m_queueLock);
         while (m_jobs.Wait(0, false) == WAIT_OBJECT_0) {
         }
-        if (m_runningJobs.fetch_sub(static_cast<int>(m_queue.size())) - static_cast<int>(m_queue.size()) == 0)
+        if (m_runningJobs.fetch_sub(static_cast<int>(m_queue.size())) -
+                static_cast<int>(m_queue.size()) ==
+            0)
             m_idleEvent.Set();
         dropped.swap(m_queue);
     }
@@ -419,7 +422,8 @@ SmartPtr<IThreadPool> CreateNewThreadPool(int maxTotalThreads, int minIdleThread
 SmartPtr<IThreadPool> CreateNewThreadPool(int maxTotalThreads, int minIdleThreads, int priority,
                                           int capacity)
 {
-    return SmartPtr<IThreadPool>(new TThreadPool(maxTotalThreads, minIdleThreads, priority, capacity));
+    return SmartPtr<IThreadPool>(
+        new TThreadPool(maxTotalThreads, minIdleThreads, priority, capacity));
 }
 
 SmartPtr<IThreadContext> CreateNewThreadContext(SmartPtr<IThreadOwner> owner)

@@ -35,7 +35,8 @@ public:
     void ThreadExited(SmartPtr<IThreadContext> context) override;
     void JobFinished(SmartPtr<IThreadJob> job) override;
 
-    // "Thread Pool 0x.. RunningJobs=.. Threads=.. Queue=.. Idle=.. MaxTotalThreads=.. MinIdleThreads=.."
+    // "Thread Pool 0x.. RunningJobs=.. Threads=.. Queue=.. Idle=.. MaxTotalThreads=..
+    // MinIdleThreads=.."
     std::string GetDescription() const override;
 
     // A worker that did not stop when interrupted is left to finish on its own:
@@ -129,7 +130,8 @@ FERROX_API SmartPtr<IThreadPool> GetSystemThreadPool();
 // MaxTotalThreads 50, MinIdleThreads 0, priority 0, capacity 1000000 unless given.
 FERROX_API SmartPtr<IThreadPool> CreateNewThreadPool();
 FERROX_API SmartPtr<IThreadPool> CreateNewThreadPool(int maxTotalThreads, int minIdleThreads);
-FERROX_API SmartPtr<IThreadPool> CreateNewThreadPool(int maxTotalThreads, int minIdleThreads, int priority);
-FERROX_API SmartPtr<IThreadPool> CreateNewThreadPool(int maxTotalThreads, int minIdleThreads, int priority,
-                                                     int capacity);
+FERROX_API SmartPtr<IThreadPool> CreateNewThreadPool(int maxTotalThreads, int minIdleThreads,
+                                                     int priority);
+FERROX_API SmartPtr<IThreadPool> CreateNewThreadPool(int maxTotalThreads, int minIdleThreads,
+                                                     int priority, int capacity);
 FERROX_API SmartPtr<IThreadContext> CreateNewThreadContext(SmartPtr<IThreadOwner> owner);

@@ -129,8 +129,7 @@ class TThreadTask_MemberCall2 final : public TThreadTask
 public:
     TThreadTask_MemberCall2(C* object, M method, A1 a1, A2 a2)
         : m_object(object), m_method(method), m_a1(std::move(a1)), m_a2(std::move(a2))
-    {
-    }
+    {}
     void Run(SmartPtr<IThreadContext> context) override
     {
         RunBody(context, [this] { (m_object->*m_method)(m_a1, m_a2); });
@@ -152,8 +151,7 @@ public:
     TThreadTask_MemberCall3(C* object, M method, A1 a1, A2 a2, A3 a3)
         : m_object(object), m_method(method), m_a1(std::move(a1)), m_a2(std::move(a2)),
           m_a3(std::move(a3))
-    {
-    }
+    {}
     void Run(SmartPtr<IThreadContext> context) override
     {
         RunBody(context, [this] { (m_object->*m_method)(m_a1, m_a2, m_a3); });
@@ -181,10 +179,11 @@ SmartPtr<TThreadTask> MakeMemberTask(C* object, void (C::*method)(P1, P2), A1&& 
     return SmartPtr<TThreadTask>(new T(object, method, std::forward<A1>(a1), std::forward<A2>(a2)));
 }
 template <class C, class P1, class P2, class P3, class A1, class A2, class A3>
-SmartPtr<TThreadTask> MakeMemberTask(C* object, void (C::*method)(P1, P2, P3), A1&& a1, A2&& a2, A3&& a3)
+SmartPtr<TThreadTask> MakeMemberTask(C* object, void (C::*method)(P1, P2, P3), A1&& a1, A2&& a2,
+                                     A3&& a3)
 {
-    using T = TThreadTask_MemberCall3<C, void (C::*)(P1, P2, P3), std::decay_t<P1>, std::decay_t<P2>,
-                                      std::decay_t<P3>>;
+    using T = TThreadTask_MemberCall3<C, void (C::*)(P1, P2, P3), std::decay_t<P1>,
+                                      std::decay_t<P2>, std::decay_t<P3>>;
     return SmartPtr<TThreadTask>(
         new T(object, method, std::forward<A1>(a1), std::forward<A2>(a2), std::forward<A3>(a3)));
 }

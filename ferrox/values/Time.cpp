@@ -16,6 +16,7 @@ std::string _time_t::text() const
         return std::to_string(m_seconds);
     char buffer[64];
     std::snprintf(buffer, sizeof(buffer), "%02d.%02d.%04d %02d:%02d:%02d", local.tm_mday,
-                  local.tm_mon + 1, local.tm_year + 1900, local.tm_hour, local.tm_min, local.tm_sec);
+                  local.tm_mon + 1, local.tm_year + 1900, local.tm_hour, local.tm_min,
+                  local.tm_sec);
     return buffer;
 }

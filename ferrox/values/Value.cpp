@@ -180,8 +180,7 @@ _value_t::_value_t(const _value_t& other) noexcept
 
 _value_t::_value_t(_value_t&& other) noexcept
     : m_data(other.m_data.exchange(nullptr, std::memory_order_acq_rel))
-{
-}
+{}
 
 _value_t::~_value_t()
 {
@@ -205,19 +204,46 @@ _value_t& _value_t::operator=(_value_t&& other) noexcept
     return *this;
 }
 
-_value_t::_value_t(const int& v) { adopt(new _value_t_data_t<int>(v)); }
-_value_t::_value_t(const ulong32_t& v) { adopt(new _value_t_data_t<ulong32_t>(v)); }
-_value_t::_value_t(const std::int64_t& v) { adopt(new _value_t_data_t<std::int64_t>(v)); }
+_value_t::_value_t(const int& v)
+{
+    adopt(new _value_t_data_t<int>(v));
+}
+_value_t::_value_t(const ulong32_t& v)
+{
+    adopt(new _value_t_data_t<ulong32_t>(v));
+}
+_value_t::_value_t(const std::int64_t& v)
+{
+    adopt(new _value_t_data_t<std::int64_t>(v));
+}
 _value_t::_value_t(const long long& v)
 {
     adopt(new _value_t_data_t<std::int64_t>(static_cast<std::int64_t>(v)));
 }
-_value_t::_value_t(const double& v) { adopt(new _value_t_data_t<double>(v)); }
-_value_t::_value_t(const bool& v) { adopt(new _value_t_data_t<bool>(v)); }
-_value_t::_value_t(const std::string& v) { adopt(new _value_t_data_t<std::string>(v)); }
-_value_t::_value_t(const std::wstring& v) { adopt(new _value_t_data_t<std::wstring>(v)); }
-_value_t::_value_t(const _bstr_t& v) { adopt(new _value_t_data_t<_bstr_t>(v)); }
-_value_t::_value_t(const _time_t& v) { adopt(new _value_t_data_t<_time_t>(v)); }
+_value_t::_value_t(const double& v)
+{
+    adopt(new _value_t_data_t<double>(v));
+}
+_value_t::_value_t(const bool& v)
+{
+    adopt(new _value_t_data_t<bool>(v));
+}
+_value_t::_value_t(const std::string& v)
+{
+    adopt(new _value_t_data_t<std::string>(v));
+}
+_value_t::_value_t(const std::wstring& v)
+{
+    adopt(new _value_t_data_t<std::wstring>(v));
+}
+_value_t::_value_t(const _bstr_t& v)
+{
+    adopt(new _value_t_data_t<_bstr_t>(v));
+}
+_value_t::_value_t(const _time_t& v)
+{
+    adopt(new _value_t_data_t<_time_t>(v));
+}
 _value_t::_value_t(const char* v)
 {
     adopt(new _value_t_data_t<std::string>(v ? std::string(v) : std::string()));
@@ -226,7 +252,10 @@ _value_t::_value_t(const wchar_t* v)
 {
     adopt(new _value_t_data_t<std::wstring>(v ? std::wstring(v) : std::wstring()));
 }
-_value_t::_value_t(basic_const_string<char> v) { adopt(new _value_t_data_t<std::string>(v.str())); }
+_value_t::_value_t(basic_const_string<char> v)
+{
+    adopt(new _value_t_data_t<std::string>(v.str()));
+}
 _value_t::_value_t(basic_const_string<wchar_t> v)
 {
     adopt(new _value_t_data_t<std::wstring>(v.str()));
@@ -317,20 +346,14 @@ int _value_t::as_int() const
     if (h->container())
         return read<int>(h); // a sequence is not one number: bad cast
     switch (h->code()) {
-    case VT_R8_CODE:
-        return static_cast<int>(std::trunc(read<double>(h)));
+    case VT_R8_CODE: return static_cast<int>(std::trunc(read<double>(h)));
     case VT_DATE_CODE:
         return static_cast<int>(static_cast<std::uint32_t>(read<_time_t>(h).value()));
-    case VT_BSTR_CODE:
-        return std::atoi(read<std::string>(h).c_str());
-    case VT_BOOL_CODE:
-        return read<bool>(h) ? 1 : 0;
-    case VT_UI4_CODE:
-        return static_cast<int>(read<ulong32_t>(h));
-    case VT_INT_CODE:
-        return read<int>(h);
-    default:
-        return read<int>(h);
+    case VT_BSTR_CODE: return std::atoi(read<std::string>(h).c_str());
+    case VT_BOOL_CODE: return read<bool>(h) ? 1 : 0;
+    case VT_UI4_CODE: return static_cast<int>(read<ulong32_t>(h));
+    case VT_INT_CODE: return read<int>(h);
+    default: return read<int>(h);
     }
 }
 
@@ -340,20 +363,13 @@ std::int64_t _value_t::as_int64() const
     if (h->container())
         return read<std::int64_t>(h);
     switch (h->code()) {
-    case VT_R8_CODE:
-        return static_cast<std::int64_t>(std::trunc(read<double>(h)));
-    case VT_DATE_CODE:
-        return read<_time_t>(h).value();
-    case VT_BSTR_CODE:
-        return std::atoll(read<std::string>(h).c_str());
-    case VT_BOOL_CODE:
-        return read<bool>(h) ? 1 : 0;
-    case VT_UI4_CODE:
-        return static_cast<std::int64_t>(read<ulong32_t>(h)); // zero extension
-    case VT_INT_CODE:
-        return static_cast<std::int64_t>(read<int>(h)); // sign extension
-    default:
-        return read<std::int64_t>(h);
+    case VT_R8_CODE: return static_cast<std::int64_t>(std::trunc(read<double>(h)));
+    case VT_DATE_CODE: return read<_time_t>(h).value();
+    case VT_BSTR_CODE: return std::atoll(read<std::string>(h).c_str());
+    case VT_BOOL_CODE: return read<bool>(h) ? 1 : 0;
+    case VT_UI4_CODE: return static_cast<std::int64_t>(read<ulong32_t>(h)); // zero extension
+    case VT_INT_CODE: return static_cast<std::int64_t>(read<int>(h));       // sign extension
+    default: return read<std::int64_t>(h);
     }
 }
 
@@ -365,20 +381,14 @@ ulong32_t _value_t::as_ulong() const
     switch (h->code()) {
     case VT_R8_CODE:
         return static_cast<ulong32_t>(static_cast<std::int64_t>(std::trunc(read<double>(h))));
-    case VT_DATE_CODE:
-        return static_cast<ulong32_t>(read<_time_t>(h).value());
+    case VT_DATE_CODE: return static_cast<ulong32_t>(read<_time_t>(h).value());
     case VT_BSTR_CODE:
         return static_cast<ulong32_t>(std::strtoul(read<std::string>(h).c_str(), nullptr, 10));
-    case VT_BOOL_CODE:
-        return read<bool>(h) ? 1u : 0u;
-    case VT_UI4_CODE:
-        return read<ulong32_t>(h);
-    case VT_INT_CODE:
-        return static_cast<ulong32_t>(read<int>(h));
-    case VT_I8_CODE:
-        return static_cast<ulong32_t>(read<std::int64_t>(h));
-    default:
-        return read<ulong32_t>(h);
+    case VT_BOOL_CODE: return read<bool>(h) ? 1u : 0u;
+    case VT_UI4_CODE: return read<ulong32_t>(h);
+    case VT_INT_CODE: return static_cast<ulong32_t>(read<int>(h));
+    case VT_I8_CODE: return static_cast<ulong32_t>(read<std::int64_t>(h));
+    default: return read<ulong32_t>(h);
     }
 }
 
@@ -388,22 +398,16 @@ bool _value_t::as_bool() const
     if (h->container())
         return read<bool>(h);
     switch (h->code()) {
-    case VT_R8_CODE:
-        return read<double>(h) != 0.0;
-    case VT_DATE_CODE:
-        return read<_time_t>(h).value() != 0;
+    case VT_R8_CODE: return read<double>(h) != 0.0;
+    case VT_DATE_CODE: return read<_time_t>(h).value() != 0;
     case VT_BSTR_CODE: {
         std::string text = read<std::string>(h);
         return text == "true" || std::atoi(text.c_str()) != 0;
     }
-    case VT_UI4_CODE:
-        return read<ulong32_t>(h) != 0;
-    case VT_INT_CODE:
-        return read<int>(h) != 0;
-    case VT_I8_CODE:
-        return read<std::int64_t>(h) != 0;
-    default:
-        return read<bool>(h);
+    case VT_UI4_CODE: return read<ulong32_t>(h) != 0;
+    case VT_INT_CODE: return read<int>(h) != 0;
+    case VT_I8_CODE: return read<std::int64_t>(h) != 0;
+    default: return read<bool>(h);
     }
 }
 
@@ -413,20 +417,13 @@ double _value_t::as_double() const
     if (h->container())
         return read<double>(h);
     switch (h->code()) {
-    case VT_DATE_CODE:
-        return static_cast<double>(read<_time_t>(h).value());
-    case VT_BSTR_CODE:
-        return std::atof(read<std::string>(h).c_str());
-    case VT_BOOL_CODE:
-        return read<bool>(h) ? 1.0 : 0.0;
-    case VT_UI4_CODE:
-        return static_cast<double>(read<ulong32_t>(h));
-    case VT_INT_CODE:
-        return static_cast<double>(read<int>(h));
-    case VT_I8_CODE:
-        return static_cast<double>(read<std::int64_t>(h));
-    default:
-        return read<double>(h);
+    case VT_DATE_CODE: return static_cast<double>(read<_time_t>(h).value());
+    case VT_BSTR_CODE: return std::atof(read<std::string>(h).c_str());
+    case VT_BOOL_CODE: return read<bool>(h) ? 1.0 : 0.0;
+    case VT_UI4_CODE: return static_cast<double>(read<ulong32_t>(h));
+    case VT_INT_CODE: return static_cast<double>(read<int>(h));
+    case VT_I8_CODE: return static_cast<double>(read<std::int64_t>(h));
+    default: return read<double>(h);
     }
 }
 

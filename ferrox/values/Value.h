@@ -99,7 +99,10 @@ public:
     FERROX_VALUE_ELEMENT_TYPES(FERROX_DECLARE_GETP)
 #undef FERROX_DECLARE_GETP
 
-    void add_ref() const noexcept { m_refs.fetch_add(1, std::memory_order_relaxed); }
+    void add_ref() const noexcept
+    {
+        m_refs.fetch_add(1, std::memory_order_relaxed);
+    }
     void release() const noexcept
     {
         if (m_refs.fetch_sub(1, std::memory_order_acq_rel) == 1)
@@ -163,9 +166,9 @@ public:
     explicit _value_t(_value_t_data* holder) noexcept;
 
     bool empty() const noexcept { return m_data.load(std::memory_order_acquire) == nullptr; }
-    std::size_t size() const;       // 0 when empty
-    bool container() const;         // false when empty
-    int code() const;               // VT_EMPTY_CODE when empty
+    std::size_t size() const;           // 0 when empty
+    bool container() const;             // false when empty
+    int code() const;                   // VT_EMPTY_CODE when empty
     const std::type_info& type() const; // typeid(void) when empty
 
     void push_back(const _value_t& v);
@@ -193,19 +196,43 @@ public:
     _time_t as_time() const;
     SmartPtr<SmartPtrObj> as_object() const;
 
-    explicit operator int() const { return as_int(); }
-    explicit operator ulong32_t() const { return as_ulong(); }
-    explicit operator std::int64_t() const { return as_int64(); }
-    explicit operator double() const { return as_double(); }
-    explicit operator bool() const { return as_bool(); }
-    explicit operator std::string() const { return as_string(); }
-    explicit operator std::wstring() const { return as_wstring(); }
+    explicit operator int() const
+    {
+        return as_int();
+    }
+    explicit operator ulong32_t() const
+    {
+        return as_ulong();
+    }
+    explicit operator std::int64_t() const
+    {
+        return as_int64();
+    }
+    explicit operator double() const
+    {
+        return as_double();
+    }
+    explicit operator bool() const
+    {
+        return as_bool();
+    }
+    explicit operator std::string() const
+    {
+        return as_string();
+    }
+    explicit operator std::wstring() const
+    {
+        return as_wstring();
+    }
 
     // Copies of the elements of a sequence (or of the one scalar) as T.
     template <class T>
     std::vector<T> as_vector() const;
 
-    _value_t_data* holder() const noexcept { return m_data.load(std::memory_order_acquire); }
+    _value_t_data* holder() const noexcept
+    {
+        return m_data.load(std::memory_order_acquire);
+    }
 
 private:
     _value_t_data* holder_or_throw(const std::type_info& to) const;

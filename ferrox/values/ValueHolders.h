@@ -30,7 +30,10 @@ FERROX_VALUE_TRAIT(SmartPtr<const SmartPtrObj>, VT_UNKNOWN_CODE)
 #undef FERROX_VALUE_TRAIT
 
 template <class T>
-constexpr bool is_value_element = requires { value_traits<T>::code; };
+constexpr bool is_value_element = requires
+{
+    value_traits<T>::code;
+};
 
 template <class T>
 constexpr bool is_text_element =
@@ -62,7 +65,8 @@ FERROX_API std::wstring element_wide_text(const _bstr_t& v);
 // "no" otherwise.
 template <class U, class T>
 constexpr bool shares_code = (is_text_element<U> && is_text_element<T>) ||
-                             (std::is_same_v<U, SmartPtr<const SmartPtrObj>> && is_object_element<T>) ||
+                             (std::is_same_v<U, SmartPtr<const SmartPtrObj>> &&
+                              is_object_element<T>) ||
                              std::is_same_v<U, T>;
 
 template <class U, class T>
@@ -148,8 +152,7 @@ public:
     _value_t_cont_t() = default;
     template <class It>
     _value_t_cont_t(It first, It last) : m_items(first, last)
-    {
-    }
+    {}
 
     std::string text() const override
     {
@@ -207,7 +210,8 @@ template <class T>
 class _value_t_pcdata_t final : public _value_t_scalar_base<T>
 {
 public:
-    _value_t_pcdata_t(const _value_t_cont_t<T>* owner, unsigned index) : m_owner(owner), m_index(index)
+    _value_t_pcdata_t(const _value_t_cont_t<T>* owner, unsigned index)
+        : m_owner(owner), m_index(index)
     {
         m_owner->add_ref();
     }

@@ -56,12 +56,16 @@ public:
     explicit CChild(const std::vector<std::string>& argv)
     {
         static int counter = 0;
-        m_out = ::testing::TempDir() + "cli_out_" + std::to_string(getpid()) + "_" + std::to_string(counter);
-        m_err = ::testing::TempDir() + "cli_err_" + std::to_string(getpid()) + "_" + std::to_string(counter++);
+        m_out = ::testing::TempDir() + "cli_out_" + std::to_string(getpid()) + "_" +
+                std::to_string(counter);
+        m_err = ::testing::TempDir() + "cli_err_" + std::to_string(getpid()) + "_" +
+                std::to_string(counter++);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, m_out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&actions, 2, m_err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, 1, m_out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        posix_spawn_file_actions_addopen(&actions, 2, m_err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
         std::vector<char*> args;
         for (const auto& a : argv)
             args.push_back(const_cast<char*>(a.c_str()));
@@ -127,9 +131,10 @@ protected:
         for (const auto& ns : {a, r1, r2, b})
             net.IsolateResolver(ns);
         options = ::testing::TempDir() + "cli_options_" + std::to_string(getpid()) + ".xml";
-        std::ofstream(options) << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Options><TimeOut>200</TimeOut>"
-                                  "<TimeSendDelay>1</TimeSendDelay><MaxSendCount>2</MaxSendCount>"
-                                  "<SendDataSize>10</SendDataSize></Options>\n";
+        std::ofstream(options)
+            << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Options><TimeOut>200</TimeOut>"
+               "<TimeSendDelay>1</TimeSendDelay><MaxSendCount>2</MaxSendCount>"
+               "<SendDataSize>10</SendDataSize></Options>\n";
     }
     void TearDown() override { std::remove(options.c_str()); }
 
@@ -149,7 +154,8 @@ protected:
                 for (const auto& protocol : group.toObject()["protocols"].toArray())
                     for (const auto& port : protocol.toObject()["ports"].toArray())
                         out[protocol.toObject()["protocol"].toString().toStdString() + ":" +
-                            std::to_string(port.toObject()["serverPort"].toInt())] = port.toObject()["replies"].toInt();
+                            std::to_string(port.toObject()["serverPort"].toInt())] =
+                            port.toObject()["replies"].toInt();
         return out;
     }
 
@@ -161,17 +167,20 @@ protected:
 TEST_F(CliTopology, CheckOfAServingNodeAnswersEveryChannelThenMissesAStoppedOne)
 {
     const std::string scheme = Source("examples/settings.xml");
-    const std::string csv = ::testing::TempDir() + "cli_events_" + std::to_string(getpid()) + ".csv";
+    const std::string csv =
+        ::testing::TempDir() + "cli_events_" + std::to_string(getpid()) + ".csv";
     {
         CChild server(In(a, {"serve", "--scheme", scheme, "--options", options}));
         std::this_thread::sleep_for(500ms); // the servers open their ports
-        CChild check(In(b, {"check", "198.18.41.2", "--json", "--csv", csv, "--scheme", scheme, "--options", options}));
+        CChild check(In(b, {"check", "198.18.41.2", "--json", "--csv", csv, "--scheme", scheme,
+                            "--options", options}));
         ASSERT_EQ(check.Wait(60s), 0) << check.Err() << check.Out();
         server.Signal(SIGTERM);
         EXPECT_EQ(server.Wait(10s), 0) << "serve stops cleanly on SIGTERM";
         EXPECT_NE(server.Out().find("Порт открыт"), std::string::npos);
 
-        const QJsonObject document = QJsonDocument::fromJson(QByteArray::fromStdString(check.Out())).object();
+        const QJsonObject document =
+            QJsonDocument::fromJson(QByteArray::fromStdString(check.Out())).object();
         ASSERT_FALSE(document.isEmpty()) << check.Out();
         EXPECT_TRUE(document["allAnswered"].toBool());
         const auto replies = Replies(document);
@@ -185,20 +194,23 @@ TEST_F(CliTopology, CheckOfAServingNodeAnswersEveryChannelThenMissesAStoppedOne)
         std::istringstream lines(ReadFile(csv));
         std::string header;
         std::getline(lines, header);
-        EXPECT_EQ(header, "Статус;Время;Описание;Протокол;Отправитель ->;<- Получатель;Порт ->;<- Порт;"
-                          "Подробное описание\r");
+        EXPECT_EQ(header,
+                  "Статус;Время;Описание;Протокол;Отправитель ->;<- Получатель;Порт ->;<- Порт;"
+                  "Подробное описание\r");
         int rows = 0;
         for (std::string line; std::getline(lines, line);) {
             if (!line.empty())
                 ++rows;
         }
         EXPECT_EQ(rows, events.size());
-        EXPECT_EQ(events[0].toObject()["time"].toString().size(), 23) << "a date and a time with milliseconds";
+        EXPECT_EQ(events[0].toObject()["time"].toString().size(), 23)
+            << "a date and a time with milliseconds";
         std::remove(csv.c_str());
     }
 
     // A serves a scheme without the UDP channel 47021 -> 47022: B's check misses it.
-    const std::string partial = ::testing::TempDir() + "cli_partial_" + std::to_string(getpid()) + ".xml";
+    const std::string partial =
+        ::testing::TempDir() + "cli_partial_" + std::to_string(getpid()) + ".xml";
     std::string text = ReadFile(scheme);
     const std::string channel = "srvPort=\"47021\"";
     ASSERT_NE(text.find(channel), std::string::npos);
@@ -206,11 +218,13 @@ TEST_F(CliTopology, CheckOfAServingNodeAnswersEveryChannelThenMissesAStoppedOne)
     std::ofstream(partial) << text;
     CChild server(In(a, {"serve", "--scheme", partial, "--options", options}));
     std::this_thread::sleep_for(500ms);
-    CChild check(In(b, {"check", "198.18.41.2", "--json", "--scheme", scheme, "--options", options}));
+    CChild check(
+        In(b, {"check", "198.18.41.2", "--json", "--scheme", scheme, "--options", options}));
     EXPECT_EQ(check.Wait(60s), 1) << check.Err();
     server.Signal(SIGTERM);
     server.Wait(10s);
-    const QJsonObject document = QJsonDocument::fromJson(QByteArray::fromStdString(check.Out())).object();
+    const QJsonObject document =
+        QJsonDocument::fromJson(QByteArray::fromStdString(check.Out())).object();
     EXPECT_FALSE(document["allAnswered"].toBool());
     const auto replies = Replies(document);
     EXPECT_EQ(replies.at("UDP:47021"), 0);
@@ -236,14 +250,17 @@ TEST_F(CliTopology, PingAndTracePrintTheStatusesOfTheRoute)
     EXPECT_EQ(ping.Wait(30s), 0) << ping.Err();
     const std::string out = ping.Out();
     std::size_t answered = 0;
-    for (std::size_t at = out.find("ответ получен"); at != std::string::npos; at = out.find("ответ получен", at + 1))
+    for (std::size_t at = out.find("ответ получен"); at != std::string::npos;
+         at = out.find("ответ получен", at + 1))
         ++answered;
     EXPECT_EQ(answered, 3u) << out;
     EXPECT_NE(out.find("Отправлено: 3, Получено: 3, Потеряно: 0"), std::string::npos) << out;
 
-    CChild lost(In(a, {"ping", "198.18.49.9", "--count", "2", "--interval", "200", "--timeout", "200"}));
+    CChild lost(
+        In(a, {"ping", "198.18.49.9", "--count", "2", "--interval", "200", "--timeout", "200"}));
     EXPECT_EQ(lost.Wait(30s), 1);
-    EXPECT_NE(lost.Out().find("ответ не получен: Превышен интервал ожидания для запроса."), std::string::npos)
+    EXPECT_NE(lost.Out().find("ответ не получен: Превышен интервал ожидания для запроса."),
+              std::string::npos)
         << lost.Out();
 
     CChild trace(In(a, {"trace", "198.18.43.2", "--passes", "1", "--steps", "5"}));
@@ -253,7 +270,8 @@ TEST_F(CliTopology, PingAndTracePrintTheStatusesOfTheRoute)
     EXPECT_NE(table.find("1\t198.18.41.1\t"), std::string::npos) << table;
     EXPECT_NE(table.find("2\t198.18.42.2\t"), std::string::npos) << table;
     EXPECT_NE(table.find("3\t198.18.43.2\t"), std::string::npos) << table;
-    EXPECT_NE(table.find("Превышен срок жизни (TTL) при передаче пакета."), std::string::npos) << table;
+    EXPECT_NE(table.find("Превышен срок жизни (TTL) при передаче пакета."), std::string::npos)
+        << table;
 }
 
 TEST(CliUsage, BadInputIsOneLineAndExitStatusTwo)

@@ -200,18 +200,10 @@ TEST_F(ClientCheck, EventViewsWorkWhileACheckReports)
     int round = 0;
     while (!observer.CheckFinished() && round < 100000) {
         switch (round++ % 5) {
-        case 0:
-            logic.SortEvents(events::COL_SENDER_PORT, true, false);
-            break;
-        case 1:
-            logic.ApplyFilter(received);
-            break;
-        case 2:
-            logic.SortEvents(events::COL_TIME, false, true);
-            break;
-        case 3:
-            logic.ClearFilter();
-            break;
+        case 0: logic.SortEvents(events::COL_SENDER_PORT, true, false); break;
+        case 1: logic.ApplyFilter(received); break;
+        case 2: logic.SortEvents(events::COL_TIME, false, true); break;
+        case 3: logic.ClearFilter(); break;
         default: {
             std::ostringstream csv;
             logic.ExportCsv(csv);

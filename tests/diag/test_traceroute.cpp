@@ -30,7 +30,8 @@ namespace {
 
 // ---- the child's side ----
 
-template <class F> bool PollUntil(F done, int timeoutMs, int stepMs = 5)
+template <class F>
+bool PollUntil(F done, int timeoutMs, int stepMs = 5)
 {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     while (Clock::now() < deadline) {

@@ -83,14 +83,16 @@ public:
     bool Valid() const { return m_fd >= 0; }
     void SetOptions(const std::vector<unsigned char>& options)
     {
-        ::setsockopt(m_fd, IPPROTO_IP, IP_OPTIONS, options.data(), static_cast<socklen_t>(options.size()));
+        ::setsockopt(m_fd, IPPROTO_IP, IP_OPTIONS, options.data(),
+                     static_cast<socklen_t>(options.size()));
     }
     void SendTo(const char* address, const std::string& payload)
     {
         sockaddr_in to{};
         to.sin_family = AF_INET;
         ::inet_pton(AF_INET, address, &to.sin_addr);
-        ::sendto(m_fd, payload.data(), payload.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof(to));
+        ::sendto(m_fd, payload.data(), payload.size(), 0, reinterpret_cast<sockaddr*>(&to),
+                 sizeof(to));
     }
     // Payload lengths of the datagrams read so far (after the IPv4 header).
     std::vector<std::size_t> PayloadLengths()
@@ -124,7 +126,8 @@ TEST(IpChannel, ProbesAreAnsweredWithTheTenByteReply)
     {
         ScopedNetns in(hosts.a);
         watcher = std::make_unique<CRawPeer>(253);
-        client = std::make_unique<engine::CIpClient>(&clientSide, Address("198.18.20.2"), Options(3, 40));
+        client = std::make_unique<engine::CIpClient>(&clientSide, Address("198.18.20.2"),
+                                                     Options(3, 40));
         clientSide.AddClient(client.get());
         client->Start({253});
     }
@@ -145,7 +148,9 @@ TEST(IpChannel, ProbesAreAnsweredWithTheTenByteReply)
 
     auto serverEvents = serverSide.EventsFor(engine::PROTOCOL_IP, 253);
     EXPECT_EQ(std::count_if(serverEvents.begin(), serverEvents.end(),
-                            [](const RecordedEvent& e) { return e.code == engine::EC_RECEIVED && e.peer == "198.18.20.1"; }),
+                            [](const RecordedEvent& e) {
+                                return e.code == engine::EC_RECEIVED && e.peer == "198.18.20.1";
+                            }),
               3);
     client.reset();
 }
@@ -158,15 +163,17 @@ TEST(IpChannel, UnservedProtocolIsReportedAsMissing)
     std::unique_ptr<engine::CIpClient> client;
     {
         ScopedNetns in(hosts.a);
-        client = std::make_unique<engine::CIpClient>(&clientSide, Address("198.18.20.2"), Options(2));
+        client =
+            std::make_unique<engine::CIpClient>(&clientSide, Address("198.18.20.2"), Options(2));
         clientSide.AddClient(client.get());
         client->Start({252});
     }
     ASSERT_TRUE(clientSide.RunUntil([&] { return Finished(clientSide, 252); }, 10s));
     clientSide.RunUntil([] { return false; }, 400ms);
     auto events = clientSide.EventsFor(engine::PROTOCOL_IP, 252);
-    auto missing = std::count_if(events.begin(), events.end(),
-                                 [](const RecordedEvent& e) { return e.code == engine::EC_NO_PROTOCOL; });
+    auto missing = std::count_if(events.begin(), events.end(), [](const RecordedEvent& e) {
+        return e.code == engine::EC_NO_PROTOCOL;
+    });
     EXPECT_GE(missing, 1) << CodesText(Codes(events));
     for (const auto& e : events) {
         if (e.code == engine::EC_NO_PROTOCOL) {
@@ -228,7 +235,8 @@ TEST(IpChannel, OtherDatagramsOfTheProtocolLeaveNoTrace)
     std::unique_ptr<engine::CIpClient> client;
     {
         ScopedNetns in(hosts.a);
-        client = std::make_unique<engine::CIpClient>(&clientSide, Address("198.18.20.2"), Options(1));
+        client =
+            std::make_unique<engine::CIpClient>(&clientSide, Address("198.18.20.2"), Options(1));
         clientSide.AddClient(client.get());
         client->Start({253});
     }
@@ -287,11 +295,13 @@ TEST(IpChannel, WithoutRawRightsEveryProtocolReportsCode3)
     ssize_t n = ::readlink(self, path, sizeof(path) - 1);
     ASSERT_GT(n, 0);
     path[n] = 0;
-    const std::string command = std::string("KANALIKO_IP_CHILD=1 setpriv --bounding-set=-net_raw --inh-caps=-net_raw ") +
-                                path + " --gtest_filter=IpChannel.ChildWithoutRawRights 2>&1";
+    const std::string command =
+        std::string("KANALIKO_IP_CHILD=1 setpriv --bounding-set=-net_raw --inh-caps=-net_raw ") +
+        path + " --gtest_filter=IpChannel.ChildWithoutRawRights 2>&1";
     const std::string output = testsupport::CommandOutput(command);
     // The child must really have run its checks, not skipped them.
-    EXPECT_NE(output.find("[       OK ] IpChannel.ChildWithoutRawRights"), std::string::npos) << output;
+    EXPECT_NE(output.find("[       OK ] IpChannel.ChildWithoutRawRights"), std::string::npos)
+        << output;
 }
 
 } // namespace

@@ -86,7 +86,8 @@ TEST(EventCodes, TextsAndTheStatusRule)
     EXPECT_EQ(EventCodeText(0), L"");
     EXPECT_EQ(EventCodeText(15), L"???");
     EXPECT_EQ(EventCodeText(-1), L"???");
-    EXPECT_EQ(EventCodeStatus(EC_NO_PROTOCOL), STATUS_INFORMATION) << "12 is information although a failure";
+    EXPECT_EQ(EventCodeStatus(EC_NO_PROTOCOL), STATUS_INFORMATION)
+        << "12 is information although a failure";
     for (int code : {2, 3, 7, 8, 9})
         EXPECT_EQ(EventCodeStatus(code), STATUS_WARNING) << code;
     EXPECT_EQ(EventCodeStatus(14), STATUS_ERROR);
@@ -107,8 +108,10 @@ TEST(EventCodes, PairTextAddressTextAndErrorText)
 {
     const std::wstring pair = ChannelPairText(L"Узел А", L"Узел Б");
     EXPECT_EQ(pair, L"Узел А <-> Узел Б");
-    EXPECT_EQ(SplitChannelPair(pair), std::make_pair(std::wstring(L"Узел А"), std::wstring(L"Узел Б")));
-    EXPECT_EQ(SplitChannelPair(L"a <-> b <-> c").second, L"b <-> c") << "split at the first separator";
+    EXPECT_EQ(SplitChannelPair(pair),
+              std::make_pair(std::wstring(L"Узел А"), std::wstring(L"Узел Б")));
+    EXPECT_EQ(SplitChannelPair(L"a <-> b <-> c").second, L"b <-> c")
+        << "split at the first separator";
 
     in_addr address{};
     ::inet_pton(AF_INET, "10.1.2.254", &address);

@@ -80,7 +80,8 @@ TEST(TcpChannel, EveryProbeIsEchoedOnThreePorts)
 {
     CRecordingApp serverSide;
     CRecordingApp clientSide;
-    std::vector<std::uint16_t> ports = {FreePort(SOCK_STREAM), FreePort(SOCK_STREAM), FreePort(SOCK_STREAM)};
+    std::vector<std::uint16_t> ports = {FreePort(SOCK_STREAM), FreePort(SOCK_STREAM),
+                                        FreePort(SOCK_STREAM)};
 
     engine::CTcpServer server(&serverSide, AnyAddress());
     serverSide.AddServer(&server);
@@ -300,7 +301,8 @@ TEST(TcpChannel, DestroyingAClientMidCheckLeavesNoTaskBehind)
     CSilentListener silent;
     CRecordingApp clientSide;
     for (int round = 0; round < 5; ++round) {
-        auto client = std::make_unique<engine::CTcpClient>(&clientSide, Loopback(), Options(5, 300, 1));
+        auto client =
+            std::make_unique<engine::CTcpClient>(&clientSide, Loopback(), Options(5, 300, 1));
         clientSide.AddClient(client.get());
         client->Start({silent.Port(), FreePort(SOCK_STREAM)});
         clientSide.RunUntil([] { return false; }, std::chrono::milliseconds(50 * round));

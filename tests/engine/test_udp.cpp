@@ -117,7 +117,8 @@ TEST(UdpChannel, EveryProbeIsEchoedToTheConfiguredClientPort)
     engine::CUdpClient client(&clientSide, Loopback(), Options(3, 300));
     clientSide.AddClient(&client);
     client.Start({s1, c1, s2, c2});
-    ASSERT_TRUE(clientSide.RunUntil([&] { return Finished(clientSide, s1) && Finished(clientSide, s2); }, 10s));
+    ASSERT_TRUE(clientSide.RunUntil(
+        [&] { return Finished(clientSide, s1) && Finished(clientSide, s2); }, 10s));
 
     for (auto [s, c] : {std::pair{s1, c1}, std::pair{s2, c2}}) {
         SCOPED_TRACE("pair " + std::to_string(s) + "/" + std::to_string(c));
@@ -132,8 +133,9 @@ TEST(UdpChannel, EveryProbeIsEchoedToTheConfiguredClientPort)
         EXPECT_EQ(std::count(codes.begin(), codes.end(), engine::EC_SENT), 3);
         EXPECT_EQ(std::count(codes.begin(), codes.end(), engine::EC_RECEIVED), 3);
         // The final row comes about TimeOut after the last probe.
-        auto lastSent = std::find_if(events.rbegin(), events.rend(),
-                                     [](const RecordedEvent& e) { return e.code == engine::EC_SENT; });
+        auto lastSent = std::find_if(events.rbegin(), events.rend(), [](const RecordedEvent& e) {
+            return e.code == engine::EC_SENT;
+        });
         ASSERT_NE(lastSent, events.rend());
         auto serverEvents = serverSide.EventsFor(engine::PROTOCOL_UDP, s);
         ASSERT_GE(serverEvents.size(), 7u);
@@ -174,7 +176,8 @@ TEST(UdpChannel, LastProbesPauseDoesNotHoldTheGuiThread)
     clientSide.RunUntil([] { return false; }, 50ms);
     EXPECT_LT(std::chrono::steady_clock::now() - begin, 300ms);
     ASSERT_TRUE(clientSide.RunUntil([&] { return Finished(clientSide, s); }, 3s));
-    EXPECT_EQ(FinalRow(clientSide, s).replies, 1) << "the closing row counts the reply that came in the pause";
+    EXPECT_EQ(FinalRow(clientSide, s).replies, 1)
+        << "the closing row counts the reply that came in the pause";
 }
 
 TEST(UdpChannel, FinalRowFollowsTheLastProbeAfterTimeOut)

@@ -209,23 +209,12 @@ TEST_F(EventStore, EventsFromManyThreadsWhileTheGuiThreadWorksOnTheViews)
     int round = 0;
     while (store.GetEventCount() < kThreads * kPerThread && round < 100000) {
         switch (round++ % 6) {
-        case 0:
-            store.SortEvents(events::COL_SENDER, round % 2 == 0, false);
-            break;
-        case 1:
-            store.SortEvents(events::COL_TIME, false, true);
-            break;
-        case 2:
-            store.ApplyFilter(warnings);
-            break;
-        case 3:
-            store.ToggleSortColumn(events::COL_TIME);
-            break;
-        case 4:
-            store.ClearFilter();
-            break;
-        default:
-            break;
+        case 0: store.SortEvents(events::COL_SENDER, round % 2 == 0, false); break;
+        case 1: store.SortEvents(events::COL_TIME, false, true); break;
+        case 2: store.ApplyFilter(warnings); break;
+        case 3: store.ToggleSortColumn(events::COL_TIME); break;
+        case 4: store.ClearFilter(); break;
+        default: break;
         }
         const int rows = store.ShownRowCount();
         for (int row = std::max(0, rows - 20); row < rows; ++row) {

@@ -43,7 +43,10 @@ private:
 class TThrowingWriter final : public TStreamWriter
 {
 public:
-    void StreamWriteString(const char*, unsigned) override { throw std::runtime_error("writer broke"); }
+    void StreamWriteString(const char*, unsigned) override
+    {
+        throw std::runtime_error("writer broke");
+    }
 };
 
 std::string read_file(const std::string& path)
@@ -118,14 +121,16 @@ TEST(DebugStream, TimeStampsDecorateEachLine)
     const std::string out = w->All();
     // The first write of a day starts with the date line.
     const std::string stamp = R"(\d\d:\d\d:\d\d\.\d\d\d )";
-    std::regex expected("\\d\\d\\.\\d\\d\\.\\d{4}\n" + stamp + "a\n" + stamp + "bc\n" + stamp + "d");
+    std::regex expected("\\d\\d\\.\\d\\d\\.\\d{4}\n" + stamp + "a\n" + stamp + "bc\n" + stamp +
+                        "d");
     EXPECT_TRUE(std::regex_match(out, expected)) << out;
 }
 
 TEST(DebugStream, ThrowingWriterIsDroppedOthersStillWrite)
 {
     SmartPtr<TCollectingWriter> good(new TCollectingWriter);
-    TDebugStream stream{SmartPtr<TStreamWriter>(new TThrowingWriter), SmartPtr<TStreamWriter>(good)};
+    TDebugStream stream{SmartPtr<TStreamWriter>(new TThrowingWriter),
+                        SmartPtr<TStreamWriter>(good)};
     stream.WriteString("one");
     stream.WriteString("two");
     EXPECT_EQ(good->All(), "onetwo");

@@ -14,7 +14,8 @@ namespace {
 
 bool file_exists(const std::string& path)
 {
-    struct stat st {};
+    struct stat st
+    {};
     return ::stat(path.c_str(), &st) == 0;
 }
 
@@ -44,8 +45,7 @@ TEST(EGenericText, ListsEveryEntryWithHexForIntegers)
     EGeneric negative({"Code", -1}, {"Count", static_cast<ulong32_t>(4000000000u)},
                       {"Big", static_cast<std::int64_t>(5)});
     negative.cancel_minidump();
-    EXPECT_STREQ(negative.what(),
-                 "Code: -1 (0xffffffff)\nCount: 4000000000 (0xee6b2800)\nBig: 5");
+    EXPECT_STREQ(negative.what(), "Code: -1 (0xffffffff)\nCount: 4000000000 (0xee6b2800)\nBig: 5");
 
     EGeneric bare(false);
     EXPECT_STREQ(bare.what(), "");
@@ -97,7 +97,8 @@ TEST(EGenericValues, NamesMatchIgnoringAsciiCaseOnly)
     EXPECT_EQ(e.get_value("wsa").as_int(), 10054);
     EXPECT_EQ(e["Wsa"].as_int(), 10054);
     EXPECT_TRUE(e.get_value("WSA ").empty());
-    EXPECT_TRUE(e.get_value("missing").empty()) << "a missing name is an empty value, never a throw";
+    EXPECT_TRUE(e.get_value("missing").empty())
+        << "a missing name is an empty value, never a throw";
 
     // Only A-Z fold: other bytes (here UTF-8 Cyrillic) compare exactly.
     e.put_value("Имя", 1);
@@ -155,8 +156,7 @@ TEST(EGenericReports, ThrowingWritesAReportThatCanBeCancelled)
 
 template <class T>
 struct Holder
-{
-};
+{};
 
 TEST(EGenericReports, KindPartNeverHoldsAngleBracketsOrColons)
 {
@@ -182,7 +182,8 @@ TEST(EGenericReports, KindPartNeverHoldsAngleBracketsOrColons)
 TEST(EGenericReports, UnwritableFolderGivesNoReportAndNoThrow)
 {
     const char* previous = MiniDumpFileFormat;
-    MiniDumpFileFormat = "/proc/ferrox-no-such-dir/%s_%s_%04hd_%02hd_%02hd_%02hd_%02hd_%02hd_%03hd.txt";
+    MiniDumpFileFormat =
+        "/proc/ferrox-no-such-dir/%s_%s_%04hd_%02hd_%02hd_%02hd_%02hd_%02hd_%03hd.txt";
     EGeneric e({"Text", "x"});
     MiniDumpFileFormat = previous;
     EXPECT_TRUE(e.get_value("MiniDump").empty());

@@ -48,7 +48,9 @@ TEST(Conversions, RoundTripAndEmptyText)
 
 TEST(Conversions, InvalidBytesBecomeReplacementCharacters)
 {
-    EXPECT_EQ(as_wstring(std::string("a\xff" "b")), L"a\uFFFDb");
+    EXPECT_EQ(as_wstring(std::string("a\xff"
+                                     "b")),
+              L"a\uFFFDb");
     EXPECT_EQ(as_wstring(std::string("\xd0")), L"\uFFFD") << "a truncated sequence";
     EXPECT_EQ(as_wstring(std::string("\xc0\xaf")), L"\uFFFD\uFFFD") << "an overlong form";
     EXPECT_EQ(as_string(std::wstring(1, static_cast<wchar_t>(0xD800))), "\xef\xbf\xbd");

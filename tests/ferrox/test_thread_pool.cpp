@@ -140,7 +140,8 @@ TEST(ThreadTask, TemplatesCallWithCopiedArgumentsAndNameTheMember)
 {
     CWork work;
     unsigned value = 40;
-    SmartPtr<TThreadTask> two = MakeMemberTask(&work, &CWork::Add, value, static_cast<unsigned short>(2));
+    SmartPtr<TThreadTask> two =
+        MakeMemberTask(&work, &CWork::Add, value, static_cast<unsigned short>(2));
     value = 1000; // the task holds its own copy
     SmartPtr<TThreadTask> three =
         MakeMemberTask(&work, &CWork::Concat, 3, static_cast<void*>(&work), 4ul);
@@ -224,7 +225,8 @@ TEST(ThreadPool, CancellingARunningTaskInterruptsItsWait)
     ASSERT_TRUE(eventually([&] { return work.started.load() == 1; }));
     auto begin = std::chrono::steady_clock::now();
     task->Cancel();
-    EXPECT_LT(std::chrono::steady_clock::now() - begin, 3s) << "the interrupt reaches a ferrox wait";
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, 3s)
+        << "the interrupt reaches a ferrox wait";
     EXPECT_TRUE(task->IsFinished());
     EXPECT_EQ(work.interrupted.load(), 1);
     // The pool goes on serving with a fresh worker.

@@ -54,7 +54,8 @@ TEST(ValueConversions, NumbersAndTheirText)
 
     _value_t i64(static_cast<std::int64_t>(1) << 40);
     EXPECT_EQ(i64.as_string(), "1099511627776");
-    EXPECT_EQ(bad_cast_of([&] { (void)i64.as_int(); }), std::make_pair(std::string("__int64"), std::string("int")))
+    EXPECT_EQ(bad_cast_of([&] { (void)i64.as_int(); }),
+              std::make_pair(std::string("__int64"), std::string("int")))
         << "a 64-bit integer does not narrow silently";
 }
 
@@ -98,7 +99,8 @@ TEST(ValueSequences, TextIndexingAndWritesThroughElements)
     EXPECT_EQ(_value_t(std::set<std::string>{"b", "a"}).as_string(), "{a,b}");
     EXPECT_EQ(bad_cast_of([&] { (void)seq[7]; }).first, "int") << "index past the end";
     EXPECT_EQ(bad_cast_of([&] { seq.push_back(std::string("x")); }).second, "std::string");
-    EXPECT_EQ(bad_cast_of([&] { (void)seq.as_int(); }).second, "int") << "a sequence is not one number";
+    EXPECT_EQ(bad_cast_of([&] { (void)seq.as_int(); }).second, "int")
+        << "a sequence is not one number";
 }
 
 TEST(ValueSharing, CopiesShareUntilReassigned)

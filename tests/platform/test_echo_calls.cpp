@@ -75,7 +75,8 @@ struct HandleGuard
 };
 
 // Router answers may be rate limited or lost: a few tries.
-template <class F> Echo FirstAnswer(F send, int tries = 3)
+template <class F>
+Echo FirstAnswer(F send, int tries = 3)
 {
     Echo echo;
     for (int i = 0; i < tries; ++i) {

@@ -303,12 +303,8 @@ TEST(EchoPackets, FuzzedBytesNeverBreakTheParsers)
             case 0:
                 bytes[random() % bytes.size()] ^= static_cast<std::uint8_t>(1u << (random() % 8));
                 break;
-            case 1:
-                bytes.resize(random() % (bytes.size() + 1));
-                break;
-            case 2:
-                bytes.push_back(static_cast<std::uint8_t>(random()));
-                break;
+            case 1: bytes.resize(random() % (bytes.size() + 1)); break;
+            case 2: bytes.push_back(static_cast<std::uint8_t>(random())); break;
             default:
                 if (!bytes.empty())
                     bytes[random() % bytes.size()] = static_cast<std::uint8_t>(random());

@@ -3,13 +3,13 @@
 #include <array>
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <sched.h>
 #include <stdexcept>
-#include <sys/wait.h>
-#include <cstdlib>
 #include <sys/socket.h>
-#include <netinet/in.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace testsupport {
@@ -84,7 +84,8 @@ void TestNamespaces::IsolateResolver(const std::string& ns)
     const std::string folder = "/etc/netns/" + ns;
     Must("mkdir -p " + folder);
     m_etcFolders.push_back(folder);
-    Must("printf 'nameserver 127.0.0.1\\noptions timeout:1 attempts:1\\n' > " + folder + "/resolv.conf");
+    Must("printf 'nameserver 127.0.0.1\\noptions timeout:1 attempts:1\\n' > " + folder +
+         "/resolv.conf");
     Must("printf '127.0.0.1 localhost\\n' > " + folder + "/hosts");
 }
 

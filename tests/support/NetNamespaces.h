@@ -29,13 +29,13 @@ bool CanMakeNamespaces();
 #define KANALIKO_SKIP_UNLESS_NAMESPACES()                                                          \
     do {                                                                                           \
         if (!::testsupport::CanMakeNamespaces())                                                   \
-            GTEST_SKIP() << "needs root to build network namespaces (CI runs as root)";           \
+            GTEST_SKIP() << "needs root to build network namespaces (CI runs as root)";            \
     } while (0)
 
 #define KANALIKO_SKIP_UNLESS_RAW()                                                                 \
     do {                                                                                           \
         if (!::testsupport::HasCapNetRaw())                                                        \
-            GTEST_SKIP() << "needs root or CAP_NET_RAW for raw sockets (CI runs as root)";        \
+            GTEST_SKIP() << "needs root or CAP_NET_RAW for raw sockets (CI runs as root)";         \
     } while (0)
 
 // Runs a shell command; returns its exit status (-1 when it could not run).

@@ -28,11 +28,12 @@ void EnsureApplication()
 void WriteOptionsFile(const std::string& path, int timeOut, int timeSendDelay, int sendDataSize,
                       int maxSendCount)
 {
-    testsupport::WriteBytes(path, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Options><TimeOut>" +
-                            std::to_string(timeOut) + "</TimeOut><TimeSendDelay>" +
-                            std::to_string(timeSendDelay) + "</TimeSendDelay><MaxSendCount>" +
-                            std::to_string(maxSendCount) + "</MaxSendCount><SendDataSize>" +
-                            std::to_string(sendDataSize) + "</SendDataSize></Options>\n");
+    testsupport::WriteBytes(path,
+                            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Options><TimeOut>" +
+                                std::to_string(timeOut) + "</TimeOut><TimeSendDelay>" +
+                                std::to_string(timeSendDelay) + "</TimeSendDelay><MaxSendCount>" +
+                                std::to_string(maxSendCount) + "</MaxSendCount><SendDataSize>" +
+                                std::to_string(sendDataSize) + "</SendDataSize></Options>\n");
 }
 
 void WriteScheme(const std::string& path, const std::vector<SchemeGroup>& groups)

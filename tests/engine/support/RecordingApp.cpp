@@ -79,11 +79,19 @@ void CRecordingApp::Dispatch(ui::UINT message, ui::WPARAM wParam, ui::LPARAM lPa
 {
     const auto s = static_cast<platform::SOCKET>(wParam);
     switch (message) {
-    case engine::WM_UDP_SERVER_SOCKET: DispatchTo(m_servers, engine::PROTOCOL_UDP, s, lParam); break;
-    case engine::WM_TCP_SERVER_SOCKET: DispatchTo(m_servers, engine::PROTOCOL_TCP, s, lParam); break;
+    case engine::WM_UDP_SERVER_SOCKET:
+        DispatchTo(m_servers, engine::PROTOCOL_UDP, s, lParam);
+        break;
+    case engine::WM_TCP_SERVER_SOCKET:
+        DispatchTo(m_servers, engine::PROTOCOL_TCP, s, lParam);
+        break;
     case engine::WM_IP_SERVER_SOCKET: DispatchTo(m_servers, engine::PROTOCOL_IP, s, lParam); break;
-    case engine::WM_UDP_CLIENT_SOCKET: DispatchTo(m_clients, engine::PROTOCOL_UDP, s, lParam); break;
-    case engine::WM_TCP_CLIENT_SOCKET: DispatchTo(m_clients, engine::PROTOCOL_TCP, s, lParam); break;
+    case engine::WM_UDP_CLIENT_SOCKET:
+        DispatchTo(m_clients, engine::PROTOCOL_UDP, s, lParam);
+        break;
+    case engine::WM_TCP_CLIENT_SOCKET:
+        DispatchTo(m_clients, engine::PROTOCOL_TCP, s, lParam);
+        break;
     case engine::WM_IP_CLIENT_SOCKET: DispatchTo(m_clients, engine::PROTOCOL_IP, s, lParam); break;
     default: break;
     }

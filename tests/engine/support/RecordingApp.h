@@ -92,8 +92,8 @@ private:
     class CMainWindow;
     void Dispatch(ui::UINT message, ui::WPARAM wParam, ui::LPARAM lParam);
     void OnTimer(ui::UINT_PTR id);
-    bool DispatchTo(const std::vector<engine::CSocketList*>& objects, int protocol, platform::SOCKET s,
-                    ui::LPARAM code);
+    bool DispatchTo(const std::vector<engine::CSocketList*>& objects, int protocol,
+                    platform::SOCKET s, ui::LPARAM code);
 
     CMainWindow* m_window;
     std::vector<engine::CSocketList*> m_servers;
