@@ -9,8 +9,8 @@
 // local address (192.168.77.1), all protocols and codes, about 1 % of them
 // port results that a purge keeps.
 
+#include "channel/EventCodes.h"
 #include "core/CAppLogic.h"
-#include "engine/EventCodes.h"
 
 #include <benchmark/benchmark.h>
 
@@ -36,12 +36,12 @@ constexpr int kThreads = 4;
 constexpr int kPeers = 1000;
 const char* const kFilteredPeer = "10.0.3.7"; // peer 775
 
-class CLocalAddress final : public IInterfaceSource
+class CLocalAddress final : public core::IInterfaceSource
 {
 public:
-    int QueryAddresses(std::vector<InterfaceAddress>& addresses) override
+    int QueryAddresses(std::vector<core::InterfaceAddress>& addresses) override
     {
-        InterfaceAddress entry;
+        core::InterfaceAddress entry;
         entry.name = "eth0";
         entry.index = 2;
         entry.flags = 1;            // IFF_UP
@@ -60,29 +60,29 @@ std::vector<std::string> PeerTexts()
     return peers;
 }
 
-std::unique_ptr<CAppLogic> MakeLogic()
+std::unique_ptr<core::CAppLogic> MakeLogic()
 {
     static CLocalAddress local;
-    return std::make_unique<CAppLogic>(nullptr, local);
+    return std::make_unique<core::CAppLogic>(nullptr, local);
 }
 
 // Thread t's share of the million events, the same every run.
-void AddShare(CAppLogic& logic, const std::vector<std::string>& peers, int t)
+void AddShare(core::CAppLogic& logic, const std::vector<std::string>& peers, int t)
 {
     for (int i = t; i < kEvents; i += kThreads) {
-        const int code = i % 100 == 0 ? engine::EC_PORT_OPEN : 4 + i % 11;
+        const int code = i % 100 == 0 ? channel::EC_PORT_OPEN : 4 + i % 11;
         const int protocol = 1 + i % 3;
         const auto port = static_cast<std::uint16_t>(40000 + i % 2000);
-        const int error = engine::EventCodeStatus(code) == 0 ? 0 : 10061;
-        logic.AddEvent(engine::EventCodeStatus(code), code, error, protocol,
-                       code == engine::EC_PORT_OPEN
+        const int error = channel::EventCodeStatus(code) == 0 ? 0 : 10061;
+        logic.AddEvent(channel::EventCodeStatus(code), code, error, protocol,
+                       code == channel::EC_PORT_OPEN
                            ? nullptr
                            : peers[static_cast<std::size_t>(i % kPeers)].c_str(),
-                       port, port, code != engine::EC_PORT_OPEN);
+                       port, port, code != channel::EC_PORT_OPEN);
     }
 }
 
-double AddFromThreads(CAppLogic& logic)
+double AddFromThreads(core::CAppLogic& logic)
 {
     static const std::vector<std::string> peers = PeerTexts();
     const auto start = Clock::now();
@@ -107,9 +107,9 @@ long ResidentBytes()
 }
 
 // One logic with the million events, shared by the read-side benchmarks.
-CAppLogic& Filled()
+core::CAppLogic& Filled()
 {
-    static std::unique_ptr<CAppLogic> logic = [] {
+    static std::unique_ptr<core::CAppLogic> logic = [] {
         auto l = MakeLogic();
         AddFromThreads(*l);
         return l;
@@ -219,7 +219,7 @@ BENCHMARK(BM_AddEventFourThreads)->UseManualTime()->Iterations(3)->Unit(benchmar
 
 void BM_FilterBySender(benchmark::State& state)
 {
-    CAppLogic& logic = Filled();
+    core::CAppLogic& logic = Filled();
     events::FilterCriteria criteria;
     criteria.senders = {kFilteredPeer};
     int shown = 0;
@@ -250,7 +250,7 @@ BENCHMARK(BM_GrepSenderInCsv)->UseManualTime()->Iterations(3)->Unit(benchmark::k
 // The user's two header clicks: sender, then Ctrl+time.
 void BM_SortBySenderThenTime(benchmark::State& state)
 {
-    CAppLogic& logic = Filled();
+    core::CAppLogic& logic = Filled();
     for (auto _ : state) {
         state.PauseTiming();
         logic.ToggleSortColumn(events::COL_TIME);
@@ -277,7 +277,7 @@ BENCHMARK(BM_GnuSortCsv)->UseManualTime()->Iterations(3)->Unit(benchmark::kMilli
 
 void BM_WriteCsv(benchmark::State& state)
 {
-    CAppLogic& logic = Filled();
+    core::CAppLogic& logic = Filled();
     const std::string path = Folder().Path("written.csv");
     std::size_t bytes = 0;
     for (auto _ : state) {

@@ -17,12 +17,12 @@ namespace {
 
 constexpr int kGroups = 10000;
 
-std::vector<SchemeGroup> MakeGroups()
+std::vector<channel::SchemeGroup> MakeGroups()
 {
-    std::vector<SchemeGroup> groups;
+    std::vector<channel::SchemeGroup> groups;
     groups.reserve(kGroups);
     for (int i = 0; i < kGroups; ++i) {
-        SchemeGroup group;
+        channel::SchemeGroup group;
         group.senderName = L"Узел отправитель " + std::to_wstring(i);
         group.receiverName = L"Узел получатель " + std::to_wstring(i + 1);
         const auto base = static_cast<std::uint16_t>(1025 + (i * 5) % 60000);
@@ -55,14 +55,14 @@ public:
         std::error_code ignored;
         fs::remove_all(m_folder, ignored);
     }
-    CXmlSettings& Settings() { return m_settings; }
+    core::CXmlSettings& Settings() { return m_settings; }
     const std::string& Path() const { return m_path; }
     std::size_t FileSize() const { return static_cast<std::size_t>(fs::file_size(m_path)); }
 
 private:
     fs::path m_folder;
     std::string m_path;
-    CXmlSettings m_settings;
+    core::CXmlSettings m_settings;
 };
 
 SchemeFixture& Fixture()
@@ -74,7 +74,7 @@ SchemeFixture& Fixture()
 void BM_ReadScheme10k(benchmark::State& state)
 {
     SchemeFixture& fixture = Fixture();
-    CXmlSettings settings;
+    core::CXmlSettings settings;
     for (auto _ : state) {
         settings.ReadScheme(fixture.Path());
         benchmark::DoNotOptimize(settings.Groups().data());

@@ -1,17 +1,17 @@
 // A TCP check of many ports over loopback: one server listening on N ports and
-// one client probing all of them, driven through the ui loop exactly as the
+// one client probing all of them, driven through the event loop exactly as the
 // program drives them. Prints the wall time of the whole check against its
 // wait bound ((3 x TimeOut x ports) + 1000 x TimeSendDelay) x MaxSendCount ms.
 //
 //   bench_tcp_check [ports=500] [MaxSendCount=3] [TimeOut=200] [TimeSendDelay=1]
 
-#include "engine/AppMessages.h"
+#include "channel/AppMessages.h"
+#include "channel/EventCodes.h"
 #include "engine/CTcpClient.h"
 #include "engine/CTcpServer.h"
-#include "engine/EventCodes.h"
-#include "ui/AsyncSelect.h"
-#include "ui/EventLoop.h"
-#include "ui/Window.h"
+#include "loop/AsyncSelect.h"
+#include "loop/EventLoop.h"
+#include "loop/Window.h"
 
 #include <QCoreApplication>
 
@@ -34,24 +34,24 @@ namespace {
 class CBenchApp final : public engine::IApp
 {
 public:
-    class CWindow final : public ui::CWindow
+    class CWindow final : public loop::CWindow
     {
     public:
         explicit CWindow(CBenchApp* app) : m_app(app) {}
 
     protected:
-        void OnMessage(ui::UINT message, ui::WPARAM wParam, ui::LPARAM lParam) override
+        void OnMessage(loop::UINT message, loop::WPARAM wParam, loop::LPARAM lParam) override
         {
             auto s = static_cast<platform::SOCKET>(wParam);
             engine::CSocketList* target =
-                message == engine::WM_TCP_SERVER_SOCKET ? m_app->server : m_app->client;
+                message == channel::WM_TCP_SERVER_SOCKET ? m_app->server : m_app->client;
             int index = target ? target->FindSocket(s) : -1;
             if (index != -1)
                 target->OnSocketEvent(s, index, lParam);
         }
-        void OnTimer(ui::UINT_PTR id) override
+        void OnTimer(loop::UINT_PTR id) override
         {
-            ui::KillTimer(Handle(), id);
+            loop::KillTimer(Handle(), id);
             auto s = static_cast<platform::SOCKET>(id);
             int index = m_app->client ? m_app->client->FindSocket(s) : -1;
             if (index != -1)
@@ -64,29 +64,29 @@ public:
 
     CBenchApp() : window(this) {}
 
-    bool PostToWindow(ui::UINT message, ui::WPARAM wParam, ui::LPARAM lParam) override
+    bool PostToWindow(loop::UINT message, loop::WPARAM wParam, loop::LPARAM lParam) override
     {
-        if (message == engine::WM_CLIENT_ROW_QUEUED || message == engine::WM_SERVER_ROW_CHANGED)
+        if (message == channel::WM_CLIENT_ROW_QUEUED || message == channel::WM_SERVER_ROW_CHANGED)
             return true;
-        return ui::PostToWindow(window.Handle(), message, wParam, lParam);
+        return loop::PostToWindow(window.Handle(), message, wParam, lParam);
     }
-    int SelectAsync(platform::SOCKET s, ui::UINT message, long events) override
+    int SelectAsync(platform::SOCKET s, loop::UINT message, long events) override
     {
-        return ui::WSAAsyncSelect(s, window.Handle(), message, events);
+        return loop::WSAAsyncSelect(s, window.Handle(), message, events);
     }
-    void StartSendTimer(ui::UINT_PTR id, int seconds) override
+    void StartSendTimer(loop::UINT_PTR id, int seconds) override
     {
-        ui::SetTimer(window.Handle(), id, static_cast<unsigned>(seconds) * 1000u);
+        loop::SetTimer(window.Handle(), id, static_cast<unsigned>(seconds) * 1000u);
     }
-    void StopSendTimer(ui::UINT_PTR id) override { ui::KillTimer(window.Handle(), id); }
+    void StopSendTimer(loop::UINT_PTR id) override { loop::KillTimer(window.Handle(), id); }
     int AddEvent(int, int code, int, int, const char*, std::uint16_t, std::uint16_t, bool) override
     {
-        if (code == engine::EC_INTERNAL_ERROR || code == engine::EC_PORT_BUSY)
+        if (code == channel::EC_INTERNAL_ERROR || code == channel::EC_PORT_BUSY)
             ++problems;
         return events++;
     }
     void UpdateServerRow(int, int, std::uint16_t, int) override {}
-    std::uint32_t AddClientRow(const engine::ClientRow& row) override
+    std::uint32_t AddClientRow(const channel::ClientRow& row) override
     {
         std::lock_guard<std::mutex> lock(m_lock);
         lastRows[row.port] = row;
@@ -107,7 +107,7 @@ public:
     std::atomic<int> events{0};
     std::atomic<int> problems{0};
     std::mutex m_lock;
-    std::map<std::uint32_t, engine::ClientRow> lastRows;
+    std::map<std::uint32_t, channel::ClientRow> lastRows;
     std::set<std::uint32_t> finished;
     std::uint32_t sequence = 0;
 };
@@ -136,7 +136,7 @@ std::vector<std::uint16_t> FreePorts(int count)
 int main(int argc, char** argv)
 {
     const int count = argc > 1 ? std::atoi(argv[1]) : 500;
-    engine::ProbeOptions options;
+    channel::ProbeOptions options;
     options.maxSendCount = argc > 2 ? std::atoi(argv[2]) : 3;
     options.timeOut = argc > 3 ? std::atoi(argv[3]) : 200;
     options.timeSendDelay = argc > 4 ? std::atoi(argv[4]) : 1;
@@ -150,9 +150,9 @@ int main(int argc, char** argv)
     QCoreApplication application(argc, argv);
     CBenchApp app;
     std::vector<std::uint16_t> ports = FreePorts(count);
-    PeerAddress loopback;
-    ParseAddress(loopback, "127.0.0.1");
-    engine::CTcpServer server(&app, PeerAddress{});
+    channel::PeerAddress loopback;
+    channel::ParseAddress(loopback, "127.0.0.1");
+    engine::CTcpServer server(&app, channel::PeerAddress{});
     app.server = &server;
     server.Start(ports);
 
@@ -161,8 +161,8 @@ int main(int argc, char** argv)
         engine::CTcpClient client(&app, loopback, options);
         app.client = &client;
         client.Start(ports);
-        ui::RunUntil([&] { return app.Finished() == static_cast<std::size_t>(count); },
-                     std::chrono::minutes(10));
+        loop::RunUntil([&] { return app.Finished() == static_cast<std::size_t>(count); },
+                       std::chrono::minutes(10));
         app.client = nullptr;
     }
     const double seconds =

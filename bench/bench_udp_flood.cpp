@@ -1,17 +1,17 @@
 // A UDP server under a flood: one thread sends N datagrams at a server port as
 // fast as it can (bounded in time) while the GUI thread serves them through the
-// ui loop, as the program does. Prints the datagrams the server read and echoed
+// event loop, as the program does. Prints the datagrams the server read and echoed
 // per second, and what the kernel dropped for want of buffer.
 //
 //   bench_udp_flood [datagrams=100000]
 
-#include "engine/AppMessages.h"
+#include "channel/AppMessages.h"
+#include "channel/EventCodes.h"
+#include "channel/ProbeMessages.h"
 #include "engine/CUdpServer.h"
-#include "engine/EventCodes.h"
-#include "engine/ProbeMessages.h"
-#include "ui/AsyncSelect.h"
-#include "ui/EventLoop.h"
-#include "ui/Window.h"
+#include "loop/AsyncSelect.h"
+#include "loop/EventLoop.h"
+#include "loop/Window.h"
 
 #include <QCoreApplication>
 
@@ -26,7 +26,7 @@
 
 namespace {
 
-class CFloodApp final : public engine::IApp, public ui::CWindow
+class CFloodApp final : public engine::IApp, public loop::CWindow
 {
 public:
     engine::CSocketList* server = nullptr;
@@ -34,33 +34,33 @@ public:
     std::atomic<long> echoed{0};
     std::atomic<long> failures{0};
 
-    bool PostToWindow(ui::UINT message, ui::WPARAM wParam, ui::LPARAM lParam) override
+    bool PostToWindow(loop::UINT message, loop::WPARAM wParam, loop::LPARAM lParam) override
     {
-        return ui::PostToWindow(Handle(), message, wParam, lParam);
+        return loop::PostToWindow(Handle(), message, wParam, lParam);
     }
-    int SelectAsync(platform::SOCKET s, ui::UINT message, long events) override
+    int SelectAsync(platform::SOCKET s, loop::UINT message, long events) override
     {
-        return ui::WSAAsyncSelect(s, Handle(), message, events);
+        return loop::WSAAsyncSelect(s, Handle(), message, events);
     }
-    void StartSendTimer(ui::UINT_PTR, int) override {}
-    void StopSendTimer(ui::UINT_PTR) override {}
+    void StartSendTimer(loop::UINT_PTR, int) override {}
+    void StopSendTimer(loop::UINT_PTR) override {}
     int AddEvent(int, int code, int, int, const char*, std::uint16_t, std::uint16_t, bool) override
     {
-        if (code == engine::EC_RECEIVED)
+        if (code == channel::EC_RECEIVED)
             ++received;
-        else if (code == engine::EC_SENT)
+        else if (code == channel::EC_SENT)
             ++echoed;
-        else if (code != engine::EC_PORT_OPEN)
+        else if (code != channel::EC_PORT_OPEN)
             ++failures;
         return 0;
     }
     void UpdateServerRow(int, int, std::uint16_t, int) override {}
-    std::uint32_t AddClientRow(const engine::ClientRow&) override { return 0; }
+    std::uint32_t AddClientRow(const channel::ClientRow&) override { return 0; }
 
 protected:
-    void OnMessage(ui::UINT message, ui::WPARAM wParam, ui::LPARAM lParam) override
+    void OnMessage(loop::UINT message, loop::WPARAM wParam, loop::LPARAM lParam) override
     {
-        if (message != engine::WM_UDP_SERVER_SOCKET || server == nullptr)
+        if (message != channel::WM_UDP_SERVER_SOCKET || server == nullptr)
             return;
         auto s = static_cast<platform::SOCKET>(wParam);
         int index = server->FindSocket(s);
@@ -91,11 +91,11 @@ int main(int argc, char** argv)
     ::getsockname(probe, reinterpret_cast<sockaddr*>(&target), &length);
     ::close(probe);
 
-    engine::CUdpServer server(&app, PeerAddress{});
+    engine::CUdpServer server(&app, channel::PeerAddress{});
     app.server = &server;
     server.Start({ntohs(target.sin_port), ntohs(self.sin_port)});
 
-    const std::vector<char> datagram = engine::BuildRequest(10);
+    const std::vector<char> datagram = channel::BuildRequest(10);
     std::atomic<long> sent{0};
     std::atomic<bool> done{false};
     auto begin = std::chrono::steady_clock::now();
@@ -108,13 +108,13 @@ int main(int argc, char** argv)
         }
         done = true;
     });
-    ui::RunUntil([&] { return done.load(); }, std::chrono::minutes(2));
+    loop::RunUntil([&] { return done.load(); }, std::chrono::minutes(2));
     flood.join();
     // Serve what is still queued, then stop when nothing new comes for 200 ms.
     long last = -1;
     while (last != app.received.load()) {
         last = app.received.load();
-        ui::ProcessEventsFor(std::chrono::milliseconds(200));
+        loop::ProcessEventsFor(std::chrono::milliseconds(200));
     }
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count() - 0.2;

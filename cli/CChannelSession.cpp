@@ -1,9 +1,9 @@
 #include "cli/CChannelSession.h"
 
+#include "channel/AppMessages.h"
 #include "cli/CCommandLine.h"
 #include "cli/EventLines.h"
 #include "core/OptionsLocation.h"
-#include "engine/AppMessages.h"
 
 #include <fstream>
 #include <iostream>
@@ -30,12 +30,12 @@ CChannelSession::CChannelSession(const CCommandLine& command, bool printEvents)
     if (auto given = command.Value("options")) {
         options = *given;
     } else {
-        options = PrepareOptionsFilePath();
+        options = core::PrepareOptionsFilePath();
     }
-    m_logic = std::make_unique<CAppLogic>(&m_notifier);
-    m_window = std::make_unique<CAppWindow>(*m_logic);
+    m_logic = std::make_unique<core::CAppLogic>(&m_notifier);
+    m_window = std::make_unique<core::CAppWindow>(*m_logic);
     m_window->SetMessageHandler(
-        [this](ui::UINT m, ui::WPARAM w, ui::LPARAM l) { OnMessage(m, w, l); });
+        [this](loop::UINT m, loop::WPARAM w, loop::LPARAM l) { OnMessage(m, w, l); });
     m_logic->SetMainWindow(m_window->Handle());
     m_logic->SetServerPane(m_window->Handle());
     m_logic->SetEventsPane(m_window->Handle());
@@ -64,13 +64,13 @@ void CChannelSession::StartServers()
     m_logic->StartServers(0);
 }
 
-void CChannelSession::OnMessage(ui::UINT message, ui::WPARAM wParam, ui::LPARAM)
+void CChannelSession::OnMessage(loop::UINT message, loop::WPARAM wParam, loop::LPARAM)
 {
-    if (message == engine::WM_EVENT_ADDED) {
+    if (message == channel::WM_EVENT_ADDED) {
         if (m_printEvents)
             PrintNewEvents();
-    } else if (message == engine::WM_CLIENT_ROW_QUEUED) {
-        engine::ClientRow row = m_logic->TakeClientRow(static_cast<std::uint32_t>(wParam));
+    } else if (message == channel::WM_CLIENT_ROW_QUEUED) {
+        channel::ClientRow row = m_logic->TakeClientRow(static_cast<std::uint32_t>(wParam));
         if (row.eventIndex != -1) { // -1: not queued, or already taken
             if (m_onRow)
                 m_onRow(row);

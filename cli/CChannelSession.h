@@ -29,13 +29,13 @@ public:
     CChannelSession(const CCommandLine& command, bool printEvents);
     ~CChannelSession();
 
-    CAppLogic& Logic() { return *m_logic; }
+    core::CAppLogic& Logic() { return *m_logic; }
     CConsoleNotifier& Notifier() { return m_notifier; }
 
     // Starts the servers on every port of the scheme.
     void StartServers();
     // Every client row the engine queues, as it is taken.
-    void OnClientRow(std::function<void(const engine::ClientRow&)> handler)
+    void OnClientRow(std::function<void(const channel::ClientRow&)> handler)
     {
         m_onRow = std::move(handler);
     }
@@ -46,12 +46,12 @@ public:
     void WriteCsv(const std::string& path) const;
 
 private:
-    void OnMessage(ui::UINT message, ui::WPARAM wParam, ui::LPARAM lParam);
+    void OnMessage(loop::UINT message, loop::WPARAM wParam, loop::LPARAM lParam);
 
     CConsoleNotifier m_notifier;
-    std::unique_ptr<CAppLogic> m_logic;
-    std::unique_ptr<CAppWindow> m_window;
-    std::function<void(const engine::ClientRow&)> m_onRow;
+    std::unique_ptr<core::CAppLogic> m_logic;
+    std::unique_ptr<core::CAppWindow> m_window;
+    std::function<void(const channel::ClientRow&)> m_onRow;
     bool m_printEvents;
     int m_printed = 0;
 };

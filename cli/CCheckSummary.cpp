@@ -1,6 +1,6 @@
 #include "cli/CCheckSummary.h"
 
-#include "engine/EventCodes.h"
+#include "channel/EventCodes.h"
 #include "engine/IApp.h"
 #include "ferrox/strings/Strings.h"
 
@@ -12,7 +12,7 @@
 namespace cli {
 
 CCheckSummary::CCheckSummary(const std::vector<std::string>& peers,
-                             const CXmlSettings::GroupList& groups)
+                             const core::CXmlSettings::GroupList& groups)
 {
     for (const std::string& peer : peers) {
         PeerRows peerRows;
@@ -22,16 +22,16 @@ CCheckSummary::CCheckSummary(const std::vector<std::string>& peers,
             GroupRows groupRows;
             groupRows.sender = group->senderName;
             groupRows.receiver = group->receiverName;
-            const std::pair<int, const std::vector<PortPair>*> lists[] = {
-                {engine::PROTOCOL_TCP, &group->tcpPairs},
-                {engine::PROTOCOL_UDP, &group->udpPairs},
-                {engine::PROTOCOL_IP, &group->ipPairs}};
+            const std::pair<int, const std::vector<channel::PortPair>*> lists[] = {
+                {channel::PROTOCOL_TCP, &group->tcpPairs},
+                {channel::PROTOCOL_UDP, &group->udpPairs},
+                {channel::PROTOCOL_IP, &group->ipPairs}};
             for (const auto& [protocol, pairs] : lists) {
                 if (pairs->empty())
                     continue;
                 ProtocolRows protocolRows;
                 protocolRows.protocol = protocol;
-                for (const PortPair& pair : *pairs) {
+                for (const channel::PortPair& pair : *pairs) {
                     PortState state;
                     state.serverPort = pair.serverPort;
                     state.clientPort = pair.clientPort;
@@ -45,7 +45,7 @@ CCheckSummary::CCheckSummary(const std::vector<std::string>& peers,
     }
 }
 
-void CCheckSummary::Record(const engine::ClientRow& row)
+void CCheckSummary::Record(const channel::ClientRow& row)
 {
     for (auto& peer : m_peers) {
         if (peer.networkAddress != row.peer.address)
@@ -88,7 +88,7 @@ int CCheckSummary::RowsNeedingRights() const
         for (const auto& group : peer.groups)
             for (const auto& protocol : group.protocols)
                 for (const auto& port : protocol.ports)
-                    if (port.code == engine::EC_NEED_ADMIN)
+                    if (port.code == channel::EC_NEED_ADMIN)
                         ++rows;
     return rows;
 }
@@ -103,16 +103,16 @@ std::string CCheckSummary::Text() const
         out.append(peer.address).append("\n");
         for (const auto& group : peer.groups) {
             out.append("\t")
-                .append(as_string(engine::ChannelPairText(group.sender, group.receiver)))
+                .append(as_string(channel::ChannelPairText(group.sender, group.receiver)))
                 .append("\n");
             for (const auto& protocol : group.protocols) {
                 std::snprintf(line, sizeof(line), "\t\t%s(%zu)\n",
-                              engine::ProtocolNameNarrow(protocol.protocol).c_str(),
+                              channel::ProtocolNameNarrow(protocol.protocol).c_str(),
                               protocol.ports.size());
                 out += line;
                 for (const auto& port : protocol.ports) {
                     const std::string state = port.seen
-                                                  ? as_string(engine::EventCodeText(port.code))
+                                                  ? as_string(channel::EventCodeText(port.code))
                                                   : std::string("...");
                     std::snprintf(line, sizeof(line), "\t\t\t%s\t%u\t%u\t%d\t%d\n", state.c_str(),
                                   port.serverPort, port.clientPort, port.attempts, port.replies);
@@ -141,7 +141,7 @@ QJsonObject CCheckSummary::Json() const
                     p["replies"] = port.replies;
                     p["code"] = port.code;
                     p["state"] = port.seen
-                                     ? QString::fromStdWString(engine::EventCodeText(port.code))
+                                     ? QString::fromStdWString(channel::EventCodeText(port.code))
                                      : QString();
                     p["finished"] = port.finished;
                     p["answered"] = port.replies > 0;
@@ -149,7 +149,7 @@ QJsonObject CCheckSummary::Json() const
                 }
                 QJsonObject proto;
                 proto["protocol"] =
-                    QString::fromStdString(engine::ProtocolNameNarrow(protocol.protocol));
+                    QString::fromStdString(channel::ProtocolNameNarrow(protocol.protocol));
                 proto["ports"] = ports;
                 protocols.append(proto);
             }

@@ -8,8 +8,8 @@
 //
 // Threads: the GUI thread.
 
+#include "channel/ClientRow.h"
 #include "core/CXmlSettings.h"
-#include "engine/ClientRow.h"
 
 #include <QJsonObject>
 
@@ -21,9 +21,10 @@ namespace cli {
 class CCheckSummary
 {
 public:
-    CCheckSummary(const std::vector<std::string>& peers, const CXmlSettings::GroupList& groups);
+    CCheckSummary(const std::vector<std::string>& peers,
+                  const core::CXmlSettings::GroupList& groups);
 
-    void Record(const engine::ClientRow& row);
+    void Record(const channel::ClientRow& row);
 
     // True when every port row of every peer got at least one reply.
     bool AllAnswered() const;

@@ -9,7 +9,7 @@
 
 namespace cli {
 
-class CConsoleNotifier final : public IUserNotifier
+class CConsoleNotifier final : public core::IUserNotifier
 {
 public:
     void ShowError(const std::string& operation, const std::string& technicalInfo,

@@ -6,7 +6,7 @@
 #include "cli/Commands.h"
 #include "cli/EventLines.h"
 #include "core/CClientCheck.h"
-#include "ui/EventLoop.h"
+#include "loop/EventLoop.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -30,7 +30,7 @@ const std::vector<OptionInfo> kCheckOptions = {
 };
 
 // Hears the check's progress on its pool thread; the GUI thread polls it.
-class CCheckProgress final : public IClientCheckObserver
+class CCheckProgress final : public core::IClientCheckObserver
 {
 public:
     explicit CCheckProgress(bool print) : m_print(print) {}
@@ -78,8 +78,8 @@ int RunCheck(int argc, char** argv)
     CCheckProgress progress(!json);
     bool interrupted = false;
     {
-        CClientCheck check(session.Logic(), &progress);
-        session.OnClientRow([&](const engine::ClientRow& row) {
+        core::CClientCheck check(session.Logic(), &progress);
+        session.OnClientRow([&](const channel::ClientRow& row) {
             check.OnClientRow(row);
             summary.Record(row);
         });
@@ -91,13 +91,13 @@ int RunCheck(int argc, char** argv)
             session.StartServers();
         check.Start(peers);
         while (!progress.finished.load())
-            ui::RunUntil([&] { return progress.finished.load(); }, std::chrono::hours(1));
+            loop::RunUntil([&] { return progress.finished.load(); }, std::chrono::hours(1));
         check.WaitForEnd(-1);
         // The last rows and events were posted before the clients went away.
-        ui::ProcessEventsFor(std::chrono::milliseconds(100));
+        loop::ProcessEventsFor(std::chrono::milliseconds(100));
     }
     session.Logic().StopServers();
-    ui::ProcessEventsFor(std::chrono::milliseconds(50));
+    loop::ProcessEventsFor(std::chrono::milliseconds(50));
     if (!json)
         session.PrintNewEvents();
     session.OnClientRow(nullptr);

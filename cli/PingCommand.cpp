@@ -1,13 +1,13 @@
+#include "channel/AppMessages.h"
 #include "cli/AddressList.h"
 #include "cli/CCommandLine.h"
 #include "cli/CSignalWatcher.h"
 #include "cli/Commands.h"
 #include "diag/CPing.h"
-#include "engine/AppMessages.h"
 #include "ferrox/strings/Strings.h"
+#include "loop/EventLoop.h"
+#include "loop/Window.h"
 #include "platform/IcmpEcho.h"
-#include "ui/EventLoop.h"
-#include "ui/Window.h"
 
 #include <chrono>
 #include <iostream>
@@ -30,7 +30,7 @@ const std::vector<OptionInfo> kPingOptions = {
 };
 
 // Prints each result as it is stored.
-class CPingWindow final : public ui::CWindow
+class CPingWindow final : public loop::CWindow
 {
 public:
     CPingWindow(diag::CPing& ping, const std::vector<std::string>& targets, std::uint32_t limit)
@@ -38,9 +38,9 @@ public:
     {}
 
 protected:
-    void OnMessage(ui::UINT message, ui::WPARAM wParam, ui::LPARAM) override
+    void OnMessage(loop::UINT message, loop::WPARAM wParam, loop::LPARAM) override
     {
-        if (message != engine::WM_ECHO_STATISTICS)
+        if (message != channel::WM_ECHO_STATISTICS)
             return;
         const int target = static_cast<int>(wParam);
         if (target < 0 || static_cast<std::size_t>(target) >= m_targets.size())
@@ -116,9 +116,9 @@ int RunPing(int argc, char** argv)
     };
     ping.Start();
     while (!done())
-        ui::RunUntil(done, std::chrono::hours(1));
+        loop::RunUntil(done, std::chrono::hours(1));
     ping.Stop();
-    ui::ProcessEventsFor(std::chrono::milliseconds(20));
+    loop::ProcessEventsFor(std::chrono::milliseconds(20));
 
     bool allAnswered = true;
     std::cout << "\n";

@@ -2,7 +2,7 @@
 #include "cli/CCommandLine.h"
 #include "cli/CSignalWatcher.h"
 #include "cli/Commands.h"
-#include "ui/EventLoop.h"
+#include "loop/EventLoop.h"
 
 #include <chrono>
 #include <iostream>
@@ -39,7 +39,7 @@ int RunServe(int argc, char** argv)
     session.StartServers();
     session.PrintNewEvents();
     while (!stopping)
-        ui::RunUntil([&] { return stopping; }, std::chrono::hours(1));
+        loop::RunUntil([&] { return stopping; }, std::chrono::hours(1));
     session.Logic().StopServers();
     session.PrintNewEvents();
     std::cerr << "kanaliko-cli: servers stopped" << std::endl;

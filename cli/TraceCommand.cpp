@@ -1,15 +1,15 @@
+#include "channel/AppMessages.h"
+#include "channel/EventCodes.h"
 #include "cli/AddressList.h"
 #include "cli/CCommandLine.h"
 #include "cli/CSignalWatcher.h"
 #include "cli/Commands.h"
 #include "diag/CPing.h"
 #include "diag/CTraceRoute.h"
-#include "engine/AppMessages.h"
-#include "engine/EventCodes.h"
 #include "ferrox/strings/Strings.h"
+#include "loop/EventLoop.h"
+#include "loop/Window.h"
 #include "platform/IcmpEcho.h"
-#include "ui/EventLoop.h"
-#include "ui/Window.h"
 
 #include <chrono>
 #include <cmath>
@@ -52,7 +52,7 @@ std::string HopTable(diag::CTraceRoute& trace, int target, const std::string& ad
             h.Sent > 0 ? static_cast<int>(std::ceil(static_cast<double>(h.Lost) * 100.0 / h.Sent))
                        : 0;
         std::snprintf(line, sizeof(line), "%d\t%s\t%s\t%u\t%u\t%u\t%u\t%d\t%d\t%d%%\t%s\n", h.Step,
-                      engine::AddressText(h.Address).c_str(), name.c_str(), h.Last, h.Average,
+                      channel::AddressText(h.Address).c_str(), name.c_str(), h.Last, h.Average,
                       h.Maximum, h.Minimum, h.Sent, h.Lost, lostShare,
                       as_string(diag::CPing::StatusText(h.Status)).c_str());
         out += line;
@@ -78,7 +78,7 @@ int CompletedPasses(diag::CTraceRoute& trace, int target, int steps)
     return 0;
 }
 
-class CTraceWindow final : public ui::CWindow
+class CTraceWindow final : public loop::CWindow
 {
 public:
     CTraceWindow(diag::CTraceRoute& trace, const std::vector<std::string>& targets, int steps)
@@ -88,9 +88,9 @@ public:
     int PassesDone(int target) const { return m_shown[static_cast<std::size_t>(target)]; }
 
 protected:
-    void OnMessage(ui::UINT message, ui::WPARAM wParam, ui::LPARAM) override
+    void OnMessage(loop::UINT message, loop::WPARAM wParam, loop::LPARAM) override
     {
-        if (message != engine::WM_ROUTE_HOPS && message != engine::WM_ROUTE_STATE)
+        if (message != channel::WM_ROUTE_HOPS && message != channel::WM_ROUTE_STATE)
             return;
         const int target = static_cast<int>(wParam);
         if (target < 0 || static_cast<std::size_t>(target) >= m_targets.size())
@@ -159,7 +159,7 @@ int RunTrace(int argc, char** argv)
     };
     trace.Start();
     while (!done())
-        ui::RunUntil(done, std::chrono::hours(1));
+        loop::RunUntil(done, std::chrono::hours(1));
     trace.Stop();
 
     bool allBuilt = true;

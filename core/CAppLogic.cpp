@@ -1,22 +1,24 @@
 #include "core/CAppLogic.h"
 
-#include "engine/AppMessages.h"
+#include "channel/AppMessages.h"
+#include "channel/EventCodes.h"
 #include "engine/CIpClient.h"
 #include "engine/CIpServer.h"
 #include "engine/CTcpClient.h"
 #include "engine/CTcpServer.h"
 #include "engine/CUdpClient.h"
 #include "engine/CUdpServer.h"
-#include "engine/EventCodes.h"
 #include "ferrox/debug/DebugStream.h"
 #include "ferrox/exceptions/EStructuredException.h"
 #include "ferrox/exceptions/Exceptions.h"
-#include "ui/AsyncSelect.h"
-#include "ui/Window.h"
+#include "loop/AsyncSelect.h"
+#include "loop/Window.h"
 
 #include <algorithm>
 #include <filesystem>
 #include <system_error>
+
+namespace core {
 
 namespace {
 
@@ -56,13 +58,13 @@ CAppLogic::CAppLogic(IUserNotifier* notifier, IInterfaceSource* source) : m_noti
 
     // The local address: the first adapter address, unless there is none or it
     // is 0.x.x.x (an adapter without an address, or the query failed).
-    const std::vector<PeerAddress>& adapters = m_interfaces->AdapterAddresses();
+    const std::vector<channel::PeerAddress>& adapters = m_interfaces->AdapterAddresses();
     if (!adapters.empty())
         m_localAddress = adapters.front();
-    if (adapters.empty() || AddressNumber(m_localAddress, 0) == 0)
-        ParseAddress(m_localAddress, kLoopbackText);
+    if (adapters.empty() || channel::AddressNumber(m_localAddress, 0) == 0)
+        channel::ParseAddress(m_localAddress, kLoopbackText);
 
-    for (const PeerAddress& address : m_interfaces->ServerAddresses()) {
+    for (const channel::PeerAddress& address : m_interfaces->ServerAddresses()) {
         m_tcpServers.push_back(std::make_unique<engine::CTcpServer>(this, address));
         m_udpServers.push_back(std::make_unique<engine::CUdpServer>(this, address));
         m_ipServers.push_back(std::make_unique<engine::CIpServer>(this, address));
@@ -121,27 +123,27 @@ void CAppLogic::Init(IUserNotifier* notifier, const std::string& schemePath,
 // ---------------------------------------------------------------------------
 // IApp
 
-bool CAppLogic::PostToWindow(ui::UINT message, ui::WPARAM wParam, ui::LPARAM lParam)
+bool CAppLogic::PostToWindow(loop::UINT message, loop::WPARAM wParam, loop::LPARAM lParam)
 {
-    ui::HWND target = message == engine::WM_SERVER_ROW_CHANGED  ? m_serverPane.load()
-                      : message == engine::WM_CLIENT_ROW_QUEUED ? m_clientPane.load()
-                                                                : m_mainWindow.load();
-    return ui::PostToWindow(target, message, wParam, lParam);
+    loop::HWND target = message == channel::WM_SERVER_ROW_CHANGED  ? m_serverPane.load()
+                        : message == channel::WM_CLIENT_ROW_QUEUED ? m_clientPane.load()
+                                                                   : m_mainWindow.load();
+    return loop::PostToWindow(target, message, wParam, lParam);
 }
 
-int CAppLogic::SelectAsync(platform::SOCKET socket, ui::UINT message, long events)
+int CAppLogic::SelectAsync(platform::SOCKET socket, loop::UINT message, long events)
 {
-    return ui::WSAAsyncSelect(socket, m_mainWindow.load(), message, events);
+    return loop::WSAAsyncSelect(socket, m_mainWindow.load(), message, events);
 }
 
-void CAppLogic::StartSendTimer(ui::UINT_PTR id, int seconds)
+void CAppLogic::StartSendTimer(loop::UINT_PTR id, int seconds)
 {
-    ui::SetTimer(m_mainWindow.load(), id, static_cast<unsigned>(seconds) * 1000u);
+    loop::SetTimer(m_mainWindow.load(), id, static_cast<unsigned>(seconds) * 1000u);
 }
 
-void CAppLogic::StopSendTimer(ui::UINT_PTR id)
+void CAppLogic::StopSendTimer(loop::UINT_PTR id)
 {
-    ui::KillTimer(m_mainWindow.load(), id);
+    loop::KillTimer(m_mainWindow.load(), id);
 }
 
 int CAppLogic::AddEvent(int status, int code, int error, int protocol, const char* peerText,
@@ -163,7 +165,8 @@ void CAppLogic::UpdateServerRow(int code, int protocol, std::uint16_t port, int 
             ServerRow& row = m_serverRows[i];
             // A row that shows "Порт открыт" keeps it: a later report of the
             // same port (a duplicate in the scheme) goes to the next row.
-            if (row.protocol == protocol && row.port == port && row.state != engine::EC_PORT_OPEN) {
+            if (row.protocol == protocol && row.port == port &&
+                row.state != channel::EC_PORT_OPEN) {
                 row.state = code;
                 row.eventIndex = eventIndex;
                 changed = static_cast<int>(i);
@@ -172,10 +175,10 @@ void CAppLogic::UpdateServerRow(int code, int protocol, std::uint16_t port, int 
         }
     }
     if (changed >= 0)
-        PostToWindow(engine::WM_SERVER_ROW_CHANGED, static_cast<ui::WPARAM>(changed), 0);
+        PostToWindow(channel::WM_SERVER_ROW_CHANGED, static_cast<loop::WPARAM>(changed), 0);
 }
 
-std::uint32_t CAppLogic::AddClientRow(const engine::ClientRow& row)
+std::uint32_t CAppLogic::AddClientRow(const channel::ClientRow& row)
 {
     std::lock_guard<std::recursive_mutex> lock(m_clientLock);
     QueuedRow queued{row, false};
@@ -195,12 +198,12 @@ int CAppLogic::StartServers(int addressIndex)
     {
         std::lock_guard<std::mutex> lock(m_serverRowLock);
         for (std::uint16_t port : settings.TcpPorts())
-            m_serverRows.push_back(ServerRow{-1, 0, engine::PROTOCOL_TCP, port});
-        const PortList& udp = settings.UdpPorts();
+            m_serverRows.push_back(ServerRow{-1, 0, channel::PROTOCOL_TCP, port});
+        const channel::PortList& udp = settings.UdpPorts();
         for (std::size_t i = 0; i < udp.size(); i += 2)
-            m_serverRows.push_back(ServerRow{-1, 0, engine::PROTOCOL_UDP, udp[i]});
+            m_serverRows.push_back(ServerRow{-1, 0, channel::PROTOCOL_UDP, udp[i]});
         for (std::uint16_t port : settings.IpPorts())
-            m_serverRows.push_back(ServerRow{-1, 0, engine::PROTOCOL_IP, port});
+            m_serverRows.push_back(ServerRow{-1, 0, channel::PROTOCOL_IP, port});
     }
     const auto index = static_cast<std::size_t>(addressIndex);
     m_tcpServers[index]->Start(settings.TcpPorts());
@@ -245,9 +248,9 @@ std::optional<ServerRow> CAppLogic::ServerRowAt(int row) const
 CAppLogic::ClientList* CAppLogic::ClientsOf(int protocol)
 {
     switch (protocol) {
-    case engine::PROTOCOL_TCP: return &m_tcpClients;
-    case engine::PROTOCOL_UDP: return &m_udpClients;
-    case engine::PROTOCOL_IP: return &m_ipClients;
+    case channel::PROTOCOL_TCP: return &m_tcpClients;
+    case channel::PROTOCOL_UDP: return &m_udpClients;
+    case channel::PROTOCOL_IP: return &m_ipClients;
     default: return nullptr;
     }
 }
@@ -265,15 +268,15 @@ ClientPlan CAppLogic::MakeClientPlan() const
     return plan;
 }
 
-PeerAddress CAppLogic::StartClients(const std::string& peerText)
+channel::PeerAddress CAppLogic::StartClients(const std::string& peerText)
 {
     return StartClients(peerText, MakeClientPlan());
 }
 
-PeerAddress CAppLogic::StartClients(const std::string& peerText, const ClientPlan& plan)
+channel::PeerAddress CAppLogic::StartClients(const std::string& peerText, const ClientPlan& plan)
 {
-    PeerAddress peer;
-    ParseAddress(peer, peerText.c_str());
+    channel::PeerAddress peer;
+    channel::ParseAddress(peer, peerText.c_str());
     auto tcp = std::make_shared<engine::CTcpClient>(this, peer, plan.options);
     auto udp = std::make_shared<engine::CUdpClient>(this, peer, plan.options);
     auto ip = std::make_shared<engine::CIpClient>(this, peer, plan.options);
@@ -294,8 +297,8 @@ PeerAddress CAppLogic::StartClients(const std::string& peerText, const ClientPla
 
 void CAppLogic::StopClients(const std::string& peerText)
 {
-    PeerAddress peer;
-    ParseAddress(peer, peerText.c_str());
+    channel::PeerAddress peer;
+    channel::ParseAddress(peer, peerText.c_str());
     std::vector<ClientPtr> removed;
     {
         std::lock_guard<std::recursive_mutex> lock(m_clientLock);
@@ -344,9 +347,9 @@ std::size_t CAppLogic::ClientCount(int protocol) const
     return list ? list->size() : 0;
 }
 
-engine::ClientRow CAppLogic::TakeClientRow(std::uint32_t sequence)
+channel::ClientRow CAppLogic::TakeClientRow(std::uint32_t sequence)
 {
-    engine::ClientRow row;
+    channel::ClientRow row;
     row.eventIndex = -1;
     std::lock_guard<std::recursive_mutex> lock(m_clientLock);
     if (!m_clientRows.empty()) {
@@ -388,11 +391,11 @@ int CAppLogic::PurgeEvents(bool keepPortResults)
         if (!keepPortResults)
             return false;
         const int code = event.description;
-        if (code != engine::EC_PORT_OPEN && code != engine::EC_PORT_BUSY &&
-            code != engine::EC_NEED_ADMIN)
+        if (code != channel::EC_PORT_OPEN && code != channel::EC_PORT_BUSY &&
+            code != channel::EC_NEED_ADMIN)
             return false;
         // The bound client ports of the UDP clients are no server results.
-        return !(event.protocol == engine::PROTOCOL_UDP &&
+        return !(event.protocol == channel::PROTOCOL_UDP &&
                  settings.IsUdpClientPort(event.senderPort));
     });
 }
@@ -409,13 +412,13 @@ void CAppLogic::ReportDispatchError(const char* operation, const EGeneric& error
         user->ShowError(operation, listing, error.get_value("Text").as_string());
 }
 
-int CAppLogic::DispatchServerMessage(int protocol, platform::SOCKET socket, ui::LPARAM code)
+int CAppLogic::DispatchServerMessage(int protocol, platform::SOCKET socket, loop::LPARAM code)
 {
     const std::vector<std::unique_ptr<engine::CSocketList>>* servers =
-        protocol == engine::PROTOCOL_TCP   ? &m_tcpServers
-        : protocol == engine::PROTOCOL_UDP ? &m_udpServers
-        : protocol == engine::PROTOCOL_IP  ? &m_ipServers
-                                           : nullptr;
+        protocol == channel::PROTOCOL_TCP   ? &m_tcpServers
+        : protocol == channel::PROTOCOL_UDP ? &m_udpServers
+        : protocol == channel::PROTOCOL_IP  ? &m_ipServers
+                                            : nullptr;
     if (!servers)
         return 1;
     try {
@@ -433,7 +436,7 @@ int CAppLogic::DispatchServerMessage(int protocol, platform::SOCKET socket, ui::
     return 1;
 }
 
-int CAppLogic::DispatchClientMessage(int protocol, platform::SOCKET socket, ui::LPARAM code)
+int CAppLogic::DispatchClientMessage(int protocol, platform::SOCKET socket, loop::LPARAM code)
 {
     try {
         ClientPtr client;
@@ -474,13 +477,15 @@ int CAppLogic::DispatchClientMessage(int protocol, platform::SOCKET socket, ui::
     }
 }
 
-int CAppLogic::DispatchTimer(ui::UINT_PTR id)
+int CAppLogic::DispatchTimer(loop::UINT_PTR id)
 {
-    ui::KillTimer(m_mainWindow.load(), id);
+    loop::KillTimer(m_mainWindow.load(), id);
     const auto socket = static_cast<platform::SOCKET>(id);
-    if (DispatchClientMessage(engine::PROTOCOL_TCP, socket, 0) == 0)
+    if (DispatchClientMessage(channel::PROTOCOL_TCP, socket, 0) == 0)
         return 0;
-    if (DispatchClientMessage(engine::PROTOCOL_UDP, socket, engine::PROBE_NOW) == 0)
+    if (DispatchClientMessage(channel::PROTOCOL_UDP, socket, channel::PROBE_NOW) == 0)
         return 0;
-    return DispatchClientMessage(engine::PROTOCOL_IP, socket, engine::PROBE_NOW);
+    return DispatchClientMessage(channel::PROTOCOL_IP, socket, channel::PROBE_NOW);
 }
+
+} // namespace core

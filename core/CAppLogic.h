@@ -32,14 +32,14 @@
 // releasing it, once no dispatch still has them pinned (a client's destructor
 // waits for its tasks, which queue rows).
 
+#include "channel/ClientRow.h"
+#include "channel/PeerAddress.h"
+#include "channel/ProbeOptions.h"
 #include "core/CNetInterfaces.h"
 #include "core/CXmlSettings.h"
 #include "core/IUserNotifier.h"
-#include "core/PeerAddress.h"
 #include "engine/CSocketList.h"
-#include "engine/ClientRow.h"
 #include "engine/IApp.h"
-#include "engine/ProbeOptions.h"
 #include "events/CEventStore.h"
 #include "events/IEventFiltring.h"
 
@@ -53,6 +53,8 @@
 #include <ostream>
 #include <string>
 #include <vector>
+
+namespace core {
 
 // One row of the server pane.
 struct ServerRow
@@ -70,10 +72,10 @@ struct ServerRow
 // while a check runs).
 struct ClientPlan
 {
-    engine::ProbeOptions options;
-    PortList tcpPorts;
-    PortList udpPorts; // (server port, client port) pairs
-    PortList ipPorts;
+    channel::ProbeOptions options;
+    channel::PortList tcpPorts;
+    channel::PortList udpPorts; // (server port, client port) pairs
+    channel::PortList ipPorts;
 };
 
 class CAppLogic final : public engine::IApp, public events::IEventFiltring
@@ -91,11 +93,11 @@ public:
     // The four windows, set as the front end creates them: the main window
     // (socket notifications and timers), the server pane (0x8001), the events
     // pane (WM_EVENT_ADDED, WM_EVENTS_FILTERED) and the client pane (0x8004).
-    void SetMainWindow(ui::HWND window) { m_mainWindow.store(window); }
-    void SetServerPane(ui::HWND window) { m_serverPane.store(window); }
-    void SetEventsPane(ui::HWND window) { m_events.SetEventsWindow(window); }
-    void SetClientPane(ui::HWND window) { m_clientPane.store(window); }
-    ui::HWND MainWindow() const { return m_mainWindow.load(); }
+    void SetMainWindow(loop::HWND window) { m_mainWindow.store(window); }
+    void SetServerPane(loop::HWND window) { m_serverPane.store(window); }
+    void SetEventsPane(loop::HWND window) { m_events.SetEventsWindow(window); }
+    void SetClientPane(loop::HWND window) { m_clientPane.store(window); }
+    loop::HWND MainWindow() const { return m_mainWindow.load(); }
 
     // Sockets, options file (defaults written when it is missing, a message when
     // it is damaged), scheme file ("settings.xml" when the path is empty; the
@@ -106,14 +108,14 @@ public:
               const std::string& optionsPath);
 
     // IApp.
-    bool PostToWindow(ui::UINT message, ui::WPARAM wParam, ui::LPARAM lParam) override;
-    int SelectAsync(platform::SOCKET socket, ui::UINT message, long events) override;
-    void StartSendTimer(ui::UINT_PTR id, int seconds) override;
+    bool PostToWindow(loop::UINT message, loop::WPARAM wParam, loop::LPARAM lParam) override;
+    int SelectAsync(platform::SOCKET socket, loop::UINT message, long events) override;
+    void StartSendTimer(loop::UINT_PTR id, int seconds) override;
     int AddEvent(int status, int code, int error, int protocol, const char* peerText,
                  std::uint16_t port1, std::uint16_t port2, bool incoming) override;
     void UpdateServerRow(int code, int protocol, std::uint16_t port, int eventIndex) override;
-    std::uint32_t AddClientRow(const engine::ClientRow& row) override;
-    void StopSendTimer(ui::UINT_PTR id) override;
+    std::uint32_t AddClientRow(const channel::ClientRow& row) override;
+    void StopSendTimer(loop::UINT_PTR id) override;
 
     // IEventFiltring, answered by the event store.
     void PostFilteredCount(int count) override { m_events.PostFilteredCount(count); }
@@ -135,8 +137,8 @@ public:
     // and is for the GUI thread only. StopClients takes the peer's first client
     // of each protocol out of the lists and deletes it (waiting for its tasks).
     ClientPlan MakeClientPlan() const;
-    PeerAddress StartClients(const std::string& peerText, const ClientPlan& plan);
-    PeerAddress StartClients(const std::string& peerText);
+    channel::PeerAddress StartClients(const std::string& peerText, const ClientPlan& plan);
+    channel::PeerAddress StartClients(const std::string& peerText);
     void StopClients(const std::string& peerText);
     void StopAllClients();
     std::size_t ClientCount(int protocol) const;
@@ -144,7 +146,7 @@ public:
     // Client rows. TakeClientRow copies out the queued row with that sequence
     // number once (an empty row with event index -1 when it is not queued or
     // already taken) and drops taken rows from the head of the queue.
-    engine::ClientRow TakeClientRow(std::uint32_t sequence);
+    channel::ClientRow TakeClientRow(std::uint32_t sequence);
     // The sequence number the next queued row will get.
     std::uint32_t NextClientRowSequence() const;
     std::size_t QueuedClientRows() const;
@@ -179,16 +181,16 @@ public:
     // A notification or timer for a socket: 0 when an object took it, 1 when
     // none did. An EGeneric of the engine is written to the Error stream and
     // shown through the notifier; the message is then counted as taken.
-    int DispatchServerMessage(int protocol, platform::SOCKET socket, ui::LPARAM code);
-    int DispatchClientMessage(int protocol, platform::SOCKET socket, ui::LPARAM code);
+    int DispatchServerMessage(int protocol, platform::SOCKET socket, loop::LPARAM code);
+    int DispatchClientMessage(int protocol, platform::SOCKET socket, loop::LPARAM code);
     // A timer of the main window: killed, then TCP clients with code 0; if none
     // owns the id, UDP clients with code 2; if none, IP clients with code 2.
-    int DispatchTimer(ui::UINT_PTR id);
+    int DispatchTimer(loop::UINT_PTR id);
 
     CXmlSettings& Settings() { return *m_settings; }
     const CXmlSettings& Settings() const { return *m_settings; }
     const CNetInterfaces& Interfaces() const { return *m_interfaces; }
-    const PeerAddress& LocalAddress() const { return m_localAddress; }
+    const channel::PeerAddress& LocalAddress() const { return m_localAddress; }
     std::vector<std::string> Senders() const { return m_events.Senders(); }
     std::vector<std::string> Receivers() const { return m_events.Receivers(); }
     std::vector<ServerRow> ServerRows() const;
@@ -203,7 +205,7 @@ private:
 
     struct QueuedRow
     {
-        engine::ClientRow row;
+        channel::ClientRow row;
         bool taken = false;
     };
 
@@ -213,14 +215,14 @@ private:
     void DeleteClients(std::vector<ClientPtr>& clients);
     void ReportDispatchError(const char* operation, const EGeneric& error);
 
-    std::atomic<ui::HWND> m_mainWindow{nullptr};
-    std::atomic<ui::HWND> m_serverPane{nullptr};
-    std::atomic<ui::HWND> m_clientPane{nullptr};
+    std::atomic<loop::HWND> m_mainWindow{nullptr};
+    std::atomic<loop::HWND> m_serverPane{nullptr};
+    std::atomic<loop::HWND> m_clientPane{nullptr};
     std::atomic<IUserNotifier*> m_notifier;
 
     std::unique_ptr<CNetInterfaces> m_interfaces;
     std::unique_ptr<CXmlSettings> m_settings;
-    PeerAddress m_localAddress;
+    channel::PeerAddress m_localAddress;
 
     // One per server address; they live as long as this object (GUI thread).
     std::vector<std::unique_ptr<engine::CSocketList>> m_tcpServers;
@@ -244,3 +246,5 @@ private:
 
     events::CEventStore m_events;
 };
+
+} // namespace core

@@ -1,5 +1,7 @@
 #include "CAppSettings.h"
 
+namespace core {
+
 CAppSettings::CAppSettings() = default;
 
 CAppSettings::~CAppSettings() = default;
@@ -21,16 +23,16 @@ bool CAppSettings::IsUdpClientPort(std::uint16_t port) const
     return false;
 }
 
-const PortList& CAppSettings::Ports(SchemeProtocol protocol) const
+const channel::PortList& CAppSettings::Ports(channel::SchemeProtocol protocol) const
 {
     return const_cast<CAppSettings*>(this)->MutablePorts(protocol);
 }
 
-PortList& CAppSettings::MutablePorts(SchemeProtocol protocol)
+channel::PortList& CAppSettings::MutablePorts(channel::SchemeProtocol protocol)
 {
-    return protocol == SchemeProtocol::Tcp   ? m_tcpPorts
-           : protocol == SchemeProtocol::Udp ? m_udpPorts
-                                             : m_ipPorts;
+    return protocol == channel::SchemeProtocol::Tcp   ? m_tcpPorts
+           : protocol == channel::SchemeProtocol::Udp ? m_udpPorts
+                                                      : m_ipPorts;
 }
 
 void CAppSettings::StoreOptions(int timeOut, int timeSendDelay, int sendDataSize, int maxSendCount)
@@ -53,15 +55,17 @@ void CAppSettings::ClearPortLists()
     m_ipPorts.clear();
 }
 
-void CAppSettings::AppendPortsOf(const SchemeGroup& group)
+void CAppSettings::AppendPortsOf(const channel::SchemeGroup& group)
 {
-    for (SchemeProtocol protocol : AllSchemeProtocols) {
-        PortList& ports = MutablePorts(protocol);
-        for (const PortPair& pair : group.Pairs(protocol)) {
+    for (channel::SchemeProtocol protocol : channel::AllSchemeProtocols) {
+        channel::PortList& ports = MutablePorts(protocol);
+        for (const channel::PortPair& pair : group.Pairs(protocol)) {
             ports.push_back(pair.serverPort);
             // UDP entries are read two by two: the pair keeps both places.
-            if (pair.clientPort != 0 || protocol == SchemeProtocol::Udp)
+            if (pair.clientPort != 0 || protocol == channel::SchemeProtocol::Udp)
                 ports.push_back(pair.clientPort);
         }
     }
 }
+
+} // namespace core

@@ -1,13 +1,12 @@
 #pragma once
 
-#include "SchemeGroup.h"
+#include "channel/SchemeGroup.h"
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-// A flat list of ports of one protocol, as the engine receives it.
-using PortList = std::vector<std::uint16_t>;
+namespace core {
 
 // The scheme's port lists, the two file paths and the four probe options, held
 // in memory. How the files are read and written is left to the derived class
@@ -52,10 +51,10 @@ public:
     // at an odd position (1, 3, 5, ...) of the UDP list. Port 0 ("none") never is.
     bool IsUdpClientPort(std::uint16_t port) const;
 
-    const PortList& TcpPorts() const { return m_tcpPorts; }
-    const PortList& UdpPorts() const { return m_udpPorts; }
-    const PortList& IpPorts() const { return m_ipPorts; }
-    const PortList& Ports(SchemeProtocol protocol) const;
+    const channel::PortList& TcpPorts() const { return m_tcpPorts; }
+    const channel::PortList& UdpPorts() const { return m_udpPorts; }
+    const channel::PortList& IpPorts() const { return m_ipPorts; }
+    const channel::PortList& Ports(channel::SchemeProtocol protocol) const;
 
     // "settings.xml" at construction; "" when no scheme file is open.
     const std::string& SchemePath() const { return m_schemePath; }
@@ -76,14 +75,14 @@ protected:
 
     void ClearPortLists();
     // Appends the ports of every pair of the group to the lists, by the rule above.
-    void AppendPortsOf(const SchemeGroup& group);
+    void AppendPortsOf(const channel::SchemeGroup& group);
 
 private:
-    PortList& MutablePorts(SchemeProtocol protocol);
+    channel::PortList& MutablePorts(channel::SchemeProtocol protocol);
 
-    PortList m_tcpPorts;
-    PortList m_udpPorts;
-    PortList m_ipPorts;
+    channel::PortList m_tcpPorts;
+    channel::PortList m_udpPorts;
+    channel::PortList m_ipPorts;
     std::string m_schemePath = "settings.xml";
     std::string m_optionsPath = "options.xml";
     int m_timeOut = 0;
@@ -91,3 +90,5 @@ private:
     int m_sendDataSize = 1;
     int m_maxSendCount = 1;
 };
+
+} // namespace core

@@ -1,30 +1,32 @@
 #include "core/CAppWindow.h"
 
-#include "engine/AppMessages.h"
+#include "channel/AppMessages.h"
 
-CAppWindow::CAppWindow(CAppLogic& logic, QObject* parent) : ui::CWindow(parent), m_logic(logic) {}
+namespace core {
 
-void CAppWindow::OnMessage(ui::UINT message, ui::WPARAM wParam, ui::LPARAM lParam)
+CAppWindow::CAppWindow(CAppLogic& logic, QObject* parent) : loop::CWindow(parent), m_logic(logic) {}
+
+void CAppWindow::OnMessage(loop::UINT message, loop::WPARAM wParam, loop::LPARAM lParam)
 {
     const auto socket = static_cast<platform::SOCKET>(wParam);
     switch (message) {
-    case engine::WM_UDP_SERVER_SOCKET:
-        m_logic.DispatchServerMessage(engine::PROTOCOL_UDP, socket, lParam);
+    case channel::WM_UDP_SERVER_SOCKET:
+        m_logic.DispatchServerMessage(channel::PROTOCOL_UDP, socket, lParam);
         break;
-    case engine::WM_TCP_SERVER_SOCKET:
-        m_logic.DispatchServerMessage(engine::PROTOCOL_TCP, socket, lParam);
+    case channel::WM_TCP_SERVER_SOCKET:
+        m_logic.DispatchServerMessage(channel::PROTOCOL_TCP, socket, lParam);
         break;
-    case engine::WM_IP_SERVER_SOCKET:
-        m_logic.DispatchServerMessage(engine::PROTOCOL_IP, socket, lParam);
+    case channel::WM_IP_SERVER_SOCKET:
+        m_logic.DispatchServerMessage(channel::PROTOCOL_IP, socket, lParam);
         break;
-    case engine::WM_UDP_CLIENT_SOCKET:
-        m_logic.DispatchClientMessage(engine::PROTOCOL_UDP, socket, lParam);
+    case channel::WM_UDP_CLIENT_SOCKET:
+        m_logic.DispatchClientMessage(channel::PROTOCOL_UDP, socket, lParam);
         break;
-    case engine::WM_TCP_CLIENT_SOCKET:
-        m_logic.DispatchClientMessage(engine::PROTOCOL_TCP, socket, lParam);
+    case channel::WM_TCP_CLIENT_SOCKET:
+        m_logic.DispatchClientMessage(channel::PROTOCOL_TCP, socket, lParam);
         break;
-    case engine::WM_IP_CLIENT_SOCKET:
-        m_logic.DispatchClientMessage(engine::PROTOCOL_IP, socket, lParam);
+    case channel::WM_IP_CLIENT_SOCKET:
+        m_logic.DispatchClientMessage(channel::PROTOCOL_IP, socket, lParam);
         break;
     default:
         if (m_handler)
@@ -33,7 +35,9 @@ void CAppWindow::OnMessage(ui::UINT message, ui::WPARAM wParam, ui::LPARAM lPara
     }
 }
 
-void CAppWindow::OnTimer(ui::UINT_PTR id)
+void CAppWindow::OnTimer(loop::UINT_PTR id)
 {
     m_logic.DispatchTimer(id);
 }
+
+} // namespace core

@@ -17,25 +17,29 @@
 // handlers run there, one at a time.
 
 #include "core/CAppLogic.h"
-#include "ui/Window.h"
+#include "loop/Window.h"
 
 #include <functional>
 
-class CAppWindow final : public ui::CWindow
+namespace core {
+
+class CAppWindow final : public loop::CWindow
 {
 public:
     using MessageHandler =
-        std::function<void(ui::UINT message, ui::WPARAM wParam, ui::LPARAM lParam)>;
+        std::function<void(loop::UINT message, loop::WPARAM wParam, loop::LPARAM lParam)>;
 
     explicit CAppWindow(CAppLogic& logic, QObject* parent = nullptr);
 
     void SetMessageHandler(MessageHandler handler) { m_handler = std::move(handler); }
 
 protected:
-    void OnMessage(ui::UINT message, ui::WPARAM wParam, ui::LPARAM lParam) override;
-    void OnTimer(ui::UINT_PTR id) override;
+    void OnMessage(loop::UINT message, loop::WPARAM wParam, loop::LPARAM lParam) override;
+    void OnTimer(loop::UINT_PTR id) override;
 
 private:
     CAppLogic& m_logic;
     MessageHandler m_handler;
 };
+
+} // namespace core

@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <chrono>
 
+namespace core {
+
 CClientCheck::CClientCheck(CAppLogic& logic, IClientCheckObserver* observer)
     : m_logic(logic), m_observer(observer), m_stopEvent(OpenNamedEvent(StopEventName, true, false))
 {}
@@ -20,7 +22,7 @@ CClientCheck::~CClientCheck()
     WaitForEnd(-1);
 }
 
-std::uint32_t CClientCheck::PeerWaitMs(const engine::ProbeOptions& options, std::size_t tcpPorts,
+std::uint32_t CClientCheck::PeerWaitMs(const channel::ProbeOptions& options, std::size_t tcpPorts,
                                        std::size_t ipPorts)
 {
     const auto timeOut = static_cast<std::uint32_t>(options.timeOut);
@@ -38,8 +40,8 @@ CClientCheck::PortRows(const CXmlSettings::GroupList& groups)
 {
     std::map<std::pair<std::uint32_t, std::uint16_t>, int> rows;
     for (const auto& group : groups) {
-        for (SchemeProtocol protocol : AllSchemeProtocols) {
-            for (const PortPair& pair : group->Pairs(protocol))
+        for (channel::SchemeProtocol protocol : channel::AllSchemeProtocols) {
+            for (const channel::PortPair& pair : group->Pairs(protocol))
                 ++rows[{static_cast<std::uint32_t>(protocol), pair.serverPort}];
         }
     }
@@ -141,7 +143,7 @@ bool CClientCheck::WaitForGuiThread()
     return false;
 }
 
-bool CClientCheck::OnClientRow(const engine::ClientRow& row)
+bool CClientCheck::OnClientRow(const channel::ClientRow& row)
 {
     if (!row.finished)
         return false;
@@ -176,8 +178,8 @@ void CClientCheck::Loop()
                 WaitForGuiThread();
             {
                 std::lock_guard<std::mutex> lock(m_lock);
-                PeerAddress address;
-                ParseAddress(address, peer.c_str());
+                channel::PeerAddress address;
+                channel::ParseAddress(address, peer.c_str());
                 m_currentPeer = peer;
                 m_currentAddress = address.address;
                 m_turnFirstSequence = m_logic.NextClientRowSequence();
@@ -218,3 +220,5 @@ void CClientCheck::Loop()
     if (m_observer)
         m_observer->OnCheckFinished();
 }
+
+} // namespace core

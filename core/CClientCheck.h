@@ -37,6 +37,8 @@
 #include <utility>
 #include <vector>
 
+namespace core {
+
 // What a front end hears about the check's progress (called on the check's task).
 class IClientCheckObserver
 {
@@ -73,14 +75,14 @@ public:
     bool WaitForEnd(int ms);
 
     // The finished-rows rule (see above). True when this row set ClientStop.
-    bool OnClientRow(const engine::ClientRow& row);
+    bool OnClientRow(const channel::ClientRow& row);
 
     // The peer being waited on, "" between peers.
     std::string CurrentPeer() const;
     // The peer's time of the check that runs (or ran last).
     std::uint32_t PeerWaitMs() const { return m_waitMs.load(); }
 
-    static std::uint32_t PeerWaitMs(const engine::ProbeOptions& options, std::size_t tcpPorts,
+    static std::uint32_t PeerWaitMs(const channel::ProbeOptions& options, std::size_t tcpPorts,
                                     std::size_t ipPorts);
     // Port rows per protocol and server port, one per pair of each group.
     static std::map<std::pair<std::uint32_t, std::uint16_t>, int>
@@ -119,3 +121,5 @@ private:
     int m_portRowCount = 0;
     int m_finishedRows = 0;
 };
+
+} // namespace core

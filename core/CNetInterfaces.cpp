@@ -11,6 +11,8 @@
 #include <netinet/in.h>
 #include <new>
 
+namespace core {
+
 namespace {
 
 // Frees the getifaddrs list on every path out.
@@ -49,9 +51,9 @@ void WriteError(const std::wstring& text)
     session << text;
 }
 
-PeerAddress AnyAddress()
+channel::PeerAddress AnyAddress()
 {
-    return PeerAddress{}; // 0.0.0.0, empty text
+    return channel::PeerAddress{}; // 0.0.0.0, empty text
 }
 
 } // namespace
@@ -138,8 +140,10 @@ void CNetInterfaces::Collect(IInterfaceSource& source)
         in_addr raw{};
         raw.s_addr = item.address;
         ::inet_ntop(AF_INET, &raw, text, sizeof text);
-        PeerAddress record;
-        ParseAddress(record, text); // kept whatever the result, as the system listed it
+        channel::PeerAddress record;
+        channel::ParseAddress(record, text); // kept whatever the result, as the system listed it
         m_adapterAddresses.push_back(record);
     }
 }
+
+} // namespace core

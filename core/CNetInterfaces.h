@@ -1,10 +1,12 @@
 #pragma once
 
-#include "PeerAddress.h"
+#include "channel/PeerAddress.h"
 
 #include <cstdint>
 #include <string>
 #include <vector>
+
+namespace core {
 
 // One address of one network interface, as the system lists it.
 struct InterfaceAddress
@@ -64,12 +66,14 @@ public:
     CNetInterfaces& operator=(const CNetInterfaces&) = delete;
     virtual ~CNetInterfaces();
 
-    const std::vector<PeerAddress>& AdapterAddresses() const { return m_adapterAddresses; }
-    const std::vector<PeerAddress>& ServerAddresses() const { return m_serverAddresses; }
+    const std::vector<channel::PeerAddress>& AdapterAddresses() const { return m_adapterAddresses; }
+    const std::vector<channel::PeerAddress>& ServerAddresses() const { return m_serverAddresses; }
 
 private:
     void Collect(IInterfaceSource& source);
 
-    std::vector<PeerAddress> m_adapterAddresses;
-    std::vector<PeerAddress> m_serverAddresses;
+    std::vector<channel::PeerAddress> m_adapterAddresses;
+    std::vector<channel::PeerAddress> m_serverAddresses;
 };
+
+} // namespace core

@@ -7,6 +7,8 @@
 
 #include <new>
 
+namespace core {
+
 namespace {
 
 const xml::element kGroup(L"Group");
@@ -35,7 +37,7 @@ void ReportSkipped(const EGeneric& error)
 // Reads the ports of one Proto element into pairs. A Port without srvPort is
 // skipped; a number that is not an integer throws (the Proto's guard catches it,
 // the pairs read before it stay).
-void ReadPorts(const xml::pnode& proto, std::vector<PortPair>& pairs)
+void ReadPorts(const xml::pnode& proto, std::vector<channel::PortPair>& pairs)
 {
     xml::pnodelist ports = proto.get_nodelist(kPort);
     for (xml::pnode port = ports.nextnode(); port.valid(); port = ports.nextnode()) {
@@ -52,9 +54,9 @@ void ReadPorts(const xml::pnode& proto, std::vector<PortPair>& pairs)
     }
 }
 
-std::unique_ptr<SchemeGroup> ReadGroup(const xml::pnode& groupNode)
+std::unique_ptr<channel::SchemeGroup> ReadGroup(const xml::pnode& groupNode)
 {
-    auto group = std::make_unique<SchemeGroup>();
+    auto group = std::make_unique<channel::SchemeGroup>();
     groupNode[kSenderName].get_value(group->senderName);
     groupNode[kReceiverName].get_value(group->receiverName);
     xml::pnodelist protos = groupNode.get_nodelist(kProto);
@@ -62,8 +64,8 @@ std::unique_ptr<SchemeGroup> ReadGroup(const xml::pnode& groupNode)
         try {
             std::wstring name;
             proto[kName].get_value(name);
-            SchemeProtocol protocol;
-            if (!SchemeProtocolFromName(name, protocol))
+            channel::SchemeProtocol protocol;
+            if (!channel::SchemeProtocolFromName(name, protocol))
                 continue;
             // Duplicate Proto elements of one name add to the same list.
             ReadPorts(proto, group->Pairs(protocol));
@@ -94,7 +96,7 @@ void CXmlSettings::ReadScheme(std::string path)
         xml::pnodelist groups = document.get_root().get_nodelist(kGroup);
         for (xml::pnode node = groups.nextnode(); node.valid(); node = groups.nextnode()) {
             try {
-                std::unique_ptr<SchemeGroup> group = ReadGroup(node);
+                std::unique_ptr<channel::SchemeGroup> group = ReadGroup(node);
                 // The lists grow with the groups, so that an exception that
                 // leaves part-way leaves lists that match the groups read so far.
                 m_groups.push_back(std::move(group));
@@ -144,10 +146,10 @@ bool CXmlSettings::WriteScheme(const std::string& path)
         const xml::pnode groupNode = root.append(kGroup);
         groupNode.append(kSenderName).put_value(group->senderName);
         groupNode.append(kReceiverName).put_value(group->receiverName);
-        for (SchemeProtocol protocol : AllSchemeProtocols) {
+        for (channel::SchemeProtocol protocol : channel::AllSchemeProtocols) {
             const xml::pnode proto = groupNode.append(kProto);
-            proto.append(kName).put_value(SchemeProtocolName(protocol));
-            for (const PortPair& pair : group->Pairs(protocol)) {
+            proto.append(kName).put_value(channel::SchemeProtocolName(protocol));
+            for (const channel::PortPair& pair : group->Pairs(protocol)) {
                 const xml::pnode port = proto.append(kPort);
                 port.append(kSrvPort).put_value(static_cast<int>(pair.serverPort));
                 port.append(kClPort).put_value(static_cast<int>(pair.clientPort));
@@ -179,24 +181,24 @@ void CXmlSettings::WriteOptions(const std::string& path)
     }
 }
 
-void CXmlSettings::SetGroups(const std::vector<const SchemeGroup*>& groups)
+void CXmlSettings::SetGroups(const std::vector<const channel::SchemeGroup*>& groups)
 {
     // Copies first: the given groups may be this object's own.
     GroupList copies;
     copies.reserve(groups.size());
-    for (const SchemeGroup* group : groups) {
+    for (const channel::SchemeGroup* group : groups) {
         if (group)
-            copies.push_back(std::make_unique<SchemeGroup>(*group));
+            copies.push_back(std::make_unique<channel::SchemeGroup>(*group));
     }
     ReplaceGroups(std::move(copies));
 }
 
-void CXmlSettings::SetGroups(const std::vector<SchemeGroup>& groups)
+void CXmlSettings::SetGroups(const std::vector<channel::SchemeGroup>& groups)
 {
     GroupList copies;
     copies.reserve(groups.size());
-    for (const SchemeGroup& group : groups)
-        copies.push_back(std::make_unique<SchemeGroup>(group));
+    for (const channel::SchemeGroup& group : groups)
+        copies.push_back(std::make_unique<channel::SchemeGroup>(group));
     ReplaceGroups(std::move(copies));
 }
 
@@ -214,3 +216,5 @@ void CXmlSettings::ClearGroups()
     while (!m_groups.empty())
         m_groups.pop_back(); // last first
 }
+
+} // namespace core

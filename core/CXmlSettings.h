@@ -1,11 +1,13 @@
 #pragma once
 
 #include "CAppSettings.h"
-#include "SchemeGroup.h"
+#include "channel/SchemeGroup.h"
 
 #include <memory>
 #include <string>
 #include <vector>
+
+namespace core {
 
 // The scheme and the options kept in two UTF-8 XML files.
 //
@@ -20,7 +22,7 @@
 class CXmlSettings final : public CAppSettings
 {
 public:
-    using GroupList = std::vector<std::unique_ptr<SchemeGroup>>;
+    using GroupList = std::vector<std::unique_ptr<channel::SchemeGroup>>;
 
     // Every scheme and every options file is written starting from these texts.
     static constexpr const char* EmptySchemeText =
@@ -61,8 +63,8 @@ public:
     // Replaces the groups by deep copies of the given ones (null entries are
     // skipped; the given groups stay with their owner, and may even be this
     // object's own) and rebuilds the port lists from them.
-    void SetGroups(const std::vector<const SchemeGroup*>& groups);
-    void SetGroups(const std::vector<SchemeGroup>& groups);
+    void SetGroups(const std::vector<const channel::SchemeGroup*>& groups);
+    void SetGroups(const std::vector<channel::SchemeGroup>& groups);
     // Deletes every group, last first, and empties the group list. The port
     // lists are left as they are (ReadScheme and SetGroups rebuild them).
     void ClearGroups();
@@ -74,3 +76,5 @@ private:
 
     GroupList m_groups;
 };
+
+} // namespace core

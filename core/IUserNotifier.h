@@ -2,6 +2,8 @@
 
 #include <string>
 
+namespace core {
+
 // How the application logic tells the user about a failure it cannot leave to
 // its caller: the GUI shows its error dialog or a message box, the headless
 // front end writes a line to standard error. All texts are UTF-8.
@@ -21,3 +23,5 @@ public:
     virtual void ShowMessage(const std::string& text, bool isError) = 0;
     virtual ~IUserNotifier() = default;
 };
+
+} // namespace core

@@ -9,6 +9,8 @@
 #include <unistd.h>
 #include <vector>
 
+namespace core {
+
 namespace {
 
 constexpr const char* kFolderName = "Kanaliko";
@@ -59,3 +61,5 @@ std::string PrepareOptionsFilePath()
     }
     return folder + "/" + kFileName;
 }
+
+} // namespace core

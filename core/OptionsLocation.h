@@ -2,6 +2,8 @@
 
 #include <string>
 
+namespace core {
+
 // Where the per-user options file lives: the folder "Kanaliko" in the user's
 // configuration folder ($XDG_CONFIG_HOME when it is an absolute path, else
 // ~/.config), and in it "options.xml".
@@ -15,3 +17,5 @@ std::string OptionsFolderPath();
 // writes "Не удалось создать дирректорию для хранения настроек приложения\n"
 // to the Error stream and still returns the path. Called once at start-up.
 std::string PrepareOptionsFilePath();
+
+} // namespace core

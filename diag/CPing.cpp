@@ -1,9 +1,9 @@
 #include "diag/CPing.h"
 
-#include "engine/AppMessages.h"
+#include "channel/AppMessages.h"
 #include "ferrox/debug/DebugStream.h"
 #include "ferrox/strings/Strings.h"
-#include "ui/Window.h"
+#include "loop/Window.h"
 
 #include <arpa/inet.h>
 #include <cmath>
@@ -152,10 +152,11 @@ void CPing::RunRequests(int index, void* handle, unsigned long address)
             StoreRecord(target, record, settings.RecordLimit);
             storedCount = static_cast<std::uint32_t>(target.Records.size());
         }
-        ui::PostToWindow(m_statisticsWindow.load(), engine::WM_ECHO_STATISTICS,
-                         static_cast<ui::WPARAM>(index), 0);
-        ui::PostToWindow(m_recordsWindow.load(), engine::WM_ECHO_RECORDS,
-                         static_cast<ui::WPARAM>(index), static_cast<ui::LPARAM>(storedCount));
+        loop::PostToWindow(m_statisticsWindow.load(), channel::WM_ECHO_STATISTICS,
+                           static_cast<loop::WPARAM>(index), 0);
+        loop::PostToWindow(m_recordsWindow.load(), channel::WM_ECHO_RECORDS,
+                           static_cast<loop::WPARAM>(index),
+                           static_cast<loop::LPARAM>(storedCount));
 
         const std::int64_t pause = static_cast<std::int64_t>(settings.Interval) -
                                    static_cast<std::int64_t>(record.RoundTripTime);
@@ -223,12 +224,12 @@ EchoStatistics CPing::GetStatistics(int target)
     return t.Statistics;
 }
 
-void CPing::SetStatisticsWindow(ui::HWND window)
+void CPing::SetStatisticsWindow(loop::HWND window)
 {
     m_statisticsWindow = window;
 }
 
-void CPing::SetRecordsWindow(ui::HWND window)
+void CPing::SetRecordsWindow(loop::HWND window)
 {
     m_recordsWindow = window;
 }

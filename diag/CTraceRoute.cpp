@@ -1,10 +1,10 @@
 #include "diag/CTraceRoute.h"
 
-#include "engine/AppMessages.h"
+#include "channel/AppMessages.h"
 #include "ferrox/debug/DebugStream.h"
 #include "ferrox/strings/Strings.h"
 #include "ferrox/threads/ThreadInterfaces.h"
-#include "ui/Window.h"
+#include "loop/Window.h"
 
 #include <arpa/inet.h>
 #include <cmath>
@@ -191,10 +191,10 @@ void CTraceRoute::StoreHop(int index, int step, const HopRecord& hop, const Rout
         target.State = state;
         count = target.Hops.size();
     }
-    ui::PostToWindow(m_recordsWindow.load(), engine::WM_ROUTE_HOPS, static_cast<ui::WPARAM>(index),
-                     static_cast<ui::LPARAM>(count));
-    ui::PostToWindow(m_statisticsWindow.load(), engine::WM_ROUTE_STATE,
-                     static_cast<ui::WPARAM>(index), 0);
+    loop::PostToWindow(m_recordsWindow.load(), channel::WM_ROUTE_HOPS,
+                       static_cast<loop::WPARAM>(index), static_cast<loop::LPARAM>(count));
+    loop::PostToWindow(m_statisticsWindow.load(), channel::WM_ROUTE_STATE,
+                       static_cast<loop::WPARAM>(index), 0);
 }
 
 std::wstring CTraceRoute::LookUpName(std::uint32_t address)
@@ -252,12 +252,12 @@ RouteState CTraceRoute::GetRouteState(int target)
     return t.State;
 }
 
-void CTraceRoute::SetStatisticsWindow(ui::HWND window)
+void CTraceRoute::SetStatisticsWindow(loop::HWND window)
 {
     m_statisticsWindow = window;
 }
 
-void CTraceRoute::SetRecordsWindow(ui::HWND window)
+void CTraceRoute::SetRecordsWindow(loop::HWND window)
 {
     m_recordsWindow = window;
 }

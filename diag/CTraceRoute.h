@@ -72,8 +72,8 @@ public:
     int IndexOf(std::string address) override;
     int GetRecordCount(int target) override;
     RouteState GetRouteState(int target) override;
-    void SetStatisticsWindow(ui::HWND window) override;
-    void SetRecordsWindow(ui::HWND window) override;
+    void SetStatisticsWindow(loop::HWND window) override;
+    void SetRecordsWindow(loop::HWND window) override;
     std::uint32_t GetAddress(int target) override;
 
     // The pause between two steps of a pass, in ms.
@@ -96,8 +96,8 @@ private:
     mutable std::mutex m_settingsLock;
     RouteSettings m_settings;
 
-    std::atomic<ui::HWND> m_statisticsWindow{nullptr};
-    std::atomic<ui::HWND> m_recordsWindow{nullptr};
+    std::atomic<loop::HWND> m_statisticsWindow{nullptr};
+    std::atomic<loop::HWND> m_recordsWindow{nullptr};
 
     // Last: destroyed first, so no worker outlives the targets it works on.
     CEchoWorkers m_workers;

@@ -3,7 +3,7 @@
 // The echo request's records and the interface through which the echo panes read
 // them (implemented by CPing).
 
-#include "ui/WindowTypes.h"
+#include "loop/WindowTypes.h"
 
 #include <cstdint>
 #include <string>
@@ -60,8 +60,8 @@ public:
     virtual int GetRecordCount(int target) = 0;
     virtual EchoStatistics GetStatistics(int target) = 0;
     // Windows for WM_ECHO_STATISTICS and WM_ECHO_RECORDS (null: none).
-    virtual void SetStatisticsWindow(ui::HWND window) = 0;
-    virtual void SetRecordsWindow(ui::HWND window) = 0;
+    virtual void SetStatisticsWindow(loop::HWND window) = 0;
+    virtual void SetRecordsWindow(loop::HWND window) = 0;
     // The target's address (network order); 0xFFFFFFFF past the end.
     virtual std::uint32_t GetAddress(int target) = 0;
     virtual ~IPingInfo() = default;

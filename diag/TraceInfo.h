@@ -3,7 +3,7 @@
 // The route trace's records and the interface through which the route panes read
 // them (implemented by CTraceRoute).
 
-#include "ui/WindowTypes.h"
+#include "loop/WindowTypes.h"
 
 #include <cstdint>
 #include <string>
@@ -65,8 +65,8 @@ public:
     virtual int GetRecordCount(int target) = 0;
     virtual RouteState GetRouteState(int target) = 0;
     // Windows for WM_ROUTE_STATE and WM_ROUTE_HOPS (null: none).
-    virtual void SetStatisticsWindow(ui::HWND window) = 0;
-    virtual void SetRecordsWindow(ui::HWND window) = 0;
+    virtual void SetStatisticsWindow(loop::HWND window) = 0;
+    virtual void SetRecordsWindow(loop::HWND window) = 0;
     // The target's address (network order); 0xFFFFFFFF past the end.
     virtual std::uint32_t GetAddress(int target) = 0;
     virtual ~ITraceInfo() = default;

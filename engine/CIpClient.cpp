@@ -1,21 +1,21 @@
 #include "engine/CIpClient.h"
 
-#include "engine/AppMessages.h"
+#include "channel/AppMessages.h"
+#include "channel/EventCodes.h"
+#include "channel/ProbeMessages.h"
 #include "engine/ClientSupport.h"
-#include "engine/EventCodes.h"
-#include "engine/ProbeMessages.h"
 #include "ferrox/sync/Waitable.h"
 
 namespace engine {
 
 namespace {
 
-ClientRow IpRow(const PeerAddress& peer, int code, int eventIndex, std::uint16_t protocol,
-                ProbeCounts counts, bool finished)
+channel::ClientRow IpRow(const channel::PeerAddress& peer, int code, int eventIndex,
+                         std::uint16_t protocol, ProbeCounts counts, bool finished)
 {
-    ClientRow row;
+    channel::ClientRow row;
     row.port = protocol;
-    row.protocol = PROTOCOL_IP;
+    row.protocol = channel::PROTOCOL_IP;
     row.peer = peer;
     row.code = static_cast<std::uint32_t>(code);
     row.port1 = protocol;
@@ -29,8 +29,9 @@ ClientRow IpRow(const PeerAddress& peer, int code, int eventIndex, std::uint16_t
 
 } // namespace
 
-CIpClient::CIpClient(IApp* sink, const PeerAddress& peer, const ProbeOptions& options)
-    : CSocketList(sink, peer, PROTOCOL_IP), m_options(options)
+CIpClient::CIpClient(IApp* sink, const channel::PeerAddress& peer,
+                     const channel::ProbeOptions& options)
+    : CSocketList(sink, peer, channel::PROTOCOL_IP), m_options(options)
 {}
 
 CIpClient::~CIpClient()
@@ -47,25 +48,25 @@ void CIpClient::Start(const std::vector<std::uint16_t>& protocols)
 
 void CIpClient::OpenSocket(SOCKET& socket, std::uint16_t protocol)
 {
-    int code = EC_OPENED;
+    int code = channel::EC_OPENED;
     int error = 0;
     socket = platform::WSASocket(AF_INET, SOCK_RAW, protocol, nullptr, 0, 0);
     if (socket == platform::INVALID_SOCKET) {
         error = platform::WSAGetLastError();
-        code = error == platform::WSAEACCES ? EC_NEED_ADMIN : EC_INTERNAL_ERROR;
+        code = error == platform::WSAEACCES ? channel::EC_NEED_ADMIN : channel::EC_INTERNAL_ERROR;
     } else if (m_sink == nullptr ||
-               m_sink->SelectAsync(socket, WM_IP_CLIENT_SOCKET, platform::FD_READ) != 0) {
+               m_sink->SelectAsync(socket, channel::WM_IP_CLIENT_SOCKET, platform::FD_READ) != 0) {
         error = platform::WSAGetLastError();
-        code = EC_INTERNAL_ERROR;
+        code = channel::EC_INTERNAL_ERROR;
         platform::closesocket(socket);
         socket = platform::INVALID_SOCKET;
     }
-    if (code != EC_OPENED) {
+    if (code != channel::EC_OPENED) {
         // Without a socket no probe can go: the protocol's row is final at once
         // (shown with code 3 or 14), rather than a run of send failures on a
         // socket that does not exist.
         const int eventIndex =
-            Report(EventCodeStatus(code), code, error, nullptr, protocol, 0, false);
+            Report(channel::EventCodeStatus(code), code, error, nullptr, protocol, 0, false);
         QueueClientRow(IpRow(m_address, code, eventIndex, protocol, ProbeCounts{}, true));
         return;
     }
@@ -77,16 +78,17 @@ void CIpClient::OpenSocket(SOCKET& socket, std::uint16_t protocol)
                          sizeof(timeOut));
     m_counters.Enter(socket, ProbeCounts{});
     if (m_sink)
-        m_sink->PostToWindow(WM_IP_CLIENT_SOCKET, static_cast<ui::WPARAM>(socket), PROBE_NOW);
-    Report(EventCodeStatus(code), code, error, nullptr, protocol, 0, false);
+        m_sink->PostToWindow(channel::WM_IP_CLIENT_SOCKET, static_cast<loop::WPARAM>(socket),
+                             channel::PROBE_NOW);
+    Report(channel::EventCodeStatus(code), code, error, nullptr, protocol, 0, false);
 }
 
-void CIpClient::OnSocketEvent(SOCKET socket, int index, ui::LPARAM code)
+void CIpClient::OnSocketEvent(SOCKET socket, int index, loop::LPARAM code)
 {
     if (SocketCount() == 0 || index < 0 || index >= SocketCount() || SocketAt(index) != socket)
         return;
     const std::uint16_t protocol = m_ports[static_cast<std::size_t>(index)];
-    if (code == PROBE_NOW) {
+    if (code == channel::PROBE_NOW) {
         const int attempts = m_counters.Attempts(socket); // before the task counts its own
         if (attempts >= m_options.maxSendCount)
             return;
@@ -94,26 +96,26 @@ void CIpClient::OnSocketEvent(SOCKET socket, int index, ui::LPARAM code)
                       MakeMemberTask(this, &CIpClient::Send, static_cast<unsigned int>(socket),
                                      static_cast<unsigned short>(protocol)));
         if (attempts < m_options.maxSendCount - 1 && m_sink)
-            m_sink->StartSendTimer(static_cast<ui::UINT_PTR>(socket), m_options.timeSendDelay);
+            m_sink->StartSendTimer(static_cast<loop::UINT_PTR>(socket), m_options.timeSendDelay);
         return;
     }
     if (platform::WSAGETSELECTERROR(code) != 0) {
-        Report(STATUS_ERROR, EC_INTERNAL_ERROR, platform::WSAGetLastError(), m_address.text,
-               protocol, protocol, false);
+        Report(channel::STATUS_ERROR, channel::EC_INTERNAL_ERROR, platform::WSAGetLastError(),
+               m_address.text, protocol, protocol, false);
         return;
     }
     if (platform::WSAGETSELECTEVENT(code) == platform::FD_READ) {
         Receive(socket, protocol);
         return;
     }
-    Report(STATUS_ERROR, EC_INTERNAL_ERROR, platform::WSAGetLastError(), m_address.text, protocol,
-           protocol, false);
+    Report(channel::STATUS_ERROR, channel::EC_INTERNAL_ERROR, platform::WSAGetLastError(),
+           m_address.text, protocol, protocol, false);
 }
 
 void CIpClient::Receive(SOCKET socket, std::uint16_t protocol)
 {
     m_tasks.WaitAndRemove(socket, -1);
-    char buffer[ReceiveBufferSize];
+    char buffer[channel::ReceiveBufferSize];
     const int received = platform::recvfrom(socket, buffer, sizeof(buffer), 0, nullptr, nullptr);
     int code;
     int error = 0;
@@ -121,19 +123,20 @@ void CIpClient::Receive(SOCKET socket, std::uint16_t protocol)
     if (received == platform::SOCKET_ERROR) {
         error = platform::WSAGetLastError();
         // The peer's system answered that it has no such protocol.
-        code = error == platform::WSAECONNRESET ? EC_NO_PROTOCOL : EC_RECEIVE_FAILED;
+        code =
+            error == platform::WSAECONNRESET ? channel::EC_NO_PROTOCOL : channel::EC_RECEIVE_FAILED;
         counts = m_counters.Get(socket);
     } else {
         const std::size_t length = static_cast<std::size_t>(received);
         const std::size_t offset =
-            Ipv4PayloadOffset(reinterpret_cast<const unsigned char*>(buffer), length);
-        if (!PayloadHasWord(buffer + offset, length - offset, ReplyWord))
+            channel::Ipv4PayloadOffset(reinterpret_cast<const unsigned char*>(buffer), length);
+        if (!channel::PayloadHasWord(buffer + offset, length - offset, channel::ReplyWord))
             return; // another node's request or any other datagram: no trace
-        code = EC_RECEIVED;
+        code = channel::EC_RECEIVED;
         counts = m_counters.AddReply(socket);
     }
-    const int eventIndex =
-        Report(EventCodeStatus(code), code, error, m_address.text, protocol, protocol, true);
+    const int eventIndex = Report(channel::EventCodeStatus(code), code, error, m_address.text,
+                                  protocol, protocol, true);
     QueueClientRow(IpRow(m_address, code, eventIndex, protocol, counts,
                          counts.attempts == m_options.maxSendCount));
 }
@@ -142,16 +145,18 @@ void CIpClient::Send(unsigned int socketValue, unsigned short protocol)
 {
     const SOCKET socket = static_cast<SOCKET>(socketValue);
     try {
-        const std::vector<char> request = BuildRequest(DatagramProbeSize(m_options.sendDataSize));
+        const std::vector<char> request =
+            channel::BuildRequest(channel::DatagramProbeSize(m_options.sendDataSize));
         ProbeCounts counts = m_counters.AddAttempt(socket);
         const sockaddr_in peer = PeerEndpoint(m_address, 0);
         const int sent =
             platform::sendto(socket, request.data(), static_cast<int>(request.size()), 0,
                              reinterpret_cast<const sockaddr*>(&peer), sizeof(peer));
-        const int code = sent == static_cast<int>(request.size()) ? EC_SENT : EC_SEND_FAILED;
-        const int error = code == EC_SENT ? 0 : platform::WSAGetLastError();
-        const int eventIndex =
-            Report(EventCodeStatus(code), code, error, m_address.text, protocol, protocol, false);
+        const int code =
+            sent == static_cast<int>(request.size()) ? channel::EC_SENT : channel::EC_SEND_FAILED;
+        const int error = code == channel::EC_SENT ? 0 : platform::WSAGetLastError();
+        const int eventIndex = Report(channel::EventCodeStatus(code), code, error, m_address.text,
+                                      protocol, protocol, false);
         QueueClientRow(IpRow(m_address, code, eventIndex, protocol, counts, false));
         if (counts.attempts == m_options.maxSendCount) {
             // The pause for the last reply runs in a task of its own, so a read

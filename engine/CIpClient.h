@@ -8,10 +8,10 @@
 // Threads: Start and OnSocketEvent on the GUI thread; Send on pool threads. The
 // destructor returns only when no task of the client runs any more.
 
+#include "channel/ProbeOptions.h"
 #include "engine/CClientTasks.h"
 #include "engine/CProbeCounters.h"
 #include "engine/CSocketList.h"
-#include "engine/ProbeOptions.h"
 
 #include <utility>
 
@@ -20,12 +20,12 @@ namespace engine {
 class CIpClient final : public CSocketList
 {
 public:
-    CIpClient(IApp* sink, const PeerAddress& peer, const ProbeOptions& options);
+    CIpClient(IApp* sink, const channel::PeerAddress& peer, const channel::ProbeOptions& options);
     ~CIpClient() override;
 
     void Start(const std::vector<std::uint16_t>& protocols) override;
     void OpenSocket(SOCKET& socket, std::uint16_t protocol) override;
-    void OnSocketEvent(SOCKET socket, int index, ui::LPARAM code) override;
+    void OnSocketEvent(SOCKET socket, int index, loop::LPARAM code) override;
 
     // Pool task body: one probe on the protocol's socket.
     void Send(unsigned int socket, unsigned short protocol);
@@ -38,7 +38,7 @@ public:
 private:
     void Receive(SOCKET socket, std::uint16_t protocol);
 
-    const ProbeOptions m_options;
+    const channel::ProbeOptions m_options;
     CClientTasks m_tasks;
     CProbeCounters m_counters;
 };

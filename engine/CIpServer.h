@@ -14,11 +14,11 @@ namespace engine {
 class CIpServer final : public CSocketList
 {
 public:
-    CIpServer(IApp* sink, const PeerAddress& localAddress);
+    CIpServer(IApp* sink, const channel::PeerAddress& localAddress);
     ~CIpServer() override;
 
     void OpenSocket(SOCKET& socket, std::uint16_t protocol) override;
-    void OnSocketEvent(SOCKET socket, int index, ui::LPARAM code) override;
+    void OnSocketEvent(SOCKET socket, int index, loop::LPARAM code) override;
 
 private:
     void ReadAndAnswer(SOCKET socket, std::uint16_t protocol);

@@ -1,11 +1,11 @@
 #include "engine/CSocketList.h"
 
-#include "engine/AppMessages.h"
-#include "engine/EventCodes.h"
+#include "channel/AppMessages.h"
+#include "channel/EventCodes.h"
 
 namespace engine {
 
-CSocketList::CSocketList(IApp* sink, const PeerAddress& address, int protocol)
+CSocketList::CSocketList(IApp* sink, const channel::PeerAddress& address, int protocol)
     : m_sink(sink), m_address(address), m_protocol(protocol)
 {}
 
@@ -54,7 +54,7 @@ void CSocketList::CloseSockets()
     m_count = 0;
 }
 
-void CSocketList::OnSocketEvent(SOCKET, int, ui::LPARAM) {}
+void CSocketList::OnSocketEvent(SOCKET, int, loop::LPARAM) {}
 
 int CSocketList::FindSocket(SOCKET socket) const
 {
@@ -97,8 +97,8 @@ int CSocketList::ReportWithServerRow(int code, int error, std::uint16_t port)
 {
     if (m_sink == nullptr)
         return -1;
-    int index =
-        m_sink->AddEvent(EventCodeStatus(code), code, error, m_protocol, nullptr, port, 0, false);
+    int index = m_sink->AddEvent(channel::EventCodeStatus(code), code, error, m_protocol, nullptr,
+                                 port, 0, false);
     m_sink->UpdateServerRow(code, m_protocol, port, index);
     return index;
 }
@@ -111,12 +111,12 @@ int CSocketList::Report(int status, int code, int error, const char* peerText, s
     return m_sink->AddEvent(status, code, error, m_protocol, peerText, port1, port2, incoming);
 }
 
-void CSocketList::QueueClientRow(const ClientRow& row)
+void CSocketList::QueueClientRow(const channel::ClientRow& row)
 {
     if (m_sink == nullptr)
         return;
     std::uint32_t sequence = m_sink->AddClientRow(row);
-    m_sink->PostToWindow(WM_CLIENT_ROW_QUEUED, sequence, 0);
+    m_sink->PostToWindow(channel::WM_CLIENT_ROW_QUEUED, sequence, 0);
 }
 
 } // namespace engine

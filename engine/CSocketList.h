@@ -10,7 +10,7 @@
 // Clients also replace sockets from pool threads; the socket array is therefore
 // read and written atomically, slot by slot.
 
-#include "core/PeerAddress.h"
+#include "channel/PeerAddress.h"
 #include "engine/IApp.h"
 #include "platform/Sockets.h"
 
@@ -27,7 +27,7 @@ class CSocketList
 {
 public:
     // sink may be null: then nothing is reported.
-    CSocketList(IApp* sink, const PeerAddress& address, int protocol);
+    CSocketList(IApp* sink, const channel::PeerAddress& address, int protocol);
     CSocketList(const CSocketList&) = delete;
     CSocketList& operator=(const CSocketList&) = delete;
 
@@ -40,13 +40,13 @@ public:
     // Closes every socket and forgets them.
     virtual void CloseAll();
     // A notification, timer or completion for one of this object's sockets.
-    virtual void OnSocketEvent(SOCKET socket, int index, ui::LPARAM code);
+    virtual void OnSocketEvent(SOCKET socket, int index, loop::LPARAM code);
     // The index of the socket in the array, or -1.
     virtual int FindSocket(SOCKET socket) const;
     virtual ~CSocketList();
 
     int Protocol() const { return m_protocol; }
-    const PeerAddress& Address() const { return m_address; }
+    const channel::PeerAddress& Address() const { return m_address; }
     const std::vector<std::uint16_t>& Ports() const { return m_ports; }
     int SocketCount() const { return m_count; }
     SOCKET SocketAt(int index) const;
@@ -67,10 +67,10 @@ protected:
     int Report(int status, int code, int error, const char* peerText, std::uint16_t port1,
                std::uint16_t port2, bool incoming);
     // AddClientRow, then WM_CLIENT_ROW_QUEUED with the sequence number.
-    void QueueClientRow(const ClientRow& row);
+    void QueueClientRow(const channel::ClientRow& row);
 
     IApp* m_sink;
-    PeerAddress m_address;
+    channel::PeerAddress m_address;
     int m_protocol;
     std::vector<std::uint16_t> m_ports;
 

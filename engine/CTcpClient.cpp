@@ -1,9 +1,9 @@
 #include "engine/CTcpClient.h"
 
-#include "engine/AppMessages.h"
+#include "channel/AppMessages.h"
+#include "channel/EventCodes.h"
+#include "channel/ProbeMessages.h"
 #include "engine/ClientSupport.h"
-#include "engine/EventCodes.h"
-#include "engine/ProbeMessages.h"
 #include "ferrox/debug/DebugStream.h"
 #include "ferrox/sync/Waitable.h"
 
@@ -30,8 +30,9 @@ bool MakeBlockingWithTimeouts(SOCKET s, int timeOut)
 
 } // namespace
 
-CTcpClient::CTcpClient(IApp* sink, const PeerAddress& peer, const ProbeOptions& options)
-    : CSocketList(sink, peer, PROTOCOL_TCP), m_options(options)
+CTcpClient::CTcpClient(IApp* sink, const channel::PeerAddress& peer,
+                       const channel::ProbeOptions& options)
+    : CSocketList(sink, peer, channel::PROTOCOL_TCP), m_options(options)
 {}
 
 CTcpClient::~CTcpClient()
@@ -50,9 +51,9 @@ void CTcpClient::Start(const std::vector<std::uint16_t>& ports)
 void CTcpClient::ReportStep(int code, int error, std::uint16_t port, bool incoming, bool finished,
                             ProbeCounts counts, const std::string& peerText)
 {
-    ClientRow row;
+    channel::ClientRow row;
     row.port = port;
-    row.protocol = PROTOCOL_TCP;
+    row.protocol = channel::PROTOCOL_TCP;
     row.peer = m_address;
     row.code = static_cast<std::uint32_t>(code);
     row.port1 = port;
@@ -61,7 +62,7 @@ void CTcpClient::ReportStep(int code, int error, std::uint16_t port, bool incomi
     row.replies = counts.replies;
     row.finished = finished;
     row.eventIndex =
-        Report(EventCodeStatus(code), code, error, peerText.c_str(), port, port, incoming);
+        Report(channel::EventCodeStatus(code), code, error, peerText.c_str(), port, port, incoming);
     QueueClientRow(row);
 }
 
@@ -92,12 +93,12 @@ void CTcpClient::OpenSocket(SOCKET& socket, std::uint16_t port)
     if (old != platform::INVALID_SOCKET)
         m_tasks.Rekey(old, created);
 
-    int code = EC_OPENED;
+    int code = channel::EC_OPENED;
     int error = 0;
     platform::u_long nonBlocking = 1;
     if (created == platform::INVALID_SOCKET ||
         platform::ioctlsocket(created, FIONBIO, &nonBlocking) != 0) {
-        code = EC_INTERNAL_ERROR;
+        code = channel::EC_INTERNAL_ERROR;
         error = platform::WSAGetLastError();
     } else {
         std::lock_guard<std::mutex> lock(m_socketLock);
@@ -105,9 +106,9 @@ void CTcpClient::OpenSocket(SOCKET& socket, std::uint16_t port)
     }
 
     // The open is reported without a peer.
-    ClientRow row;
+    channel::ClientRow row;
     row.port = port;
-    row.protocol = PROTOCOL_TCP;
+    row.protocol = channel::PROTOCOL_TCP;
     row.peer = m_address;
     row.code = static_cast<std::uint32_t>(code);
     row.port1 = port;
@@ -116,10 +117,10 @@ void CTcpClient::OpenSocket(SOCKET& socket, std::uint16_t port)
     row.replies = carried.replies;
     // Nothing more can happen on a port whose socket could not be made: its row
     // is final, so the check does not wait for it in vain.
-    row.finished = code == EC_INTERNAL_ERROR;
-    row.eventIndex = Report(EventCodeStatus(code), code, error, nullptr, port, 0, false);
+    row.finished = code == channel::EC_INTERNAL_ERROR;
+    row.eventIndex = Report(channel::EventCodeStatus(code), code, error, nullptr, port, 0, false);
     QueueClientRow(row);
-    if (code == EC_INTERNAL_ERROR) {
+    if (code == channel::EC_INTERNAL_ERROR) {
         if (created != platform::INVALID_SOCKET) {
             std::lock_guard<std::mutex> lock(m_socketLock);
             platform::closesocket(created);
@@ -161,24 +162,25 @@ void CTcpClient::Connect(unsigned int socketValue, unsigned short port)
         bool connected = false;
         if (platform::connect(socket, reinterpret_cast<const sockaddr*>(&peer), sizeof(peer)) ==
             0) {
-            code = EC_CONNECTED;
+            code = channel::EC_CONNECTED;
             connected = true;
             // The probe's one receive must wait for the echo: a socket left
             // non-blocking would fail every probe at once.
             MakeBlockingWithTimeouts(socket, m_options.timeOut);
         } else {
             error = platform::WSAGetLastError();
-            code = error == platform::WSAEWOULDBLOCK ? EC_CONNECTING : EC_CONNECT_FAILED;
+            code = error == platform::WSAEWOULDBLOCK ? channel::EC_CONNECTING
+                                                     : channel::EC_CONNECT_FAILED;
         }
-        ProbeCounts counts =
-            code == EC_CONNECT_FAILED ? m_counters.AddAttempt(socket) : m_counters.Get(socket);
-        ReportStep(code, code == EC_CONNECTING ? 0 : error, port, false,
-                   code == EC_CONNECT_FAILED && counts.attempts == m_options.maxSendCount, counts,
-                   m_address.text);
-        if (code == EC_CONNECT_FAILED)
+        ProbeCounts counts = code == channel::EC_CONNECT_FAILED ? m_counters.AddAttempt(socket)
+                                                                : m_counters.Get(socket);
+        ReportStep(code, code == channel::EC_CONNECTING ? 0 : error, port, false,
+                   code == channel::EC_CONNECT_FAILED && counts.attempts == m_options.maxSendCount,
+                   counts, m_address.text);
+        if (code == channel::EC_CONNECT_FAILED)
             Sleep(static_cast<unsigned>(m_options.timeSendDelay) * 1000u);
 
-        if (code == EC_CONNECTING) {
+        if (code == channel::EC_CONNECTING) {
             platform::SocketSet writable, failed;
             platform::SocketSetZero(&writable);
             platform::SocketSetZero(&failed);
@@ -187,27 +189,28 @@ void CTcpClient::Connect(unsigned int socketValue, unsigned short port)
             timeval limit{m_options.timeOut / 1000, (m_options.timeOut % 1000) * 1000};
             int ready = platform::select(0, nullptr, &writable, &failed, &limit);
             if (ready > 0 && platform::SocketSetIsSet(socket, &writable)) {
-                code = EC_CONNECTED;
+                code = channel::EC_CONNECTED;
                 error = 0;
                 connected = true;
                 MakeBlockingWithTimeouts(socket, m_options.timeOut);
                 counts = m_counters.Get(socket);
             } else {
-                code = EC_CONNECT_FAILED;
+                code = channel::EC_CONNECT_FAILED;
                 error = platform::WSAGetLastError();
                 if (error == 0)
                     error = platform::WSAETIMEDOUT;
                 counts = m_counters.AddAttempt(socket);
             }
             ReportStep(code, error, port, false,
-                       code == EC_CONNECT_FAILED && counts.attempts == m_options.maxSendCount,
+                       code == channel::EC_CONNECT_FAILED &&
+                           counts.attempts == m_options.maxSendCount,
                        counts, m_address.text);
-            if (code == EC_CONNECT_FAILED)
+            if (code == channel::EC_CONNECT_FAILED)
                 Sleep(static_cast<unsigned>(m_options.timeSendDelay) * 1000u);
         }
         if (m_sink)
-            m_sink->PostToWindow(WM_TCP_CLIENT_SOCKET, static_cast<ui::WPARAM>(socket),
-                                 connected ? TCP_CONNECTED : TCP_FAILED);
+            m_sink->PostToWindow(channel::WM_TCP_CLIENT_SOCKET, static_cast<loop::WPARAM>(socket),
+                                 connected ? channel::TCP_CONNECTED : channel::TCP_FAILED);
     } catch (const EGeneric& e) {
         LogClientTaskError(e);
     }
@@ -217,39 +220,40 @@ void CTcpClient::Probe(unsigned int socketValue, unsigned short port, std::strin
 {
     const SOCKET socket = static_cast<SOCKET>(socketValue);
     try {
-        const std::size_t size = TcpProbeSize(m_options.sendDataSize);
+        const std::size_t size = channel::TcpProbeSize(m_options.sendDataSize);
         std::vector<char> buffer(size, 0);
         const int sent = platform::send(socket, buffer.data(), static_cast<int>(size), 0);
-        int code = sent == platform::SOCKET_ERROR ? EC_SEND_FAILED : EC_SENT;
-        int error = code == EC_SEND_FAILED ? platform::WSAGetLastError() : 0;
+        int code = sent == platform::SOCKET_ERROR ? channel::EC_SEND_FAILED : channel::EC_SENT;
+        int error = code == channel::EC_SEND_FAILED ? platform::WSAGetLastError() : 0;
         ProbeCounts counts = m_counters.AddAttempt(socket);
         ReportStep(code, error, port, false, false, counts, peerText);
 
         std::fill(buffer.begin(), buffer.end(), 0);
         const int received = platform::recv(socket, buffer.data(), static_cast<int>(size), 0);
         if (received == static_cast<int>(size)) {
-            code = EC_RECEIVED;
+            code = channel::EC_RECEIVED;
             error = 0;
             counts = m_counters.AddReply(socket);
         } else {
             // A short read (the echo in pieces) fails the probe as well; it has no
             // socket error of its own.
-            code = EC_RECEIVE_FAILED;
+            code = channel::EC_RECEIVE_FAILED;
             error = received < 0 ? platform::WSAGetLastError() : 0;
             counts = m_counters.Get(socket);
             if (m_sink)
-                m_sink->StopSendTimer(static_cast<ui::UINT_PTR>(socket));
+                m_sink->StopSendTimer(static_cast<loop::UINT_PTR>(socket));
         }
         ReportStep(code, error, port, true, counts.attempts == m_options.maxSendCount, counts,
                    peerText);
-        if (code == EC_RECEIVE_FAILED && m_sink)
-            m_sink->PostToWindow(WM_TCP_CLIENT_SOCKET, static_cast<ui::WPARAM>(socket), TCP_FAILED);
+        if (code == channel::EC_RECEIVE_FAILED && m_sink)
+            m_sink->PostToWindow(channel::WM_TCP_CLIENT_SOCKET, static_cast<loop::WPARAM>(socket),
+                                 channel::TCP_FAILED);
     } catch (const EGeneric& e) {
         LogClientTaskError(e);
     }
 }
 
-void CTcpClient::OnSocketEvent(SOCKET socket, int index, ui::LPARAM code)
+void CTcpClient::OnSocketEvent(SOCKET socket, int index, loop::LPARAM code)
 {
     if (SocketCount() == 0 || index < 0 || index >= SocketCount() || SocketAt(index) != socket)
         return;
@@ -257,7 +261,7 @@ void CTcpClient::OnSocketEvent(SOCKET socket, int index, ui::LPARAM code)
     m_tasks.WaitAndRemove(socket, m_options.timeOut);
     const std::uint16_t port = m_ports[static_cast<std::size_t>(index)];
 
-    if (code == TCP_CONNECTED) {
+    if (code == channel::TCP_CONNECTED) {
         // Read before the probe task can count its own attempt, so the number of
         // probes never depends on how fast the pool picks the task up.
         const int attempts = m_counters.Attempts(socket);
@@ -267,10 +271,10 @@ void CTcpClient::OnSocketEvent(SOCKET socket, int index, ui::LPARAM code)
             socket, MakeMemberTask(this, &CTcpClient::Probe, static_cast<unsigned int>(socket),
                                    static_cast<unsigned short>(port), std::string(m_address.text)));
         if (attempts < m_options.maxSendCount - 1 && m_sink)
-            m_sink->StartSendTimer(static_cast<ui::UINT_PTR>(socket), m_options.timeSendDelay);
+            m_sink->StartSendTimer(static_cast<loop::UINT_PTR>(socket), m_options.timeSendDelay);
         return;
     }
-    if (code == TCP_FAILED) {
+    if (code == channel::TCP_FAILED) {
         if (m_counters.Attempts(socket) >= m_options.maxSendCount)
             return;
         m_tasks.Start(socket,

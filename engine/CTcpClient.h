@@ -15,10 +15,10 @@
 // Probe and reconnects run as pool tasks. The destructor returns only when no
 // task of the client runs any more.
 
+#include "channel/ProbeOptions.h"
 #include "engine/CClientTasks.h"
 #include "engine/CProbeCounters.h"
 #include "engine/CSocketList.h"
-#include "engine/ProbeOptions.h"
 
 #include <mutex>
 #include <string>
@@ -28,7 +28,7 @@ namespace engine {
 class CTcpClient : public CSocketList
 {
 public:
-    CTcpClient(IApp* sink, const PeerAddress& peer, const ProbeOptions& options);
+    CTcpClient(IApp* sink, const channel::PeerAddress& peer, const channel::ProbeOptions& options);
     ~CTcpClient() override;
 
     // Empties the counters, then opens one socket per port.
@@ -36,7 +36,7 @@ public:
     // Creates (or replaces) the socket of a port and starts connecting.
     void OpenSocket(SOCKET& socket, std::uint16_t port) override;
     // code 0: the port's timer fired, probe again; code 1: reconnect.
-    void OnSocketEvent(SOCKET socket, int index, ui::LPARAM code) override;
+    void OnSocketEvent(SOCKET socket, int index, loop::LPARAM code) override;
 
     // Pool task bodies.
     void Connect(unsigned int socket, unsigned short port);
@@ -45,13 +45,13 @@ public:
     void Reopen(unsigned int socket, unsigned short port);
 
     ProbeCounts Counts(SOCKET socket) const { return m_counters.Get(socket); }
-    const ProbeOptions& Options() const { return m_options; }
+    const channel::ProbeOptions& Options() const { return m_options; }
 
 private:
     void ReportStep(int code, int error, std::uint16_t port, bool incoming, bool finished,
                     ProbeCounts counts, const std::string& peerText);
 
-    const ProbeOptions m_options;
+    const channel::ProbeOptions m_options;
     CClientTasks m_tasks;
     CProbeCounters m_counters;
     std::mutex m_socketLock; // socket replacement and the entry of counters

@@ -1,7 +1,7 @@
 #include "engine/CTcpServer.h"
 
-#include "engine/AppMessages.h"
-#include "engine/EventCodes.h"
+#include "channel/AppMessages.h"
+#include "channel/EventCodes.h"
 
 #include <algorithm>
 
@@ -16,14 +16,14 @@ std::string LocalAddressText(SOCKET s)
     sockaddr_in local{};
     int length = sizeof(local);
     if (platform::getsockname(s, reinterpret_cast<sockaddr*>(&local), &length) != 0)
-        return AddressText(0);
-    return AddressText(local.sin_addr.s_addr);
+        return channel::AddressText(0);
+    return channel::AddressText(local.sin_addr.s_addr);
 }
 
 } // namespace
 
-CTcpServer::CTcpServer(IApp* sink, const PeerAddress& localAddress)
-    : CSocketList(sink, localAddress, PROTOCOL_TCP)
+CTcpServer::CTcpServer(IApp* sink, const channel::PeerAddress& localAddress)
+    : CSocketList(sink, localAddress, channel::PROTOCOL_TCP)
 {}
 
 CTcpServer::~CTcpServer()
@@ -34,14 +34,14 @@ CTcpServer::~CTcpServer()
 void CTcpServer::OpenSocket(SOCKET& socket, std::uint16_t port)
 {
     socket = platform::WSASocket(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, 0);
-    int code = EC_PORT_OPEN;
+    int code = channel::EC_PORT_OPEN;
     int error = 0;
     const bool selected =
         socket != platform::INVALID_SOCKET && m_sink != nullptr &&
-        m_sink->SelectAsync(socket, WM_TCP_SERVER_SOCKET,
+        m_sink->SelectAsync(socket, channel::WM_TCP_SERVER_SOCKET,
                             platform::FD_READ | platform::FD_ACCEPT | platform::FD_CLOSE) == 0;
     if (!selected) {
-        code = EC_INTERNAL_ERROR;
+        code = channel::EC_INTERNAL_ERROR;
         error = platform::WSAGetLastError();
     } else {
         sockaddr_in address{};
@@ -52,10 +52,11 @@ void CTcpServer::OpenSocket(SOCKET& socket, std::uint16_t port)
                 0 ||
             platform::listen(socket, SOMAXCONN) != 0) {
             error = platform::WSAGetLastError();
-            code = error == platform::WSAEADDRINUSE ? EC_PORT_BUSY : EC_INTERNAL_ERROR;
+            code = error == platform::WSAEADDRINUSE ? channel::EC_PORT_BUSY
+                                                    : channel::EC_INTERNAL_ERROR;
         }
     }
-    if (code != EC_PORT_OPEN && socket != platform::INVALID_SOCKET) {
+    if (code != channel::EC_PORT_OPEN && socket != platform::INVALID_SOCKET) {
         platform::closesocket(socket);
         socket = platform::INVALID_SOCKET;
     }
@@ -82,7 +83,7 @@ int CTcpServer::FindSocket(SOCKET socket) const
     return -1;
 }
 
-void CTcpServer::OnSocketEvent(SOCKET socket, int index, ui::LPARAM code)
+void CTcpServer::OnSocketEvent(SOCKET socket, int index, loop::LPARAM code)
 {
     const unsigned event = platform::WSAGETSELECTEVENT(code);
     const unsigned error = platform::WSAGETSELECTERROR(code);
@@ -96,10 +97,10 @@ void CTcpServer::OnSocketEvent(SOCKET socket, int index, ui::LPARAM code)
             // The notification's own error is not what is reported here: the
             // last socket error is.
             const std::uint16_t port = m_ports[static_cast<std::size_t>(index)];
-            int eventIndex = Report(STATUS_ERROR, EC_INTERNAL_ERROR, platform::WSAGetLastError(),
-                                    nullptr, port, 0, false);
+            int eventIndex = Report(channel::STATUS_ERROR, channel::EC_INTERNAL_ERROR,
+                                    platform::WSAGetLastError(), nullptr, port, 0, false);
             if (m_sink)
-                m_sink->UpdateServerRow(EC_INTERNAL_ERROR, m_protocol, port, eventIndex);
+                m_sink->UpdateServerRow(channel::EC_INTERNAL_ERROR, m_protocol, port, eventIndex);
         }
         return;
     }
@@ -112,17 +113,18 @@ void CTcpServer::Accept(int index)
     const std::uint16_t port = m_ports[static_cast<std::size_t>(index)];
     SOCKET accepted = platform::WSAAccept(listening, nullptr, nullptr, nullptr, 0);
     if (accepted == platform::INVALID_SOCKET) {
-        int eventIndex = Report(STATUS_ERROR, EC_INTERNAL_ERROR, platform::WSAGetLastError(),
-                                nullptr, port, 0, false);
+        int eventIndex = Report(channel::STATUS_ERROR, channel::EC_INTERNAL_ERROR,
+                                platform::WSAGetLastError(), nullptr, port, 0, false);
         if (m_sink)
-            m_sink->UpdateServerRow(EC_INTERNAL_ERROR, m_protocol, port, eventIndex);
+            m_sink->UpdateServerRow(channel::EC_INTERNAL_ERROR, m_protocol, port, eventIndex);
         return;
     }
     // The accepted socket is watched like its listening socket from here on: its
     // reads and its close arrive as WM_TCP_SERVER_SOCKET.
     m_accepted.emplace_back(accepted, port);
     const std::string address = LocalAddressText(accepted);
-    Report(STATUS_INFORMATION, EC_CONNECTED, 0, address.c_str(), port, port, false);
+    Report(channel::STATUS_INFORMATION, channel::EC_CONNECTED, 0, address.c_str(), port, port,
+           false);
 }
 
 void CTcpServer::OnConnectionEvent(SOCKET socket, unsigned event, unsigned error)
@@ -135,10 +137,10 @@ void CTcpServer::OnConnectionEvent(SOCKET socket, unsigned event, unsigned error
     const std::string address = LocalAddressText(socket);
 
     if (error != 0) {
-        int eventIndex = Report(STATUS_ERROR, EC_INTERNAL_ERROR, static_cast<int>(error),
-                                address.c_str(), port, port, false);
+        int eventIndex = Report(channel::STATUS_ERROR, channel::EC_INTERNAL_ERROR,
+                                static_cast<int>(error), address.c_str(), port, port, false);
         if (m_sink)
-            m_sink->UpdateServerRow(EC_INTERNAL_ERROR, m_protocol, port, eventIndex);
+            m_sink->UpdateServerRow(channel::EC_INTERNAL_ERROR, m_protocol, port, eventIndex);
         // A connection the peer reset is dead and no longer watched: keeping it
         // listed would only hold its descriptor until the servers stop, and a
         // node that sees many resets would run out of descriptors.
@@ -149,24 +151,28 @@ void CTcpServer::OnConnectionEvent(SOCKET socket, unsigned event, unsigned error
     if (event == platform::FD_READ) {
         char buffer[2048];
         const int received = platform::recv(socket, buffer, sizeof(buffer), 0);
-        Report(STATUS_INFORMATION, EC_RECEIVED, 0, address.c_str(), port, port, true);
+        Report(channel::STATUS_INFORMATION, channel::EC_RECEIVED, 0, address.c_str(), port, port,
+               true);
         // A failed read is still reported as received; nothing is echoed then,
         // so no negative or oversize length ever reaches send.
         if (received > 0) {
             int sent = platform::send(socket, buffer, received, 0);
-            const int code = sent == platform::SOCKET_ERROR ? EC_SEND_FAILED : EC_SENT;
-            const int sendError = code == EC_SENT ? 0 : platform::WSAGetLastError();
-            Report(EventCodeStatus(code), code, sendError, address.c_str(), port, port, false);
+            const int code =
+                sent == platform::SOCKET_ERROR ? channel::EC_SEND_FAILED : channel::EC_SENT;
+            const int sendError = code == channel::EC_SENT ? 0 : platform::WSAGetLastError();
+            Report(channel::EventCodeStatus(code), code, sendError, address.c_str(), port, port,
+                   false);
         }
         return;
     }
     if (event == platform::FD_CLOSE) {
         Forget(socket, port);
-        Report(STATUS_INFORMATION, EC_DISCONNECTED, 0, address.c_str(), port, port, false);
+        Report(channel::STATUS_INFORMATION, channel::EC_DISCONNECTED, 0, address.c_str(), port,
+               port, false);
         return;
     }
-    Report(STATUS_ERROR, EC_INTERNAL_ERROR, platform::WSAGetLastError(), address.c_str(), port,
-           port, false);
+    Report(channel::STATUS_ERROR, channel::EC_INTERNAL_ERROR, platform::WSAGetLastError(),
+           address.c_str(), port, port, false);
 }
 
 void CTcpServer::Forget(SOCKET socket, std::uint16_t port)

@@ -16,7 +16,7 @@ namespace engine {
 class CTcpServer final : public CSocketList
 {
 public:
-    CTcpServer(IApp* sink, const PeerAddress& localAddress);
+    CTcpServer(IApp* sink, const channel::PeerAddress& localAddress);
     ~CTcpServer() override;
 
     void OpenSocket(SOCKET& socket, std::uint16_t port) override;
@@ -24,7 +24,7 @@ public:
     void CloseAll() override;
     // Notification code: the event (1 read, 8 accept, 32 close) in the low 16
     // bits, its error in the high 16.
-    void OnSocketEvent(SOCKET socket, int index, ui::LPARAM code) override;
+    void OnSocketEvent(SOCKET socket, int index, loop::LPARAM code) override;
     // The index of a listening socket; for an accepted connection the number of
     // listening sockets; otherwise -1.
     int FindSocket(SOCKET socket) const override;

@@ -1,15 +1,16 @@
 #include "engine/CUdpClient.h"
 
-#include "engine/AppMessages.h"
+#include "channel/AppMessages.h"
+#include "channel/EventCodes.h"
+#include "channel/ProbeMessages.h"
 #include "engine/ClientSupport.h"
-#include "engine/EventCodes.h"
-#include "engine/ProbeMessages.h"
 #include "ferrox/sync/Waitable.h"
 
 namespace engine {
 
-CUdpClient::CUdpClient(IApp* sink, const PeerAddress& peer, const ProbeOptions& options)
-    : CSocketList(sink, peer, PROTOCOL_UDP), m_options(options)
+CUdpClient::CUdpClient(IApp* sink, const channel::PeerAddress& peer,
+                       const channel::ProbeOptions& options)
+    : CSocketList(sink, peer, channel::PROTOCOL_UDP), m_options(options)
 {}
 
 CUdpClient::~CUdpClient()
@@ -54,9 +55,9 @@ std::uint16_t CUdpClient::ServerPortAt(int index) const
 void CUdpClient::QueueRow(int code, int eventIndex, std::uint16_t clientPort,
                           std::uint16_t serverPort, ProbeCounts counts, bool finished)
 {
-    ClientRow row;
+    channel::ClientRow row;
     row.port = serverPort;
-    row.protocol = PROTOCOL_UDP;
+    row.protocol = channel::PROTOCOL_UDP;
     row.peer = m_address;
     row.code = static_cast<std::uint32_t>(code);
     row.port1 = clientPort;
@@ -73,19 +74,20 @@ void CUdpClient::OpenSocket(SOCKET& socket, std::uint16_t clientPort)
     const int index = IndexOfSlot(socket);
     const std::uint16_t serverPort = ServerPortAt(index);
     socket = platform::WSASocket(AF_INET, SOCK_DGRAM, IPPROTO_UDP, nullptr, 0, 0);
-    int code = EC_PORT_OPEN;
+    int code = channel::EC_PORT_OPEN;
     int error = 0;
     if (socket == platform::INVALID_SOCKET || m_sink == nullptr ||
-        m_sink->SelectAsync(socket, WM_UDP_CLIENT_SOCKET, platform::FD_READ) != 0) {
+        m_sink->SelectAsync(socket, channel::WM_UDP_CLIENT_SOCKET, platform::FD_READ) != 0) {
         error = platform::WSAGetLastError();
         if (socket != platform::INVALID_SOCKET)
             platform::closesocket(socket);
         socket = platform::INVALID_SOCKET;
-        const int eventIndex =
-            Report(STATUS_ERROR, EC_INTERNAL_ERROR, error, nullptr, clientPort, 0, false);
+        const int eventIndex = Report(channel::STATUS_ERROR, channel::EC_INTERNAL_ERROR, error,
+                                      nullptr, clientPort, 0, false);
         // No probe can go from this port: its row is final at once, so the check
         // does not wait for it in vain.
-        QueueRow(EC_INTERNAL_ERROR, eventIndex, clientPort, serverPort, ProbeCounts{}, true);
+        QueueRow(channel::EC_INTERNAL_ERROR, eventIndex, clientPort, serverPort, ProbeCounts{},
+                 true);
         return;
     }
     const platform::DWORD timeOut =
@@ -103,21 +105,23 @@ void CUdpClient::OpenSocket(SOCKET& socket, std::uint16_t clientPort)
     if (platform::bind(socket, reinterpret_cast<const sockaddr*>(&local), sizeof(local)) != 0) {
         // The probes still go, from whatever port the system assigns.
         error = platform::WSAGetLastError();
-        code = error == platform::WSAEADDRINUSE ? EC_PORT_BUSY : EC_INTERNAL_ERROR;
+        code =
+            error == platform::WSAEADDRINUSE ? channel::EC_PORT_BUSY : channel::EC_INTERNAL_ERROR;
     }
     if (m_sink)
-        m_sink->PostToWindow(WM_UDP_CLIENT_SOCKET, static_cast<ui::WPARAM>(socket), PROBE_NOW);
-    Report(EventCodeStatus(code), code, error, nullptr, clientPort, 0, false);
+        m_sink->PostToWindow(channel::WM_UDP_CLIENT_SOCKET, static_cast<loop::WPARAM>(socket),
+                             channel::PROBE_NOW);
+    Report(channel::EventCodeStatus(code), code, error, nullptr, clientPort, 0, false);
 }
 
-void CUdpClient::OnSocketEvent(SOCKET socket, int index, ui::LPARAM code)
+void CUdpClient::OnSocketEvent(SOCKET socket, int index, loop::LPARAM code)
 {
     if (SocketCount() == 0 || index < 0 || index >= SocketCount() || SocketAt(index) != socket)
         return;
     const std::uint16_t clientPort = m_ports[static_cast<std::size_t>(index)];
     const std::uint16_t serverPort = ServerPortAt(index);
 
-    if (code == PROBE_NOW) {
+    if (code == channel::PROBE_NOW) {
         // Read before the task can count its own attempt.
         const int attempts = m_counters.Attempts(socket);
         if (attempts >= m_options.maxSendCount)
@@ -127,34 +131,34 @@ void CUdpClient::OnSocketEvent(SOCKET socket, int index, ui::LPARAM code)
                                      static_cast<unsigned short>(serverPort),
                                      static_cast<unsigned short>(clientPort)));
         if (attempts < m_options.maxSendCount - 1 && m_sink)
-            m_sink->StartSendTimer(static_cast<ui::UINT_PTR>(socket), m_options.timeSendDelay);
+            m_sink->StartSendTimer(static_cast<loop::UINT_PTR>(socket), m_options.timeSendDelay);
         return;
     }
     const unsigned error = platform::WSAGETSELECTERROR(code);
     if (error != 0) {
-        Report(STATUS_ERROR, EC_INTERNAL_ERROR, static_cast<int>(error), m_address.text, clientPort,
-               serverPort, false);
+        Report(channel::STATUS_ERROR, channel::EC_INTERNAL_ERROR, static_cast<int>(error),
+               m_address.text, clientPort, serverPort, false);
         return;
     }
     if (platform::WSAGETSELECTEVENT(code) == platform::FD_READ) {
         Receive(socket, clientPort, serverPort);
         return;
     }
-    Report(STATUS_ERROR, EC_INTERNAL_ERROR, platform::WSAGetLastError(), m_address.text, clientPort,
-           serverPort, false);
+    Report(channel::STATUS_ERROR, channel::EC_INTERNAL_ERROR, platform::WSAGetLastError(),
+           m_address.text, clientPort, serverPort, false);
 }
 
 void CUdpClient::Receive(SOCKET socket, std::uint16_t clientPort, std::uint16_t serverPort)
 {
     // A reply is never handled while its probe is still being reported.
     m_tasks.WaitAndRemove(socket, -1);
-    char buffer[ReceiveBufferSize];
+    char buffer[channel::ReceiveBufferSize];
     const int received = platform::recvfrom(socket, buffer, sizeof(buffer), 0, nullptr, nullptr);
-    int code = EC_RECEIVED;
+    int code = channel::EC_RECEIVED;
     int error = 0;
     ProbeCounts counts;
     if (received == platform::SOCKET_ERROR) {
-        code = EC_RECEIVE_FAILED;
+        code = channel::EC_RECEIVE_FAILED;
         error = platform::WSAGetLastError();
         counts = m_counters.Get(socket);
     } else {
@@ -162,8 +166,8 @@ void CUdpClient::Receive(SOCKET socket, std::uint16_t clientPort, std::uint16_t 
         // looked at.
         counts = m_counters.AddReply(socket);
     }
-    const int eventIndex =
-        Report(EventCodeStatus(code), code, error, m_address.text, clientPort, serverPort, true);
+    const int eventIndex = Report(channel::EventCodeStatus(code), code, error, m_address.text,
+                                  clientPort, serverPort, true);
     QueueRow(code, eventIndex, clientPort, serverPort, counts,
              counts.attempts == m_options.maxSendCount);
 }
@@ -173,15 +177,17 @@ void CUdpClient::Send(unsigned int socketValue, unsigned short serverPort,
 {
     const SOCKET socket = static_cast<SOCKET>(socketValue);
     try {
-        const std::vector<char> request = BuildRequest(DatagramProbeSize(m_options.sendDataSize));
+        const std::vector<char> request =
+            channel::BuildRequest(channel::DatagramProbeSize(m_options.sendDataSize));
         ProbeCounts counts = m_counters.AddAttempt(socket); // counted before it goes
         const sockaddr_in peer = PeerEndpoint(m_address, serverPort);
         const int sent =
             platform::sendto(socket, request.data(), static_cast<int>(request.size()), 0,
                              reinterpret_cast<const sockaddr*>(&peer), sizeof(peer));
-        const int code = sent == static_cast<int>(request.size()) ? EC_SENT : EC_SEND_FAILED;
-        const int error = code == EC_SENT ? 0 : platform::WSAGetLastError();
-        const int eventIndex = Report(EventCodeStatus(code), code, error, m_address.text,
+        const int code =
+            sent == static_cast<int>(request.size()) ? channel::EC_SENT : channel::EC_SEND_FAILED;
+        const int error = code == channel::EC_SENT ? 0 : platform::WSAGetLastError();
+        const int eventIndex = Report(channel::EventCodeStatus(code), code, error, m_address.text,
                                       clientPort, serverPort, false);
         QueueRow(code, eventIndex, clientPort, serverPort, counts, false);
         if (counts.attempts == m_options.maxSendCount) {

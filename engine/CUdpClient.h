@@ -13,10 +13,10 @@
 // Threads: Start and OnSocketEvent on the GUI thread; Send on pool threads. The
 // destructor returns only when no task of the client runs any more.
 
+#include "channel/ProbeOptions.h"
 #include "engine/CClientTasks.h"
 #include "engine/CProbeCounters.h"
 #include "engine/CSocketList.h"
-#include "engine/ProbeOptions.h"
 
 #include <map>
 
@@ -25,14 +25,14 @@ namespace engine {
 class CUdpClient final : public CSocketList
 {
 public:
-    CUdpClient(IApp* sink, const PeerAddress& peer, const ProbeOptions& options);
+    CUdpClient(IApp* sink, const channel::PeerAddress& peer, const channel::ProbeOptions& options);
     ~CUdpClient() override;
 
     void Start(const std::vector<std::uint16_t>& pairs) override;
     void OpenSocket(SOCKET& socket, std::uint16_t clientPort) override;
     void CloseAll() override;
     // A read notification, or PROBE_NOW (the first probe, or the timer).
-    void OnSocketEvent(SOCKET socket, int index, ui::LPARAM code) override;
+    void OnSocketEvent(SOCKET socket, int index, loop::LPARAM code) override;
 
     // Pool task body: one probe from the socket to the server port.
     void Send(unsigned int socket, unsigned short serverPort, unsigned short clientPort);
@@ -57,7 +57,7 @@ private:
                   ProbeCounts counts, bool finished);
     std::uint16_t ServerPortAt(int index) const;
 
-    const ProbeOptions m_options;
+    const channel::ProbeOptions m_options;
     std::map<std::uint16_t, std::uint16_t> m_portMap; // client port -> server port
     // The server port of each socket, by index: channels without a client port
     // (0) share the map's key, so the socket's own entry is what counts.

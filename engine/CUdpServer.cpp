@@ -1,13 +1,13 @@
 #include "engine/CUdpServer.h"
 
-#include "engine/AppMessages.h"
-#include "engine/EventCodes.h"
-#include "engine/ProbeMessages.h"
+#include "channel/AppMessages.h"
+#include "channel/EventCodes.h"
+#include "channel/ProbeMessages.h"
 
 namespace engine {
 
-CUdpServer::CUdpServer(IApp* sink, const PeerAddress& localAddress)
-    : CSocketList(sink, localAddress, PROTOCOL_UDP)
+CUdpServer::CUdpServer(IApp* sink, const channel::PeerAddress& localAddress)
+    : CSocketList(sink, localAddress, channel::PROTOCOL_UDP)
 {}
 
 CUdpServer::~CUdpServer()
@@ -32,11 +32,11 @@ void CUdpServer::Start(const std::vector<std::uint16_t>& pairs)
 void CUdpServer::OpenSocket(SOCKET& socket, std::uint16_t port)
 {
     socket = platform::WSASocket(AF_INET, SOCK_DGRAM, IPPROTO_UDP, nullptr, 0, 0);
-    int code = EC_PORT_OPEN;
+    int code = channel::EC_PORT_OPEN;
     int error = 0;
     if (socket == platform::INVALID_SOCKET || m_sink == nullptr ||
-        m_sink->SelectAsync(socket, WM_UDP_SERVER_SOCKET, platform::FD_READ) != 0) {
-        code = EC_INTERNAL_ERROR;
+        m_sink->SelectAsync(socket, channel::WM_UDP_SERVER_SOCKET, platform::FD_READ) != 0) {
+        code = channel::EC_INTERNAL_ERROR;
         error = platform::WSAGetLastError();
     } else {
         sockaddr_in address{};
@@ -46,10 +46,11 @@ void CUdpServer::OpenSocket(SOCKET& socket, std::uint16_t port)
         if (platform::bind(socket, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) !=
             0) {
             error = platform::WSAGetLastError();
-            code = error == platform::WSAEADDRINUSE ? EC_PORT_BUSY : EC_INTERNAL_ERROR;
+            code = error == platform::WSAEADDRINUSE ? channel::EC_PORT_BUSY
+                                                    : channel::EC_INTERNAL_ERROR;
         }
     }
-    if (code != EC_PORT_OPEN && socket != platform::INVALID_SOCKET) {
+    if (code != channel::EC_PORT_OPEN && socket != platform::INVALID_SOCKET) {
         platform::closesocket(socket);
         socket = platform::INVALID_SOCKET;
     }
@@ -62,7 +63,7 @@ void CUdpServer::CloseAll()
     CloseSockets();
 }
 
-void CUdpServer::OnSocketEvent(SOCKET socket, int index, ui::LPARAM code)
+void CUdpServer::OnSocketEvent(SOCKET socket, int index, loop::LPARAM code)
 {
     if (SocketCount() == 0 || index < 0 || index >= SocketCount() || SocketAt(index) != socket)
         return;
@@ -74,12 +75,12 @@ void CUdpServer::OnSocketEvent(SOCKET socket, int index, ui::LPARAM code)
         platform::WSAGETSELECTERROR(code) == 0)
         ReceiveAndEcho(socket, port, reply);
     else
-        ReportWithServerRow(EC_INTERNAL_ERROR, platform::WSAGetLastError(), port);
+        ReportWithServerRow(channel::EC_INTERNAL_ERROR, platform::WSAGetLastError(), port);
 }
 
 void CUdpServer::ReceiveAndEcho(SOCKET socket, std::uint16_t listenPort, std::uint16_t replyPort)
 {
-    char buffer[ReceiveBufferSize];
+    char buffer[channel::ReceiveBufferSize];
     sockaddr_in sender{};
     int senderLength = sizeof(sender);
     const int received = platform::recvfrom(socket, buffer, sizeof(buffer), 0,
@@ -88,12 +89,13 @@ void CUdpServer::ReceiveAndEcho(SOCKET socket, std::uint16_t listenPort, std::ui
         // An unreachable answer to an earlier echo (a closed client port) is a
         // warning; anything else is an internal error.
         const int error = platform::WSAGetLastError();
-        const int code = error == platform::WSAECONNRESET ? EC_RECEIVE_FAILED : EC_INTERNAL_ERROR;
-        Report(EventCodeStatus(code), code, error, nullptr, listenPort, 0, false);
+        const int code = error == platform::WSAECONNRESET ? channel::EC_RECEIVE_FAILED
+                                                          : channel::EC_INTERNAL_ERROR;
+        Report(channel::EventCodeStatus(code), code, error, nullptr, listenPort, 0, false);
         return;
     }
-    const std::string senderText = AddressText(sender.sin_addr.s_addr);
-    Report(STATUS_INFORMATION, EC_RECEIVED, 0, senderText.c_str(), listenPort,
+    const std::string senderText = channel::AddressText(sender.sin_addr.s_addr);
+    Report(channel::STATUS_INFORMATION, channel::EC_RECEIVED, 0, senderText.c_str(), listenPort,
            ntohs(sender.sin_port), true);
 
     // The echo goes to the channel's configured client port, not to the port the
@@ -104,9 +106,9 @@ void CUdpServer::ReceiveAndEcho(SOCKET socket, std::uint16_t listenPort, std::ui
         target.sin_port = htons(replyPort);
     const int sent = platform::sendto(socket, buffer, received, 0,
                                       reinterpret_cast<const sockaddr*>(&target), sizeof(target));
-    const int code = sent == received ? EC_SENT : EC_SEND_FAILED;
-    const int error = code == EC_SENT ? 0 : platform::WSAGetLastError();
-    Report(EventCodeStatus(code), code, error, senderText.c_str(), listenPort,
+    const int code = sent == received ? channel::EC_SENT : channel::EC_SEND_FAILED;
+    const int error = code == channel::EC_SENT ? 0 : platform::WSAGetLastError();
+    Report(channel::EventCodeStatus(code), code, error, senderText.c_str(), listenPort,
            ntohs(target.sin_port), false);
 }
 

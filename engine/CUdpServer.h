@@ -18,13 +18,13 @@ namespace engine {
 class CUdpServer final : public CSocketList
 {
 public:
-    CUdpServer(IApp* sink, const PeerAddress& localAddress);
+    CUdpServer(IApp* sink, const channel::PeerAddress& localAddress);
     ~CUdpServer() override;
 
     void Start(const std::vector<std::uint16_t>& pairs) override;
     void OpenSocket(SOCKET& socket, std::uint16_t port) override;
     void CloseAll() override;
-    void OnSocketEvent(SOCKET socket, int index, ui::LPARAM code) override;
+    void OnSocketEvent(SOCKET socket, int index, loop::LPARAM code) override;
 
     // The reply port of each listening port, by index.
     const std::vector<std::uint16_t>& ReplyPorts() const { return m_replyPorts; }

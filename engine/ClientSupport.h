@@ -2,7 +2,7 @@
 
 // Small pieces the three clients share.
 
-#include "core/PeerAddress.h"
+#include "channel/PeerAddress.h"
 #include "ferrox/debug/DebugStream.h"
 #include "ferrox/exceptions/Exceptions.h"
 
@@ -20,7 +20,7 @@ inline void LogClientTaskError(const EGeneric& e)
         TDebugStreamSession(Debug) << e.what() << "\n";
 }
 
-inline sockaddr_in PeerEndpoint(const PeerAddress& peer, std::uint16_t port)
+inline sockaddr_in PeerEndpoint(const channel::PeerAddress& peer, std::uint16_t port)
 {
     sockaddr_in address{};
     address.sin_family = AF_INET;

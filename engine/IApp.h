@@ -8,34 +8,25 @@
 // and must be safe for that; SelectAsync and UpdateServerRow come from the GUI
 // thread.
 
-#include "engine/ClientRow.h"
+#include "channel/ClientRow.h"
+#include "channel/EventCodes.h"
+#include "loop/WindowTypes.h"
 #include "platform/Sockets.h"
-#include "ui/WindowTypes.h"
 
 #include <cstdint>
 
 namespace engine {
-
-// Event statuses.
-inline constexpr int STATUS_INFORMATION = 0;
-inline constexpr int STATUS_ERROR = 2;
-inline constexpr int STATUS_WARNING = 3;
-
-// Protocol codes.
-inline constexpr int PROTOCOL_TCP = 1;
-inline constexpr int PROTOCOL_UDP = 2;
-inline constexpr int PROTOCOL_IP = 3;
 
 class IApp
 {
 public:
     // Posts (never sends): 0x8001 to the server pane, 0x8004 to the client pane,
     // every other number to the main window.
-    virtual bool PostToWindow(ui::UINT message, ui::WPARAM wParam, ui::LPARAM lParam) = 0;
+    virtual bool PostToWindow(loop::UINT message, loop::WPARAM wParam, loop::LPARAM lParam) = 0;
     // Asynchronous selection of the socket to the main window; 0 on success.
-    virtual int SelectAsync(platform::SOCKET socket, ui::UINT message, long events) = 0;
+    virtual int SelectAsync(platform::SOCKET socket, loop::UINT message, long events) = 0;
     // A timer of the main window with the socket as its id, every seconds x 1000 ms.
-    virtual void StartSendTimer(ui::UINT_PTR id, int seconds) = 0;
+    virtual void StartSendTimer(loop::UINT_PTR id, int seconds) = 0;
     // Appends an event with the current local time; returns its index. With
     // incoming set the peer is the sender and the local address the receiver.
     // peerText may be null (no peer).
@@ -46,8 +37,8 @@ public:
     virtual void UpdateServerRow(int code, int protocol, std::uint16_t port, int eventIndex) = 0;
     // Queues the row under the logic's lock; returns its sequence number. The
     // engine then posts WM_CLIENT_ROW_QUEUED with that number.
-    virtual std::uint32_t AddClientRow(const ClientRow& row) = 0;
-    virtual void StopSendTimer(ui::UINT_PTR id) = 0;
+    virtual std::uint32_t AddClientRow(const channel::ClientRow& row) = 0;
+    virtual void StopSendTimer(loop::UINT_PTR id) = 0;
     virtual ~IApp() = default;
 };
 

@@ -1,6 +1,6 @@
 #include "events/CEventSort.h"
 
-#include "engine/EventCodes.h"
+#include "channel/EventCodes.h"
 
 #include <algorithm>
 #include <array>
@@ -30,15 +30,15 @@ std::u16string Utf16(const std::wstring& text)
 // Position of each code's text (index 15: the "???" of unknown codes) among the
 // texts sorted by UTF-16 code units; std::u16string's order is exactly that,
 // with a prefix before the longer text.
-const std::array<int, engine::EVENT_CODE_COUNT + 1>& DescriptionRanks()
+const std::array<int, channel::EVENT_CODE_COUNT + 1>& DescriptionRanks()
 {
-    static const std::array<int, engine::EVENT_CODE_COUNT + 1> ranks = [] {
+    static const std::array<int, channel::EVENT_CODE_COUNT + 1> ranks = [] {
         std::vector<std::u16string> texts;
-        for (int code = 0; code <= engine::EVENT_CODE_COUNT; ++code)
-            texts.push_back(Utf16(engine::EventCodeText(code)));
+        for (int code = 0; code <= channel::EVENT_CODE_COUNT; ++code)
+            texts.push_back(Utf16(channel::EventCodeText(code)));
         std::vector<std::u16string> sorted = texts;
         std::sort(sorted.begin(), sorted.end());
-        std::array<int, engine::EVENT_CODE_COUNT + 1> r{};
+        std::array<int, channel::EVENT_CODE_COUNT + 1> r{};
         for (std::size_t i = 0; i < texts.size(); ++i)
             r[i] = static_cast<int>(std::lower_bound(sorted.begin(), sorted.end(), texts[i]) -
                                     sorted.begin());
@@ -126,8 +126,8 @@ bool CEventSort::RemoveColumn(int column)
 int CEventSort::DescriptionRank(int code)
 {
     const auto& ranks = DescriptionRanks();
-    if (code < 0 || code >= engine::EVENT_CODE_COUNT)
-        return ranks[engine::EVENT_CODE_COUNT];
+    if (code < 0 || code >= channel::EVENT_CODE_COUNT)
+        return ranks[channel::EVENT_CODE_COUNT];
     return ranks[static_cast<std::size_t>(code)];
 }
 

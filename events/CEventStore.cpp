@@ -1,8 +1,8 @@
 #include "events/CEventStore.h"
 
-#include "engine/AppMessages.h"
+#include "channel/AppMessages.h"
 #include "events/EventCsv.h"
-#include "ui/Window.h"
+#include "loop/Window.h"
 
 #include <algorithm>
 #include <numeric>
@@ -65,14 +65,14 @@ int CEventStore::Add(const Event& event)
         CatchUpDisplayLocked();
     }
     if (!m_filter.IsActive())
-        ui::PostToWindow(m_eventsWindow.load(), engine::WM_EVENT_ADDED, 0, 0);
+        loop::PostToWindow(m_eventsWindow.load(), channel::WM_EVENT_ADDED, 0, 0);
     return index;
 }
 
 void CEventStore::PostFilteredCount(int count)
 {
-    ui::PostToWindow(m_eventsWindow.load(), engine::WM_EVENTS_FILTERED,
-                     static_cast<ui::WPARAM>(count), 0);
+    loop::PostToWindow(m_eventsWindow.load(), channel::WM_EVENTS_FILTERED,
+                       static_cast<loop::WPARAM>(count), 0);
 }
 
 int CEventStore::AddFiltered(int eventIndex)

@@ -30,7 +30,7 @@
 #include "events/Event.h"
 #include "events/EventFilter.h"
 #include "events/IEventFiltring.h"
-#include "ui/WindowTypes.h"
+#include "loop/WindowTypes.h"
 
 #include <atomic>
 #include <cstdint>
@@ -55,8 +55,8 @@ public:
     CEventStore& operator=(const CEventStore&) = delete;
 
     // The events pane: WM_EVENT_ADDED and WM_EVENTS_FILTERED go there.
-    void SetEventsWindow(ui::HWND window) { m_eventsWindow.store(window); }
-    ui::HWND EventsWindow() const { return m_eventsWindow.load(); }
+    void SetEventsWindow(loop::HWND window) { m_eventsWindow.store(window); }
+    loop::HWND EventsWindow() const { return m_eventsWindow.load(); }
 
     // Appends the event with the next process-wide sequence number (drawn
     // under the event lock, so sequence numbers grow with the index); returns
@@ -131,7 +131,7 @@ private:
     // Event index of a row, or -1 (index lock held).
     int EventIndexOfRowLocked(int row, bool filtered) const;
 
-    std::atomic<ui::HWND> m_eventsWindow{nullptr};
+    std::atomic<loop::HWND> m_eventsWindow{nullptr};
 
     mutable std::mutex m_eventLock;
     std::unique_ptr<CEventArena> m_arena; // replaced only by Purge (GUI thread)

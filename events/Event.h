@@ -11,20 +11,12 @@
 
 namespace events {
 
-// Event statuses (the rule that derives them from a code is engine::EventCodeStatus).
-enum EventStatus : std::int32_t
-{
-    ES_INFORMATION = 0,
-    ES_ERROR = 2,
-    ES_WARNING = 3,
-};
-
 // Room for a dotted IPv4 text and its terminating zero.
 inline constexpr int EVENT_ADDRESS_TEXT_SIZE = 16;
 
 struct Event
 {
-    std::int32_t status = 0;      // EventStatus
+    std::int32_t status = 0;      // channel::EventStatus
     std::int32_t description = 0; // engine::EventCode, 0..14
     std::int32_t protocol = 0;    // 1 TCP, 2 UDP, 3 IP
     char senderText[EVENT_ADDRESS_TEXT_SIZE] = {};

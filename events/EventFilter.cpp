@@ -32,12 +32,14 @@ bool ContainsText(const std::vector<std::string>& list, const char* text)
     });
 }
 
-bool GroupMatches(const SchemeGroup& group, int protocol, std::uint16_t p1, std::uint16_t p2)
+bool GroupMatches(const channel::SchemeGroup& group, int protocol, std::uint16_t p1,
+                  std::uint16_t p2)
 {
-    if (protocol < static_cast<int>(SchemeProtocol::Tcp) ||
-        protocol > static_cast<int>(SchemeProtocol::Ip))
+    if (protocol < static_cast<int>(channel::SchemeProtocol::Tcp) ||
+        protocol > static_cast<int>(channel::SchemeProtocol::Ip))
         return false;
-    for (const PortPair& pair : group.Pairs(static_cast<SchemeProtocol>(protocol))) {
+    for (const channel::PortPair& pair :
+         group.Pairs(static_cast<channel::SchemeProtocol>(protocol))) {
         const std::uint16_t s = pair.serverPort;
         const std::uint16_t c = pair.clientPort;
         if ((s != 0 && (s == p1 || s == p2)) || (c != 0 && (c == p2 || c == p1)))
@@ -81,9 +83,10 @@ bool EventFilter::MatchesCriteria(const FilterCriteria& criteria, const Event& e
         // then counts as "no port", so only pairs that contain it match.
         const std::uint16_t p1 = event.senderPort;
         const std::uint16_t p2 = event.receiverPort == p1 ? 0 : event.receiverPort;
-        if (!std::any_of(
-                criteria.portGroups.begin(), criteria.portGroups.end(),
-                [&](const SchemeGroup& g) { return GroupMatches(g, event.protocol, p1, p2); }))
+        if (!std::any_of(criteria.portGroups.begin(), criteria.portGroups.end(),
+                         [&](const channel::SchemeGroup& g) {
+                             return GroupMatches(g, event.protocol, p1, p2);
+                         }))
             return false;
     }
     return true;

@@ -1,6 +1,6 @@
 #include "events/EventText.h"
 
-#include "engine/EventCodes.h"
+#include "channel/EventCodes.h"
 #include "ferrox/strings/Strings.h"
 #include "platform/ErrorTexts.h"
 
@@ -26,12 +26,12 @@ std::string Utf8(const std::wstring& text)
 }
 
 // The code texts in UTF-8, built once (the engine keeps them wide).
-const std::array<std::string, engine::EVENT_CODE_COUNT>& DescriptionTexts()
+const std::array<std::string, channel::EVENT_CODE_COUNT>& DescriptionTexts()
 {
-    static const std::array<std::string, engine::EVENT_CODE_COUNT> texts = [] {
-        std::array<std::string, engine::EVENT_CODE_COUNT> t;
-        for (int code = 0; code < engine::EVENT_CODE_COUNT; ++code)
-            t[static_cast<std::size_t>(code)] = Utf8(engine::EventCodeText(code));
+    static const std::array<std::string, channel::EVENT_CODE_COUNT> texts = [] {
+        std::array<std::string, channel::EVENT_CODE_COUNT> t;
+        for (int code = 0; code < channel::EVENT_CODE_COUNT; ++code)
+            t[static_cast<std::size_t>(code)] = Utf8(channel::EventCodeText(code));
         return t;
     }();
     return texts;
@@ -48,9 +48,9 @@ const std::string& ColumnHeader(int column)
 const std::string& StatusText(int status)
 {
     switch (status) {
-    case ES_INFORMATION: return kStatusInformation;
-    case ES_ERROR: return kStatusError;
-    case ES_WARNING: return kStatusWarning;
+    case channel::STATUS_INFORMATION: return kStatusInformation;
+    case channel::STATUS_ERROR: return kStatusError;
+    case channel::STATUS_WARNING: return kStatusWarning;
     default: return kUnknown;
     }
 }
@@ -92,14 +92,14 @@ std::string TimeText(std::uint64_t fileTime)
 
 const std::string& DescriptionText(int code)
 {
-    if (code < 0 || code >= engine::EVENT_CODE_COUNT)
+    if (code < 0 || code >= channel::EVENT_CODE_COUNT)
         return kUnknown;
     return DescriptionTexts()[static_cast<std::size_t>(code)];
 }
 
 const std::string& ProtocolText(int protocol)
 {
-    return engine::ProtocolNameNarrow(protocol);
+    return channel::ProtocolNameNarrow(protocol);
 }
 
 std::string PortText(std::uint16_t port)

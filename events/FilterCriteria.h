@@ -5,7 +5,7 @@
 // into it: the scheme may be edited or reloaded (which deletes its groups) while
 // a filter built from it is still in force.
 
-#include "core/SchemeGroup.h"
+#include "channel/SchemeGroup.h"
 
 #include <cstdint>
 #include <string>
@@ -15,12 +15,12 @@ namespace events {
 
 struct FilterCriteria
 {
-    std::vector<std::int32_t> statuses;     // EventStatus values
-    std::vector<std::int32_t> descriptions; // event codes
-    std::vector<std::int32_t> protocols;    // 1 TCP, 2 UDP, 3 IP
-    std::vector<std::string> senders;       // exact sender texts
-    std::vector<std::string> receivers;     // exact receiver texts ("" matches no receiver)
-    std::vector<SchemeGroup> portGroups;    // channel groups with their port pairs
+    std::vector<std::int32_t> statuses;           // EventStatus values
+    std::vector<std::int32_t> descriptions;       // event codes
+    std::vector<std::int32_t> protocols;          // 1 TCP, 2 UDP, 3 IP
+    std::vector<std::string> senders;             // exact sender texts
+    std::vector<std::string> receivers;           // exact receiver texts ("" matches no receiver)
+    std::vector<channel::SchemeGroup> portGroups; // channel groups with their port pairs
 
     bool operator==(const FilterCriteria&) const = default;
 };

@@ -1,6 +1,6 @@
 #pragma once
 
-// What the event-loop layer (ui/AsyncSelect) needs from the socket layer, and the
+// What the event-loop layer (loop/AsyncSelect) needs from the socket layer, and the
 // calls through which the socket layer tells it about the socket calls that
 // matter to a watch. platform/ knows nothing of Qt or of windows: the loop
 // registers one ISocketHooks object and keeps its own table of watches.

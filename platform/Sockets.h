@@ -74,7 +74,7 @@ int WSAStartup(WORD versionRequested, WSADATA* data);
 int WSACleanup();
 
 // ---------------------------------------------------------------------------
-// Network events of asynchronous selection (ui/AsyncSelect.h) and the layout
+// Network events of asynchronous selection (loop/AsyncSelect.h) and the layout
 // of a notification's lParam: event in the low 16 bits, error in the high 16.
 
 inline constexpr long FD_READ = 0x01;

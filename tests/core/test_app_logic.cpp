@@ -1,10 +1,10 @@
 // The application logic with real servers and clients on loopback, driven by
-// the ui event loop: local address, event ends, server rows, client rows,
+// the event loop: local address, event ends, server rows, client rows,
 // purges, options and scheme at start-up, and stopping clients while they run.
 
+#include "channel/AppMessages.h"
+#include "channel/EventCodes.h"
 #include "core/support/LogicTestSupport.h"
-#include "engine/AppMessages.h"
-#include "engine/EventCodes.h"
 
 #include <gtest/gtest.h>
 
@@ -26,10 +26,11 @@ protected:
     testsupport::TempFolder folder{"kanaliko-core"};
 };
 
-SchemeGroup Group(std::vector<PortPair> tcp, std::vector<PortPair> udp = {},
-                  std::vector<PortPair> ip = {})
+channel::SchemeGroup Group(std::vector<channel::PortPair> tcp,
+                           std::vector<channel::PortPair> udp = {},
+                           std::vector<channel::PortPair> ip = {})
 {
-    SchemeGroup group;
+    channel::SchemeGroup group;
     group.senderName = L"Узел А";
     group.receiverName = L"Узел Б";
     group.tcpPairs = std::move(tcp);
@@ -38,7 +39,7 @@ SchemeGroup Group(std::vector<PortPair> tcp, std::vector<PortPair> udp = {},
     return group;
 }
 
-std::vector<Event> AllEvents(CAppLogic& logic)
+std::vector<Event> AllEvents(core::CAppLogic& logic)
 {
     std::vector<Event> out;
     for (int i = 0; i < logic.GetEventCount(); ++i)
@@ -49,16 +50,16 @@ std::vector<Event> AllEvents(CAppLogic& logic)
 TEST_F(AppLogic, LocalAddressIsTheFirstAdapterAddressElse127001)
 {
     CFixedInterfaces two({"198.18.0.5", "198.18.0.6"});
-    CAppLogic withAdapters(nullptr, two);
+    core::CAppLogic withAdapters(nullptr, two);
     EXPECT_STREQ(withAdapters.LocalAddress().text, "198.18.0.5");
 
     CFixedInterfaces none({});
-    CAppLogic withoutAdapters(nullptr, none);
+    core::CAppLogic withoutAdapters(nullptr, none);
     EXPECT_STREQ(withoutAdapters.LocalAddress().text, "127.0.0.1");
     EXPECT_EQ(withoutAdapters.LocalAddress().address, ::inet_addr("127.0.0.1"));
 
     CFixedInterfaces unassigned({"0.0.0.0", "198.18.0.9"});
-    CAppLogic withUnassigned(nullptr, unassigned);
+    core::CAppLogic withUnassigned(nullptr, unassigned);
     EXPECT_STREQ(withUnassigned.LocalAddress().text, "127.0.0.1")
         << "the first address counts, and it starts with 0";
 
@@ -71,13 +72,13 @@ TEST_F(AppLogic, EventEndsFollowTheIncomingFlag)
 {
     CFixedInterfaces local({"198.18.0.5"});
     CLogicHarness harness(&local);
-    CAppLogic& logic = harness.Logic();
+    core::CAppLogic& logic = harness.Logic();
 
-    const int opened = logic.AddEvent(0, engine::EC_PORT_OPEN, 0, 1, nullptr, 5000, 0, false);
+    const int opened = logic.AddEvent(0, channel::EC_PORT_OPEN, 0, 1, nullptr, 5000, 0, false);
     const int received =
-        logic.AddEvent(0, engine::EC_RECEIVED, 0, 1, "10.0.0.7", 40000, 5000, true);
+        logic.AddEvent(0, channel::EC_RECEIVED, 0, 1, "10.0.0.7", 40000, 5000, true);
     const int failed =
-        logic.AddEvent(3, engine::EC_CONNECT_FAILED, 10061, 1, "10.0.0.7", 5000, 5000, false);
+        logic.AddEvent(3, channel::EC_CONNECT_FAILED, 10061, 1, "10.0.0.7", 5000, 5000, false);
     EXPECT_EQ(opened, 0);
     EXPECT_EQ(received, 1);
     EXPECT_EQ(failed, 2);
@@ -111,7 +112,7 @@ TEST_F(AppLogic, EventEndsFollowTheIncomingFlag)
 TEST_F(AppLogic, InitWritesDefaultOptionsAndForgetsAMissingScheme)
 {
     CLogicHarness harness;
-    CAppLogic& logic = harness.Logic();
+    core::CAppLogic& logic = harness.Logic();
     const std::string options = folder.File("options.xml");
     logic.Init(nullptr, folder.File("missing.xml"), options);
     EXPECT_TRUE(std::filesystem::exists(options)) << "the defaults are written";
@@ -140,7 +141,7 @@ TEST_F(AppLogic, InitWritesDefaultOptionsAndForgetsAMissingScheme)
     EXPECT_EQ(logic.Settings().TimeOut(), 300);
     EXPECT_EQ(logic.Settings().MaxSendCount(), 3);
     EXPECT_EQ(logic.Settings().SchemePath(), scheme);
-    EXPECT_EQ(logic.Settings().TcpPorts(), (PortList{1111}));
+    EXPECT_EQ(logic.Settings().TcpPorts(), (channel::PortList{1111}));
 
     // An empty scheme path means settings.xml in the current folder.
     const std::filesystem::path previous = std::filesystem::current_path();
@@ -149,13 +150,13 @@ TEST_F(AppLogic, InitWritesDefaultOptionsAndForgetsAMissingScheme)
     logic.Init(nullptr, "", options);
     std::filesystem::current_path(previous);
     EXPECT_EQ(logic.Settings().SchemePath(), "settings.xml");
-    EXPECT_EQ(logic.Settings().TcpPorts(), (PortList{2222}));
+    EXPECT_EQ(logic.Settings().TcpPorts(), (channel::PortList{2222}));
 }
 
 TEST_F(AppLogic, DuplicatedTcpPortRowsTakeTheReportsInTurn)
 {
     CLogicHarness harness;
-    CAppLogic& logic = harness.Logic();
+    core::CAppLogic& logic = harness.Logic();
     const std::uint16_t port = FreePort(SOCK_STREAM);
     const std::string scheme = folder.File("scheme.xml");
     WriteScheme(scheme, {Group({{port, 0}}), Group({{port, 0}})});
@@ -164,24 +165,24 @@ TEST_F(AppLogic, DuplicatedTcpPortRowsTakeTheReportsInTurn)
     ASSERT_EQ(logic.StartServers(0), 0);
 
     // The first socket listens ("Порт открыт"), the second finds the port busy.
-    std::vector<ServerRow> rows = logic.ServerRows();
+    std::vector<core::ServerRow> rows = logic.ServerRows();
     ASSERT_EQ(rows.size(), 2u);
-    EXPECT_EQ(rows[0].state, engine::EC_PORT_OPEN);
-    EXPECT_EQ(rows[1].state, engine::EC_PORT_BUSY);
+    EXPECT_EQ(rows[0].state, channel::EC_PORT_OPEN);
+    EXPECT_EQ(rows[1].state, channel::EC_PORT_BUSY);
     EXPECT_EQ(logic.GetEvent(rows[1].eventIndex)->detail, 10048u);
     ASSERT_TRUE(harness.RunUntil([&] { return harness.ServerRowMessages().size() == 2; }, 5s));
     EXPECT_EQ(harness.ServerRowMessages(), (std::vector<int>{0, 1}));
 
     // A later report skips the row that shows the open port.
-    logic.UpdateServerRow(engine::EC_PORT_OPEN, engine::PROTOCOL_TCP, port, 77);
+    logic.UpdateServerRow(channel::EC_PORT_OPEN, channel::PROTOCOL_TCP, port, 77);
     EXPECT_EQ(logic.ServerRowAt(1)->eventIndex, 77);
     EXPECT_EQ(logic.ServerRowAt(0)->eventIndex, rows[0].eventIndex);
     // Both open: nothing changes, nothing is posted.
-    logic.UpdateServerRow(engine::EC_INTERNAL_ERROR, engine::PROTOCOL_TCP, port, 78);
-    EXPECT_EQ(logic.ServerRowAt(0)->state, engine::EC_PORT_OPEN);
-    EXPECT_EQ(logic.ServerRowAt(1)->state, engine::EC_PORT_OPEN);
+    logic.UpdateServerRow(channel::EC_INTERNAL_ERROR, channel::PROTOCOL_TCP, port, 78);
+    EXPECT_EQ(logic.ServerRowAt(0)->state, channel::EC_PORT_OPEN);
+    EXPECT_EQ(logic.ServerRowAt(1)->state, channel::EC_PORT_OPEN);
     // Other protocol or port: no row.
-    logic.UpdateServerRow(engine::EC_INTERNAL_ERROR, engine::PROTOCOL_UDP, port, 79);
+    logic.UpdateServerRow(channel::EC_INTERNAL_ERROR, channel::PROTOCOL_UDP, port, 79);
     ASSERT_TRUE(harness.RunUntil([&] { return harness.ServerRowMessages().size() == 3; }, 5s));
     harness.RunUntil([] { return false; }, 50ms);
     EXPECT_EQ(harness.ServerRowMessages(), (std::vector<int>{0, 1, 1}));
@@ -193,7 +194,7 @@ TEST_F(AppLogic, DuplicatedTcpPortRowsTakeTheReportsInTurn)
 TEST_F(AppLogic, PurgeKeepsTheServersPortResults)
 {
     CLogicHarness harness;
-    CAppLogic& logic = harness.Logic();
+    core::CAppLogic& logic = harness.Logic();
     const std::uint16_t tcp = FreePort(SOCK_STREAM);
     const std::uint16_t udpServer = FreePort(SOCK_DGRAM);
     const std::uint16_t udpClient = FreePort(SOCK_DGRAM);
@@ -206,11 +207,13 @@ TEST_F(AppLogic, PurgeKeepsTheServersPortResults)
 
     // What a check adds: the UDP client's bound port, a probe, a connect failure,
     // and a TCP report on a number that happens to be a UDP client port.
-    logic.AddEvent(0, engine::EC_PORT_OPEN, 0, engine::PROTOCOL_UDP, nullptr, udpClient, 0, false);
-    logic.AddEvent(0, engine::EC_SENT, 0, engine::PROTOCOL_TCP, "127.0.0.1", tcp, tcp, false);
-    logic.AddEvent(3, engine::EC_CONNECT_FAILED, 10061, engine::PROTOCOL_TCP, "127.0.0.1", tcp, tcp,
+    logic.AddEvent(0, channel::EC_PORT_OPEN, 0, channel::PROTOCOL_UDP, nullptr, udpClient, 0,
                    false);
-    logic.AddEvent(0, engine::EC_PORT_OPEN, 0, engine::PROTOCOL_TCP, nullptr, udpClient, 0, false);
+    logic.AddEvent(0, channel::EC_SENT, 0, channel::PROTOCOL_TCP, "127.0.0.1", tcp, tcp, false);
+    logic.AddEvent(3, channel::EC_CONNECT_FAILED, 10061, channel::PROTOCOL_TCP, "127.0.0.1", tcp,
+                   tcp, false);
+    logic.AddEvent(0, channel::EC_PORT_OPEN, 0, channel::PROTOCOL_TCP, nullptr, udpClient, 0,
+                   false);
 
     const std::vector<Event> before = AllEvents(logic);
     EXPECT_EQ(logic.PurgeEvents(true), 5);
@@ -223,7 +226,7 @@ TEST_F(AppLogic, PurgeKeepsTheServersPortResults)
     for (const Event& e : after) {
         EXPECT_TRUE(e.description == 1 || e.description == 2 || e.description == 3)
             << e.description;
-        EXPECT_FALSE(e.protocol == engine::PROTOCOL_UDP && e.senderPort == udpClient);
+        EXPECT_FALSE(e.protocol == channel::PROTOCOL_UDP && e.senderPort == udpClient);
     }
 
     EXPECT_EQ(logic.PurgeEvents(false), 0);
@@ -234,21 +237,21 @@ TEST_F(AppLogic, PurgeKeepsTheServersPortResults)
 TEST_F(AppLogic, ClientRowQueueHandsOutEachRowOnce)
 {
     CLogicHarness harness;
-    CAppLogic& logic = harness.Logic();
+    core::CAppLogic& logic = harness.Logic();
     const std::uint32_t first = logic.NextClientRowSequence();
-    engine::ClientRow row;
+    channel::ClientRow row;
     row.protocol = 1;
     row.eventIndex = 5;
     for (std::uint32_t port = 100; port < 103; ++port) {
         row.port = port;
         EXPECT_EQ(logic.AddClientRow(row), first + (port - 100));
     }
-    const engine::ClientRow middle = logic.TakeClientRow(first + 1);
+    const channel::ClientRow middle = logic.TakeClientRow(first + 1);
     EXPECT_EQ(middle.port, 101u);
     EXPECT_EQ(middle.sequence, first + 1);
     EXPECT_EQ(middle.eventIndex, 5);
 
-    const engine::ClientRow again = logic.TakeClientRow(first + 1);
+    const channel::ClientRow again = logic.TakeClientRow(first + 1);
     EXPECT_EQ(again.eventIndex, -1) << "taken already";
     EXPECT_EQ(again.port, 0u);
     EXPECT_EQ(logic.TakeClientRow(first + 7).eventIndex, -1) << "never queued";
@@ -264,10 +267,10 @@ TEST_F(AppLogic, ClientRowQueueHandsOutEachRowOnce)
 TEST_F(AppLogic, MessagesForSocketsNobodyOwnsAreIgnored)
 {
     CLogicHarness harness;
-    CAppLogic& logic = harness.Logic();
-    EXPECT_EQ(logic.DispatchServerMessage(engine::PROTOCOL_TCP, 54321, 1), 1);
+    core::CAppLogic& logic = harness.Logic();
+    EXPECT_EQ(logic.DispatchServerMessage(channel::PROTOCOL_TCP, 54321, 1), 1);
     EXPECT_EQ(logic.DispatchServerMessage(9, 54321, 1), 1);
-    EXPECT_EQ(logic.DispatchClientMessage(engine::PROTOCOL_UDP, 54321, engine::PROBE_NOW), 1);
+    EXPECT_EQ(logic.DispatchClientMessage(channel::PROTOCOL_UDP, 54321, channel::PROBE_NOW), 1);
     EXPECT_EQ(logic.DispatchClientMessage(0, 54321, 0), 1);
     EXPECT_EQ(logic.DispatchTimer(54321), 1);
     EXPECT_TRUE(harness.Notifier().All().empty());
@@ -279,8 +282,8 @@ TEST_F(AppLogic, MessagesForSocketsNobodyOwnsAreIgnored)
 TEST_F(AppLogic, StoppingClientsWhileTheyProbe)
 {
     CLogicHarness harness;
-    CAppLogic& logic = harness.Logic();
-    std::vector<PortPair> tcp, udp;
+    core::CAppLogic& logic = harness.Logic();
+    std::vector<channel::PortPair> tcp, udp;
     for (int i = 0; i < 3; ++i) {
         tcp.push_back({FreePort(SOCK_STREAM), 0});
         udp.push_back({FreePort(SOCK_DGRAM), FreePort(SOCK_DGRAM)});
@@ -290,7 +293,7 @@ TEST_F(AppLogic, StoppingClientsWhileTheyProbe)
     WriteOptionsFile(folder.File("options.xml"), 200, 1, 10, 50);
     logic.Init(nullptr, scheme, folder.File("options.xml"));
     ASSERT_EQ(logic.StartServers(0), 0);
-    const ClientPlan plan = logic.MakeClientPlan();
+    const core::ClientPlan plan = logic.MakeClientPlan();
 
     for (int round = 0; round < 3; ++round) {
         std::atomic<bool> started{false};
@@ -304,14 +307,14 @@ TEST_F(AppLogic, StoppingClientsWhileTheyProbe)
         });
         ASSERT_TRUE(harness.RunUntil([&] { return stopped.load(); }, 30s)) << "round " << round;
         check.join();
-        EXPECT_EQ(logic.ClientCount(engine::PROTOCOL_TCP), 0u);
-        EXPECT_EQ(logic.ClientCount(engine::PROTOCOL_UDP), 0u);
-        EXPECT_EQ(logic.ClientCount(engine::PROTOCOL_IP), 0u);
+        EXPECT_EQ(logic.ClientCount(channel::PROTOCOL_TCP), 0u);
+        EXPECT_EQ(logic.ClientCount(channel::PROTOCOL_UDP), 0u);
+        EXPECT_EQ(logic.ClientCount(channel::PROTOCOL_IP), 0u);
     }
     // Replies did arrive in the meantime.
     const std::vector<Event> events = AllEvents(logic);
     EXPECT_TRUE(std::any_of(events.begin(), events.end(), [](const Event& e) {
-        return e.protocol == engine::PROTOCOL_UDP && e.description == engine::EC_RECEIVED;
+        return e.protocol == channel::PROTOCOL_UDP && e.description == channel::EC_RECEIVED;
     }));
     // Late notifications of the deleted clients find no owner.
     harness.RunUntil([] { return false; }, 100ms);

@@ -2,8 +2,8 @@
 // turn, a peer ended early once every port has finished, a stop that ends the
 // wait at once, and the finished-rows rule.
 
+#include "channel/EventCodes.h"
 #include "core/support/LogicTestSupport.h"
-#include "engine/EventCodes.h"
 #include "events/EventText.h"
 #include "support/NetNamespaces.h"
 
@@ -40,10 +40,10 @@ protected:
 };
 
 // The last row the check saw for a (protocol, server port) of a peer.
-const engine::ClientRow* LastRow(const std::vector<engine::ClientRow>& rows,
-                                 const std::string& peer, int protocol, std::uint16_t port)
+const channel::ClientRow* LastRow(const std::vector<channel::ClientRow>& rows,
+                                  const std::string& peer, int protocol, std::uint16_t port)
 {
-    const engine::ClientRow* last = nullptr;
+    const channel::ClientRow* last = nullptr;
     for (const auto& row : rows) {
         if (peer == row.peer.text && static_cast<int>(row.protocol) == protocol && row.port == port)
             last = &row;
@@ -52,16 +52,16 @@ const engine::ClientRow* LastRow(const std::vector<engine::ClientRow>& rows,
 }
 
 // Every channel of the scheme ended its cycle for the peer with at least one reply.
-void ExpectEveryChannelAnswered(const std::vector<engine::ClientRow>& rows,
+void ExpectEveryChannelAnswered(const std::vector<channel::ClientRow>& rows,
                                 const RelocatedScheme& scheme, const std::string& peer,
                                 int attempts)
 {
-    for (const SchemeGroup& group : scheme.groups) {
-        for (SchemeProtocol protocol : AllSchemeProtocols) {
-            for (const PortPair& pair : group.Pairs(protocol)) {
+    for (const channel::SchemeGroup& group : scheme.groups) {
+        for (channel::SchemeProtocol protocol : channel::AllSchemeProtocols) {
+            for (const channel::PortPair& pair : group.Pairs(protocol)) {
                 SCOPED_TRACE(peer + " protocol " + std::to_string(static_cast<int>(protocol)) +
                              " port " + std::to_string(pair.serverPort));
-                const engine::ClientRow* row =
+                const channel::ClientRow* row =
                     LastRow(rows, peer, static_cast<int>(protocol), pair.serverPort);
                 ASSERT_NE(row, nullptr);
                 EXPECT_TRUE(row->finished);
@@ -74,28 +74,29 @@ void ExpectEveryChannelAnswered(const std::vector<engine::ClientRow>& rows,
 
 TEST(ClientCheckWait, PeerTimeFromTheTcpAndIpListsOnly)
 {
-    engine::ProbeOptions options; // 200 ms, 1 s, 10 bytes, 5 attempts
-    EXPECT_EQ(CClientCheck::PeerWaitMs(options, 3, 2), (3u * 200 * 3 + 1000) * 5);
-    EXPECT_EQ(CClientCheck::PeerWaitMs(options, 1, 10), (200u * 10 + 1000) * 5)
+    channel::ProbeOptions options; // 200 ms, 1 s, 10 bytes, 5 attempts
+    EXPECT_EQ(core::CClientCheck::PeerWaitMs(options, 3, 2), (3u * 200 * 3 + 1000) * 5);
+    EXPECT_EQ(core::CClientCheck::PeerWaitMs(options, 1, 10), (200u * 10 + 1000) * 5)
         << "IP ports outweigh";
-    EXPECT_EQ(CClientCheck::PeerWaitMs(options, 0, 0), 1000u * 5);
+    EXPECT_EQ(core::CClientCheck::PeerWaitMs(options, 0, 0), 1000u * 5);
     options.timeOut = 30000;
     options.maxSendCount = 10000;
     const std::uint32_t wrapped = (3u * 30000u * 50000u + 1000u) * 10000u;
-    EXPECT_EQ(CClientCheck::PeerWaitMs(options, 50000, 0), wrapped) << "unsigned 32-bit arithmetic";
+    EXPECT_EQ(core::CClientCheck::PeerWaitMs(options, 50000, 0), wrapped)
+        << "unsigned 32-bit arithmetic";
 }
 
 TEST(ClientCheckWait, PortRowsCountEveryPairOfEveryGroup)
 {
-    CXmlSettings settings;
-    SchemeGroup a;
+    core::CXmlSettings settings;
+    channel::SchemeGroup a;
     a.tcpPairs = {{5000, 0}, {5001, 6001}};
     a.udpPairs = {{7000, 7001}};
-    SchemeGroup b;
+    channel::SchemeGroup b;
     b.tcpPairs = {{5000, 0}};
     b.ipPairs = {{253, 0}};
-    settings.SetGroups(std::vector<SchemeGroup>{a, b});
-    auto rows = CClientCheck::PortRows(settings.Groups());
+    settings.SetGroups(std::vector<channel::SchemeGroup>{a, b});
+    auto rows = core::CClientCheck::PortRows(settings.Groups());
     EXPECT_EQ(rows.size(), 4u);
     EXPECT_EQ((rows[{1u, 5000}]), 2) << "the same port in two groups is two rows";
     EXPECT_EQ((rows[{1u, 5001}]), 1);
@@ -109,7 +110,7 @@ TEST_F(ClientCheck, ExampleSchemeEveryPortFinishesAndThePeerEndsEarly)
     const RelocatedScheme scheme = WriteRelocatedExample(folder.File("scheme.xml"), false);
     Prepare(harness, folder.File("scheme.xml"), 2);
     CRecordingObserver observer;
-    CClientCheck check(harness.Logic(), &observer);
+    core::CClientCheck check(harness.Logic(), &observer);
     harness.SetCheck(&check);
 
     ASSERT_TRUE(check.Start({"127.0.0.1"}));
@@ -128,9 +129,9 @@ TEST_F(ClientCheck, ExampleSchemeEveryPortFinishesAndThePeerEndsEarly)
         << "moved on before the full wait";
     EXPECT_FALSE(check.IsRunning());
     EXPECT_FALSE(harness.Logic().Events().Filter().IsFollowing());
-    EXPECT_EQ(harness.Logic().ClientCount(engine::PROTOCOL_TCP), 0u);
-    EXPECT_EQ(harness.Logic().ClientCount(engine::PROTOCOL_UDP), 0u);
-    EXPECT_EQ(harness.Logic().ClientCount(engine::PROTOCOL_IP), 0u);
+    EXPECT_EQ(harness.Logic().ClientCount(channel::PROTOCOL_TCP), 0u);
+    EXPECT_EQ(harness.Logic().ClientCount(channel::PROTOCOL_UDP), 0u);
+    EXPECT_EQ(harness.Logic().ClientCount(channel::PROTOCOL_IP), 0u);
     ExpectEveryChannelAnswered(harness.TakenRows(), scheme, "127.0.0.1", 2);
 }
 
@@ -141,7 +142,7 @@ TEST_F(ClientCheck, ExampleSchemeWithItsIpChannels)
     const RelocatedScheme scheme = WriteRelocatedExample(folder.File("scheme.xml"), true);
     Prepare(harness, folder.File("scheme.xml"), 2);
     CRecordingObserver observer;
-    CClientCheck check(harness.Logic(), &observer);
+    core::CClientCheck check(harness.Logic(), &observer);
     harness.SetCheck(&check);
     ASSERT_TRUE(check.Start({"127.0.0.1"}));
     ASSERT_TRUE(harness.RunUntil([&] { return observer.CheckFinished(); }, 30s));
@@ -158,7 +159,7 @@ TEST_F(ClientCheck, PeersAreCheckedInTurn)
     const RelocatedScheme scheme = WriteRelocatedExample(folder.File("scheme.xml"), false);
     Prepare(harness, folder.File("scheme.xml"), 2);
     CRecordingObserver observer;
-    CClientCheck check(harness.Logic(), &observer);
+    core::CClientCheck check(harness.Logic(), &observer);
     harness.SetCheck(&check);
     ASSERT_TRUE(check.Start({"127.0.0.1", "127.0.0.2"}));
     ASSERT_TRUE(harness.RunUntil([&] { return observer.CheckFinished(); }, 60s));
@@ -189,14 +190,14 @@ TEST_F(ClientCheck, EventViewsWorkWhileACheckReports)
     CLogicHarness harness;
     WriteRelocatedExample(folder.File("scheme.xml"), false);
     Prepare(harness, folder.File("scheme.xml"), 3);
-    CAppLogic& logic = harness.Logic();
+    core::CAppLogic& logic = harness.Logic();
     CRecordingObserver observer;
-    CClientCheck check(logic, &observer);
+    core::CClientCheck check(logic, &observer);
     harness.SetCheck(&check);
     ASSERT_TRUE(check.Start({"127.0.0.1"}));
 
     events::FilterCriteria received;
-    received.descriptions = {engine::EC_RECEIVED};
+    received.descriptions = {channel::EC_RECEIVED};
     int round = 0;
     while (!observer.CheckFinished() && round < 100000) {
         switch (round++ % 5) {
@@ -232,13 +233,13 @@ TEST_F(ClientCheck, StopDuringTheWaitEndsItAtOnce)
 {
     CLogicHarness harness;
     // Nobody listens: every port keeps retrying for 100 attempts.
-    SchemeGroup group;
+    channel::SchemeGroup group;
     group.tcpPairs = {{FreePort(SOCK_STREAM), 0}};
     group.udpPairs = {{FreePort(SOCK_DGRAM), FreePort(SOCK_DGRAM)}};
     WriteScheme(folder.File("scheme.xml"), {group});
     Prepare(harness, folder.File("scheme.xml"), 100, false);
     CRecordingObserver observer;
-    CClientCheck check(harness.Logic(), &observer);
+    core::CClientCheck check(harness.Logic(), &observer);
     harness.SetCheck(&check);
     ASSERT_TRUE(check.Start({"127.0.0.1", "127.0.0.2"}));
     ASSERT_GE(check.PeerWaitMs(), 100000u);
@@ -256,8 +257,8 @@ TEST_F(ClientCheck, StopDuringTheWaitEndsItAtOnce)
     EXPECT_LT(steps[2].at - stopAt, 8s)
         << "the wait ends at once; only the clients' own ends take time";
     EXPECT_TRUE(check.WaitForEnd(5000));
-    EXPECT_EQ(harness.Logic().ClientCount(engine::PROTOCOL_TCP), 0u);
-    EXPECT_EQ(harness.Logic().ClientCount(engine::PROTOCOL_UDP), 0u);
+    EXPECT_EQ(harness.Logic().ClientCount(channel::PROTOCOL_TCP), 0u);
+    EXPECT_EQ(harness.Logic().ClientCount(channel::PROTOCOL_UDP), 0u);
 }
 
 TEST_F(ClientCheck, EveryPortRowNeedsItsOwnFinishedRow)
@@ -267,24 +268,24 @@ TEST_F(ClientCheck, EveryPortRowNeedsItsOwnFinishedRow)
     const std::uint16_t tcpClient = FreePort(SOCK_STREAM);
     const std::uint16_t udpServer = FreePort(SOCK_DGRAM);
     const std::uint16_t udpClient = FreePort(SOCK_DGRAM);
-    SchemeGroup a;
+    channel::SchemeGroup a;
     a.tcpPairs = {{tcp, tcpClient}};
     a.udpPairs = {{udpServer, udpClient}};
-    SchemeGroup b;
+    channel::SchemeGroup b;
     b.tcpPairs = {{tcp, 0}};
     WriteScheme(folder.File("scheme.xml"), {a, b});
     Prepare(harness, folder.File("scheme.xml"), 100, false);
     CRecordingObserver observer;
-    CClientCheck check(harness.Logic(), &observer);
+    core::CClientCheck check(harness.Logic(), &observer);
     ASSERT_TRUE(check.Start({"127.0.0.1"}));
     ASSERT_TRUE(harness.RunUntil([&] { return check.CurrentPeer() == "127.0.0.1"; }, 10s));
 
-    engine::ClientRow row;
-    ParseAddress(row.peer, "127.0.0.1");
+    channel::ClientRow row;
+    channel::ParseAddress(row.peer, "127.0.0.1");
     row.finished = true;
     row.sequence = harness.Logic().NextClientRowSequence() + 1000;
     auto with = [&row](std::uint32_t protocol, std::uint16_t port, bool finished = true) {
-        engine::ClientRow r = row;
+        channel::ClientRow r = row;
         r.protocol = protocol;
         r.port = port;
         r.finished = finished;
@@ -292,10 +293,10 @@ TEST_F(ClientCheck, EveryPortRowNeedsItsOwnFinishedRow)
     };
     EXPECT_FALSE(check.OnClientRow(with(1, tcp, false))) << "not finished";
     EXPECT_FALSE(check.OnClientRow(with(1, tcp)));
-    engine::ClientRow other = with(1, tcp);
-    ParseAddress(other.peer, "127.0.0.9");
+    channel::ClientRow other = with(1, tcp);
+    channel::ParseAddress(other.peer, "127.0.0.9");
     EXPECT_FALSE(check.OnClientRow(other)) << "another peer";
-    engine::ClientRow old = with(1, tcp);
+    channel::ClientRow old = with(1, tcp);
     old.sequence -= 200000;
     EXPECT_FALSE(check.OnClientRow(old)) << "a row of an earlier turn";
     EXPECT_FALSE(check.OnClientRow(with(1, tcpClient)))
@@ -313,19 +314,19 @@ TEST_F(ClientCheck, EveryPortRowNeedsItsOwnFinishedRow)
 TEST_F(ClientCheck, DestroyingARunningCheckEndsItsLoopFirst)
 {
     CLogicHarness harness;
-    SchemeGroup group;
+    channel::SchemeGroup group;
     group.tcpPairs = {{FreePort(SOCK_STREAM), 0}};
     WriteScheme(folder.File("scheme.xml"), {group});
     Prepare(harness, folder.File("scheme.xml"), 100, false);
     CRecordingObserver observer;
     {
-        CClientCheck check(harness.Logic(), &observer);
+        core::CClientCheck check(harness.Logic(), &observer);
         ASSERT_TRUE(check.Start({"127.0.0.1"}));
         ASSERT_TRUE(harness.RunUntil(
-            [&] { return harness.Logic().ClientCount(engine::PROTOCOL_TCP) == 1; }, 10s));
+            [&] { return harness.Logic().ClientCount(channel::PROTOCOL_TCP) == 1; }, 10s));
     }
     EXPECT_TRUE(observer.CheckFinished()) << "the destructor waited for the loop";
-    EXPECT_EQ(harness.Logic().ClientCount(engine::PROTOCOL_TCP), 0u);
+    EXPECT_EQ(harness.Logic().ClientCount(channel::PROTOCOL_TCP), 0u);
 }
 
 } // namespace

@@ -2,8 +2,8 @@
 // reports it (checked on the host and inside a network namespace built for the
 // purpose), and the failure paths through an injected interface source.
 
+#include "channel/PeerAddress.h"
 #include "core/CNetInterfaces.h"
-#include "core/PeerAddress.h"
 
 #include "support/NetNamespaces.h"
 
@@ -37,27 +37,27 @@ std::uint32_t Ip(const char* text)
     return raw.s_addr;
 }
 
-std::vector<std::string> Texts(const std::vector<PeerAddress>& list)
+std::vector<std::string> Texts(const std::vector<channel::PeerAddress>& list)
 {
     std::vector<std::string> texts;
-    for (const PeerAddress& a : list)
+    for (const channel::PeerAddress& a : list)
         texts.push_back(a.text);
     return texts;
 }
 
 // A prepared answer in place of the system's.
-class FakeSource final : public IInterfaceSource
+class FakeSource final : public core::IInterfaceSource
 {
 public:
     int result = 0;
     bool throwBadAlloc = false;
-    std::vector<InterfaceAddress> addresses;
+    std::vector<core::InterfaceAddress> addresses;
 
     void Add(const char* name, unsigned index, unsigned flags, int family, const char* ip = nullptr)
     {
         addresses.push_back({name, index, flags, family, ip ? Ip(ip) : 0u});
     }
-    int QueryAddresses(std::vector<InterfaceAddress>& out) override
+    int QueryAddresses(std::vector<core::InterfaceAddress>& out) override
     {
         if (throwBadAlloc)
             throw std::bad_alloc();
@@ -72,28 +72,28 @@ constexpr unsigned kUp = IFF_UP | IFF_RUNNING;
 
 TEST(ParseAddress, DottedTextBecomesNetworkOrderBytes)
 {
-    PeerAddress a;
-    ASSERT_TRUE(ParseAddress(a, "10.20.30.40"));
+    channel::PeerAddress a;
+    ASSERT_TRUE(channel::ParseAddress(a, "10.20.30.40"));
     EXPECT_EQ(a.address, Ip("10.20.30.40"));
     EXPECT_STREQ(a.text, "10.20.30.40");
-    EXPECT_EQ(AddressNumber(a, 0), 10);
-    EXPECT_EQ(AddressNumber(a, 3), 40);
+    EXPECT_EQ(channel::AddressNumber(a, 0), 10);
+    EXPECT_EQ(channel::AddressNumber(a, 3), 40);
 
-    ASSERT_TRUE(ParseAddress(a, "255.255.255.255"));
+    ASSERT_TRUE(channel::ParseAddress(a, "255.255.255.255"));
     EXPECT_EQ(a.address, 0xFFFFFFFFu);
-    ASSERT_TRUE(ParseAddress(a, "000.001.002.003"));
+    ASSERT_TRUE(channel::ParseAddress(a, "000.001.002.003"));
     EXPECT_EQ(a.address, Ip("0.1.2.3"));
     EXPECT_STREQ(a.text, "000.001.002.003") << "the text is kept as given";
 }
 
 TEST(ParseAddress, PartsAbove255KeepTheirLowByte)
 {
-    PeerAddress a;
-    ASSERT_TRUE(ParseAddress(a, "300.1.1.1"));
+    channel::PeerAddress a;
+    ASSERT_TRUE(channel::ParseAddress(a, "300.1.1.1"));
     EXPECT_EQ(a.address, Ip("44.1.1.1"));
     EXPECT_STREQ(a.text, "300.1.1.1");
-    ASSERT_TRUE(ParseAddress(a, "1.2.3.65792")); // 65792 = 0x10100
-    EXPECT_EQ(AddressNumber(a, 3), 0);
+    ASSERT_TRUE(channel::ParseAddress(a, "1.2.3.65792")); // 65792 = 0x10100
+    EXPECT_EQ(channel::AddressNumber(a, 3), 0);
 }
 
 TEST(ParseAddress, AnythingButFourDecimalPartsIsRefused)
@@ -101,22 +101,22 @@ TEST(ParseAddress, AnythingButFourDecimalPartsIsRefused)
     for (const char* text : {"10.0.0", "", "a.b.c.d", "1.2.3.4.5", "1..2.3", ".1.2.3", "1.2.3.",
                              " 1.2.3.4", "1.2.3.4 ", "-1.2.3.4", "+1.2.3.4", "1.2.3.4x",
                              "0x7f.0.0.1", "1.2.3.\xd0\xb0", "0001.0002.0003.0004"}) {
-        PeerAddress a;
-        ParseAddress(a, "9.9.9.9"); // something to overwrite
-        EXPECT_FALSE(ParseAddress(a, text)) << '"' << text << '"';
+        channel::PeerAddress a;
+        channel::ParseAddress(a, "9.9.9.9"); // something to overwrite
+        EXPECT_FALSE(channel::ParseAddress(a, text)) << '"' << text << '"';
         EXPECT_EQ(a.address, 0u) << text;
         EXPECT_STREQ(a.text, "") << text;
     }
-    PeerAddress a;
-    EXPECT_FALSE(ParseAddress(a, nullptr));
+    channel::PeerAddress a;
+    EXPECT_FALSE(channel::ParseAddress(a, nullptr));
 }
 
 TEST(ParseAddress, RecordsAreEqualWhenTheirAddressesAre)
 {
-    PeerAddress a, b, c;
-    ParseAddress(a, "10.0.0.1");
-    ParseAddress(b, "010.000.000.001");
-    ParseAddress(c, "10.0.0.2");
+    channel::PeerAddress a, b, c;
+    channel::ParseAddress(a, "10.0.0.1");
+    channel::ParseAddress(b, "010.000.000.001");
+    channel::ParseAddress(c, "10.0.0.2");
     EXPECT_TRUE(a == b);
     EXPECT_FALSE(a == c);
     EXPECT_TRUE(a != c);
@@ -124,7 +124,7 @@ TEST(ParseAddress, RecordsAreEqualWhenTheirAddressesAre)
 
 TEST(NetInterfaces, ServerListIsExactlyTheAnyAddress)
 {
-    CNetInterfaces interfaces;
+    core::CNetInterfaces interfaces;
     ASSERT_EQ(interfaces.ServerAddresses().size(), 1u);
     EXPECT_EQ(interfaces.ServerAddresses()[0].address, 0u);
     EXPECT_STREQ(interfaces.ServerAddresses()[0].text, "");
@@ -148,8 +148,8 @@ TEST(NetInterfaces, HostListMatchesTheSystemsUpNonLoopbackAddresses)
         expected.push_back(cidr.substr(0, cidr.find('/')));
     }
     StreamCapture error(Error);
-    CNetInterfaces interfaces;
-    const std::vector<PeerAddress>& list = interfaces.AdapterAddresses();
+    core::CNetInterfaces interfaces;
+    const std::vector<channel::PeerAddress>& list = interfaces.AdapterAddresses();
     if (expected.empty()) {
         ASSERT_EQ(list.size(), 1u);
         EXPECT_STREQ(list[0].text, "");
@@ -158,8 +158,8 @@ TEST(NetInterfaces, HostListMatchesTheSystemsUpNonLoopbackAddresses)
         EXPECT_EQ(Texts(list), expected);
         EXPECT_EQ(error.Text(), "");
     }
-    for (const PeerAddress& a : list)
-        EXPECT_NE(AddressNumber(a, 0), 127) << a.text << ": loopback is never listed";
+    for (const channel::PeerAddress& a : list)
+        EXPECT_NE(channel::AddressNumber(a, 0), 127) << a.text << ": loopback is never listed";
 }
 
 TEST(NetInterfaces, NamespaceAdaptersComeInIndexOrderWithLabelledAddressesInside)
@@ -190,7 +190,7 @@ TEST(NetInterfaces, NamespaceAdaptersComeInIndexOrderWithLabelledAddressesInside
     StreamCapture error(Error);
     {
         testsupport::ScopedNetns inside(ns);
-        CNetInterfaces interfaces;
+        core::CNetInterfaces interfaces;
         texts = Texts(interfaces.AdapterAddresses());
     }
     EXPECT_EQ(texts,
@@ -204,10 +204,10 @@ TEST(NetInterfaces, MachineWithoutAdaptersReportsNoDataAndListsTheAnyAddress)
     testsupport::TestNamespaces net;
     const std::string ns = net.Add("bare"); // loopback only
     StreamCapture error(Error);
-    std::vector<PeerAddress> list;
+    std::vector<channel::PeerAddress> list;
     {
         testsupport::ScopedNetns inside(ns);
-        CNetInterfaces interfaces;
+        core::CNetInterfaces interfaces;
         list = interfaces.AdapterAddresses();
     }
     ASSERT_EQ(list.size(), 1u);
@@ -231,7 +231,7 @@ TEST(NetInterfaces, ReportedListIsFilteredAndGroupedByInterface)
     source.Add("eth1", 3, kUp, AF_INET, "10.1.0.2");
     source.Add("eth0", 2, kUp, AF_INET6);
     StreamCapture error(Error);
-    CNetInterfaces interfaces(source);
+    core::CNetInterfaces interfaces(source);
     EXPECT_EQ(
         Texts(interfaces.AdapterAddresses()),
         (std::vector<std::string>{"10.0.0.1", "10.0.0.2", "10.1.0.1", "10.1.0.2", "10.9.9.9"}));
@@ -245,7 +245,7 @@ TEST(NetInterfaces, FailedQueryReportsItsCodeAndListsTheAnyAddress)
     source.result = EACCES;
     source.Add("eth0", 2, kUp, AF_INET, "10.0.0.1"); // ignored: the query failed
     StreamCapture error(Error);
-    CNetInterfaces interfaces(source);
+    core::CNetInterfaces interfaces(source);
     ASSERT_EQ(interfaces.AdapterAddresses().size(), 1u);
     EXPECT_EQ(interfaces.AdapterAddresses()[0].address, 0u);
     EXPECT_STREQ(interfaces.AdapterAddresses()[0].text, "");
@@ -262,7 +262,7 @@ TEST(NetInterfaces, MemoryFailureReportsItAndLeavesTheListEmpty)
         source.result = ENOMEM;
         source.throwBadAlloc = thrown;
         StreamCapture error(Error);
-        CNetInterfaces interfaces(source);
+        core::CNetInterfaces interfaces(source);
         EXPECT_TRUE(interfaces.AdapterAddresses().empty());
         EXPECT_EQ(error.Text(), "Не удалось выделить память для вызова GetAdaptersinfo\n");
         EXPECT_EQ(interfaces.ServerAddresses().size(), 1u);

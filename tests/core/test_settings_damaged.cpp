@@ -45,7 +45,7 @@ void ExpectWholeFileRefused(const std::string& path, const std::string& what)
 {
     TempFolder folder("kanaliko-damaged");
     WriteBytes(folder.File("good.xml"), kGood);
-    CXmlSettings settings;
+    core::CXmlSettings settings;
     settings.ReadScheme(folder.File("good.xml"));
     ASSERT_EQ(settings.Groups().size(), 2u);
     EXPECT_THROW(settings.ReadScheme(path), EGeneric) << what;
@@ -63,13 +63,13 @@ TEST(DamagedScheme, PortWithoutSrvPortIsIgnoredEvenWithAClPort)
       <Proto name="TCP"><Port clPort="5"/><Port srvPort="6"/><Port/></Proto>
       <Proto name="UDP"><Port clPort="7"/><Port srvPort="8" clPort="9"/></Proto>
     </Group></Chanels>)");
-    CXmlSettings settings;
+    core::CXmlSettings settings;
     settings.ReadScheme(folder.File("s.xml"));
     ASSERT_EQ(settings.Groups().size(), 1u);
-    EXPECT_EQ(settings.Groups()[0]->tcpPairs, (std::vector<PortPair>{{6, 0}}));
-    EXPECT_EQ(settings.Groups()[0]->udpPairs, (std::vector<PortPair>{{8, 9}}));
-    EXPECT_EQ(settings.TcpPorts(), (PortList{6}));
-    EXPECT_EQ(settings.UdpPorts(), (PortList{8, 9}));
+    EXPECT_EQ(settings.Groups()[0]->tcpPairs, (std::vector<channel::PortPair>{{6, 0}}));
+    EXPECT_EQ(settings.Groups()[0]->udpPairs, (std::vector<channel::PortPair>{{8, 9}}));
+    EXPECT_EQ(settings.TcpPorts(), (channel::PortList{6}));
+    EXPECT_EQ(settings.UdpPorts(), (channel::PortList{8, 9}));
 }
 
 TEST(DamagedScheme, UdpPairsWithoutClientPortKeepTheFollowingPairsInPlace)
@@ -82,14 +82,15 @@ TEST(DamagedScheme, UdpPairsWithoutClientPortKeepTheFollowingPairsInPlace)
         <Port srvPort="5001" clPort="5002"/><Port srvPort="5011"/>
         <Port srvPort="5021" clPort="0"/><Port srvPort="5031" clPort="5032"/>
       </Proto></Group></Chanels>)");
-    CXmlSettings settings;
+    core::CXmlSettings settings;
     settings.ReadScheme(folder.File("s.xml"));
-    const PortList& udp = settings.UdpPorts();
+    const channel::PortList& udp = settings.UdpPorts();
     ASSERT_EQ(udp.size(), 8u);
-    std::vector<PortPair> pairs;
+    std::vector<channel::PortPair> pairs;
     for (std::size_t i = 0; i + 1 < udp.size(); i += 2)
         pairs.push_back({udp[i], udp[i + 1]});
-    EXPECT_EQ(pairs, (std::vector<PortPair>{{5001, 5002}, {5011, 0}, {5021, 0}, {5031, 5032}}));
+    EXPECT_EQ(pairs,
+              (std::vector<channel::PortPair>{{5001, 5002}, {5011, 0}, {5021, 0}, {5031, 5032}}));
     EXPECT_TRUE(settings.IsUdpClientPort(5032));
     EXPECT_FALSE(settings.IsUdpClientPort(5031));
 }
@@ -101,13 +102,14 @@ TEST(DamagedScheme, NumbersBeyondSixteenBitsKeepTheirLowBits)
       <Proto name="TCP"><Port srvPort="65616" clPort="70000"/><Port srvPort="-1" clPort="65536"/></Proto>
       <Proto name="IP"><Port srvPort="65789"/></Proto>
     </Group></Chanels>)");
-    CXmlSettings settings;
+    core::CXmlSettings settings;
     settings.ReadScheme(folder.File("s.xml"));
     ASSERT_EQ(settings.Groups().size(), 1u);
-    EXPECT_EQ(settings.Groups()[0]->tcpPairs, (std::vector<PortPair>{{80, 4464}, {65535, 0}}));
-    EXPECT_EQ(settings.Groups()[0]->ipPairs, (std::vector<PortPair>{{253, 0}}));
-    EXPECT_EQ(settings.TcpPorts(), (PortList{80, 4464, 65535}));
-    EXPECT_EQ(settings.IpPorts(), (PortList{253}));
+    EXPECT_EQ(settings.Groups()[0]->tcpPairs,
+              (std::vector<channel::PortPair>{{80, 4464}, {65535, 0}}));
+    EXPECT_EQ(settings.Groups()[0]->ipPairs, (std::vector<channel::PortPair>{{253, 0}}));
+    EXPECT_EQ(settings.TcpPorts(), (channel::PortList{80, 4464, 65535}));
+    EXPECT_EQ(settings.IpPorts(), (channel::PortList{253}));
 }
 
 TEST(DamagedScheme, BadNumberEndsItsProtoAndTheRestOfTheGroupLoads)
@@ -121,14 +123,14 @@ TEST(DamagedScheme, BadNumberEndsItsProtoAndTheRestOfTheGroupLoads)
       </Group>
       <Group senderName="c" receiverName="d"><Proto name="TCP"><Port srvPort="8"/></Proto></Group>
     </Chanels>)");
-    CXmlSettings settings;
+    core::CXmlSettings settings;
     StreamCapture debug(Debug);
     settings.ReadScheme(folder.File("s.xml"));
     ASSERT_EQ(settings.Groups().size(), 2u);
-    EXPECT_EQ(settings.Groups()[0]->tcpPairs, (std::vector<PortPair>{{1, 0}}));
-    EXPECT_EQ(settings.Groups()[0]->udpPairs, (std::vector<PortPair>{{4, 5}}))
+    EXPECT_EQ(settings.Groups()[0]->tcpPairs, (std::vector<channel::PortPair>{{1, 0}}));
+    EXPECT_EQ(settings.Groups()[0]->udpPairs, (std::vector<channel::PortPair>{{4, 5}}))
         << "the pair whose clPort is bad is not half-added";
-    EXPECT_EQ(settings.Groups()[0]->ipPairs, (std::vector<PortPair>{{7, 0}}));
+    EXPECT_EQ(settings.Groups()[0]->ipPairs, (std::vector<channel::PortPair>{{7, 0}}));
     ExpectListsMatchGroups(settings);
     EXPECT_EQ(settings.SchemePath(), folder.File("s.xml"));
     const std::string text = debug.Text();
@@ -146,12 +148,12 @@ TEST(DamagedScheme, GroupWithoutNamesIsDroppedAndTheRestLoads)
       <group senderName="f" receiverName="g"><Proto name="TCP"><Port srvPort="5"/></Proto></group>
       <Group senderName="" receiverName=""/>
     </Chanels>)");
-    CXmlSettings settings;
+    core::CXmlSettings settings;
     settings.ReadScheme(folder.File("s.xml"));
     ASSERT_EQ(settings.Groups().size(), 2u);
     EXPECT_EQ(settings.Groups()[0]->senderName, L"c");
     EXPECT_EQ(settings.Groups()[1]->senderName, L"") << "empty names are names";
-    EXPECT_EQ(settings.TcpPorts(), (PortList{2}));
+    EXPECT_EQ(settings.TcpPorts(), (channel::PortList{2}));
     EXPECT_TRUE(settings.UdpPorts().empty()) << "a dropped group leaves no ports behind";
 }
 
@@ -190,10 +192,10 @@ TEST(DamagedScheme, OtherRootsAndStrayContentAreIgnored)
   </Group>
   <![CDATA[ <Group senderName="hidden"/> ]]>
 </Chanels>)");
-    CXmlSettings settings;
+    core::CXmlSettings settings;
     settings.ReadScheme(folder.File("s.xml"));
     ASSERT_EQ(settings.Groups().size(), 1u);
-    EXPECT_EQ(settings.TcpPorts(), (PortList{1, 2}));
+    EXPECT_EQ(settings.TcpPorts(), (channel::PortList{1, 2}));
 }
 
 TEST(DamagedScheme, HugeFilesLoadOrFailCleanly)
@@ -219,7 +221,7 @@ TEST(DamagedScheme, HugeFilesLoadOrFailCleanly)
     const std::string bigPath = folder.File("big.xml");
     WriteBytes(bigPath, big);
     {
-        CXmlSettings settings;
+        core::CXmlSettings settings;
         settings.ReadScheme(bigPath);
         ASSERT_EQ(settings.Groups().size(), static_cast<std::size_t>(groups));
         EXPECT_EQ(settings.TcpPorts().size(), static_cast<std::size_t>(groups));

@@ -162,7 +162,7 @@ TEST(SchemeFuzz, MutatedSchemesNeverCrashAndLeaveConsistentSettings)
     int loaded = 0;
     int refused = 0;
     const auto started = std::chrono::steady_clock::now();
-    CXmlSettings settings;
+    core::CXmlSettings settings;
     for (int i = 0; i < kIterations && std::chrono::steady_clock::now() - started < kTimeLimit;
          ++i) {
         SCOPED_TRACE("seed " + std::to_string(seed) + ", iteration " + std::to_string(i));
@@ -188,7 +188,7 @@ TEST(SchemeFuzz, MutatedSchemesNeverCrashAndLeaveConsistentSettings)
         // What was read writes and reads back unchanged.
         if (i % 4 == 0) {
             ASSERT_TRUE(settings.WriteScheme(output));
-            CXmlSettings again;
+            core::CXmlSettings again;
             again.ReadScheme(output);
             ASSERT_EQ(again.Groups().size(), settings.Groups().size());
             for (std::size_t g = 0; g < again.Groups().size(); ++g)

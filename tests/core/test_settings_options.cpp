@@ -26,7 +26,7 @@ namespace {
 
 using namespace testsupport;
 
-void ExpectDefaults(const CXmlSettings& settings)
+void ExpectDefaults(const core::CXmlSettings& settings)
 {
     EXPECT_EQ(settings.TimeOut(), 200);
     EXPECT_EQ(settings.TimeSendDelay(), 1);
@@ -77,7 +77,7 @@ TEST(OptionsFile, ReadingTakesTheFourValuesAsTheyAreAndThePath)
     // Any element order in the file; values outside the dialog's ranges stay.
     WriteBytes(path, OptionsText("<SendDataSize>4096</SendDataSize><MaxSendCount>0</MaxSendCount>"
                                  "<TimeOut> 5 </TimeOut><TimeSendDelay>-3</TimeSendDelay>"));
-    CXmlSettings settings;
+    core::CXmlSettings settings;
     settings.ReadOptions(path);
     EXPECT_EQ(settings.TimeOut(), 5);
     EXPECT_EQ(settings.TimeSendDelay(), -3);
@@ -109,7 +109,7 @@ TEST(OptionsFile, DamagedOrMissingFileGivesDefaultsAnErrorAndKeepsThePath)
         SCOPED_TRACE(what);
         const std::string path = folder.File("bad.xml");
         WriteBytes(path, text);
-        CXmlSettings settings;
+        core::CXmlSettings settings;
         settings.SetOptionsPath(folder.File("current.xml"));
         const EGeneric error = ExpectFailure([&] { settings.ReadOptions(path); });
         EXPECT_FALSE(error.get_value("Text").as_string().empty());
@@ -118,14 +118,14 @@ TEST(OptionsFile, DamagedOrMissingFileGivesDefaultsAnErrorAndKeepsThePath)
     }
     // A missing element is named in the message, with the file.
     WriteBytes(folder.File("bad.xml"), cases[0].second);
-    CXmlSettings settings;
+    core::CXmlSettings settings;
     const EGeneric error = ExpectFailure([&] { settings.ReadOptions(folder.File("bad.xml")); });
     EXPECT_EQ(error.get_value("Text").as_string(),
               "Нет элемента \"SendDataSize\" в элементе /Options в файле \"" +
                   folder.File("bad.xml") + "\"");
 
     // No file at all.
-    CXmlSettings fresh;
+    core::CXmlSettings fresh;
     EXPECT_THROW(fresh.ReadOptions(folder.File("absent.xml")), EGeneric);
     ExpectDefaults(fresh);
     EXPECT_EQ(fresh.OptionsPath(), "options.xml");
@@ -134,7 +134,7 @@ TEST(OptionsFile, DamagedOrMissingFileGivesDefaultsAnErrorAndKeepsThePath)
 TEST(OptionsFile, WritingPutsTheFourElementsInTheirOrderAndKeepsThePath)
 {
     TempFolder folder("kanaliko-options");
-    CXmlSettings settings;
+    core::CXmlSettings settings;
     settings.SetOptionsPath(folder.File("current.xml"));
     settings.SetOptions(3000, 7, 512, 42);
     const std::string path = folder.File("written.xml");
@@ -147,7 +147,7 @@ TEST(OptionsFile, WritingPutsTheFourElementsInTheirOrderAndKeepsThePath)
                                "  <MaxSendCount>42</MaxSendCount>\n"
                                "  <SendDataSize>512</SendDataSize>\n"
                                "</Options>\n");
-    CXmlSettings other;
+    core::CXmlSettings other;
     other.ReadOptions(path);
     EXPECT_EQ(other.TimeOut(), 3000);
     EXPECT_EQ(other.TimeSendDelay(), 7);
@@ -158,11 +158,12 @@ TEST(OptionsFile, WritingPutsTheFourElementsInTheirOrderAndKeepsThePath)
 TEST(OptionsFile, SetOptionsWritesToTheCurrentPathAndReportsAFailedWrite)
 {
     TempFolder folder("kanaliko-options");
-    CXmlSettings settings;
+    core::CXmlSettings settings;
     settings.SetOptionsPath(folder.File("options.xml"));
-    settings.SetOptions(CAppSettings::DefaultTimeOut, CAppSettings::DefaultTimeSendDelay,
-                        CAppSettings::DefaultSendDataSize, CAppSettings::DefaultMaxSendCount);
-    CXmlSettings reader;
+    settings.SetOptions(
+        core::CAppSettings::DefaultTimeOut, core::CAppSettings::DefaultTimeSendDelay,
+        core::CAppSettings::DefaultSendDataSize, core::CAppSettings::DefaultMaxSendCount);
+    core::CXmlSettings reader;
     reader.ReadOptions(folder.File("options.xml"));
     ExpectDefaults(reader);
 
@@ -180,17 +181,17 @@ TEST(OptionsLocation, FolderFollowsXdgConfigHomeElseHome)
     TempFolder folder("kanaliko-options");
     {
         ScopedEnv config("XDG_CONFIG_HOME", folder.File("cfg").c_str());
-        EXPECT_EQ(OptionsFolderPath(), folder.File("cfg") + "/Kanaliko");
+        EXPECT_EQ(core::OptionsFolderPath(), folder.File("cfg") + "/Kanaliko");
     }
     {
         ScopedEnv config("XDG_CONFIG_HOME", "relative/ignored");
         ScopedEnv home("HOME", folder.File("home").c_str());
-        EXPECT_EQ(OptionsFolderPath(), folder.File("home") + "/.config/Kanaliko");
+        EXPECT_EQ(core::OptionsFolderPath(), folder.File("home") + "/.config/Kanaliko");
     }
     {
         ScopedEnv config("XDG_CONFIG_HOME", nullptr);
         ScopedEnv home("HOME", folder.File("home2").c_str());
-        EXPECT_EQ(OptionsFolderPath(), folder.File("home2") + "/.config/Kanaliko");
+        EXPECT_EQ(core::OptionsFolderPath(), folder.File("home2") + "/.config/Kanaliko");
     }
 }
 
@@ -199,14 +200,14 @@ TEST(OptionsLocation, PreparingCreatesTheFolderAndReturnsTheFilePath)
     TempFolder folder("kanaliko-options");
     ScopedEnv config("XDG_CONFIG_HOME", folder.File("deep/config").c_str());
     StreamCapture error(Error);
-    const std::string path = PrepareOptionsFilePath();
+    const std::string path = core::PrepareOptionsFilePath();
     EXPECT_EQ(path, folder.File("deep/config") + "/Kanaliko/options.xml");
     EXPECT_TRUE(fs::is_directory(folder.File("deep/config/Kanaliko")));
-    EXPECT_EQ(PrepareOptionsFilePath(), path) << "an existing folder is fine";
+    EXPECT_EQ(core::PrepareOptionsFilePath(), path) << "an existing folder is fine";
     EXPECT_EQ(error.Text(), "");
 
     // The options can be written there at once.
-    CXmlSettings settings;
+    core::CXmlSettings settings;
     settings.SetOptionsPath(path);
     settings.SetOptions(200, 1, 10, 5);
     EXPECT_TRUE(fs::exists(path));
@@ -218,7 +219,7 @@ TEST(OptionsLocation, FolderThatCannotBeCreatedIsReportedAndThePathStillGiven)
     WriteBytes(folder.File("occupied"), "a file where a folder should be");
     ScopedEnv config("XDG_CONFIG_HOME", folder.File("occupied").c_str());
     StreamCapture error(Error);
-    const std::string path = PrepareOptionsFilePath();
+    const std::string path = core::PrepareOptionsFilePath();
     EXPECT_EQ(path, folder.File("occupied") + "/Kanaliko/options.xml");
     EXPECT_EQ(error.Text(), "Не удалось создать дирректорию для хранения настроек приложения\n");
 }

@@ -26,10 +26,11 @@ namespace {
 
 using namespace testsupport;
 
-SchemeGroup Group(const wchar_t* sender, const wchar_t* receiver, std::vector<PortPair> tcp,
-                  std::vector<PortPair> udp, std::vector<PortPair> ip)
+channel::SchemeGroup Group(const wchar_t* sender, const wchar_t* receiver,
+                           std::vector<channel::PortPair> tcp, std::vector<channel::PortPair> udp,
+                           std::vector<channel::PortPair> ip)
 {
-    SchemeGroup group;
+    channel::SchemeGroup group;
     group.senderName = sender;
     group.receiverName = receiver;
     group.tcpPairs = std::move(tcp);
@@ -38,9 +39,9 @@ SchemeGroup Group(const wchar_t* sender, const wchar_t* receiver, std::vector<Po
     return group;
 }
 
-std::vector<SchemeGroup> GroupsOf(const CXmlSettings& settings)
+std::vector<channel::SchemeGroup> GroupsOf(const core::CXmlSettings& settings)
 {
-    std::vector<SchemeGroup> groups;
+    std::vector<channel::SchemeGroup> groups;
     for (const auto& group : settings.Groups())
         groups.push_back(*group);
     return groups;
@@ -71,7 +72,7 @@ const std::string kHandWritten = R"(<?xml version="1.0" encoding="UTF-8"?>
 
 TEST(SchemeFile, NewSettingsHoldTheConstructionValues)
 {
-    CXmlSettings settings;
+    core::CXmlSettings settings;
     EXPECT_EQ(settings.SchemePath(), "settings.xml");
     EXPECT_EQ(settings.OptionsPath(), "options.xml");
     EXPECT_EQ(settings.TimeOut(), 0);
@@ -89,22 +90,22 @@ TEST(SchemeFile, ReadingFillsGroupsAndPortListsInFileOrder)
     TempFolder folder("kanaliko-scheme");
     const std::string path = folder.File("scheme.xml");
     WriteBytes(path, kHandWritten);
-    CXmlSettings settings;
+    core::CXmlSettings settings;
     settings.ReadScheme(path);
 
     EXPECT_EQ(settings.SchemePath(), path);
-    const std::vector<SchemeGroup> expected = {
+    const std::vector<channel::SchemeGroup> expected = {
         Group(L"Узел А", L"Node B", {{46001, 0}, {46002, 46102}},
               {{47001, 47002}, {47011, 0}, {47021, 47022}}, {}),
         Group(L"Узел Б", L"Узел А", {{46003, 0}}, {}, {{253, 0}}),
     };
     EXPECT_EQ(GroupsOf(settings), expected);
     // TCP and IP: the server port, then the client port when there is one.
-    EXPECT_EQ(settings.TcpPorts(), (PortList{46001, 46002, 46102, 46003}));
-    EXPECT_EQ(settings.IpPorts(), (PortList{253}));
+    EXPECT_EQ(settings.TcpPorts(), (channel::PortList{46001, 46002, 46102, 46003}));
+    EXPECT_EQ(settings.IpPorts(), (channel::PortList{253}));
     // UDP is read two by two: the pair without clPort keeps its place with 0,
     // so the pair after it is still (47021, 47022).
-    EXPECT_EQ(settings.UdpPorts(), (PortList{47001, 47002, 47011, 0, 47021, 47022}));
+    EXPECT_EQ(settings.UdpPorts(), (channel::PortList{47001, 47002, 47011, 0, 47021, 47022}));
     EXPECT_TRUE(settings.IsUdpClientPort(47002));
     EXPECT_TRUE(settings.IsUdpClientPort(47022));
     EXPECT_FALSE(settings.IsUdpClientPort(47001)) << "a server port is not a client port";
@@ -117,9 +118,9 @@ TEST(SchemeFile, RoundTripKeepsOrderAndWritesEveryProtocolAndBothPorts)
 {
     TempFolder folder("kanaliko-scheme");
     WriteBytes(folder.File("in.xml"), kHandWritten);
-    CXmlSettings settings;
+    core::CXmlSettings settings;
     settings.ReadScheme(folder.File("in.xml"));
-    const std::vector<SchemeGroup> read = GroupsOf(settings);
+    const std::vector<channel::SchemeGroup> read = GroupsOf(settings);
     ASSERT_TRUE(settings.WriteScheme(folder.File("out.xml")));
     EXPECT_EQ(settings.SchemePath(), folder.File("out.xml"));
 
@@ -160,7 +161,7 @@ TEST(SchemeFile, RoundTripKeepsOrderAndWritesEveryProtocolAndBothPorts)
         << text;
     EXPECT_NE(text.find("\n      <Port srvPort=\"47011\" clPort=\"0\""), std::string::npos) << text;
 
-    CXmlSettings again;
+    core::CXmlSettings again;
     again.ReadScheme(folder.File("out.xml"));
     EXPECT_EQ(GroupsOf(again), read);
     EXPECT_EQ(again.UdpPorts(), settings.UdpPorts());
@@ -170,7 +171,7 @@ TEST(SchemeFile, RoundTripKeepsOrderAndWritesEveryProtocolAndBothPorts)
 TEST(SchemeFile, EmptySchemeIsWrittenAsTheBareRoot)
 {
     TempFolder folder("kanaliko-scheme");
-    CXmlSettings settings;
+    core::CXmlSettings settings;
     ASSERT_TRUE(settings.WriteScheme(folder.File("empty.xml")));
     EXPECT_EQ(ReadBytes(folder.File("empty.xml")),
               "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Chanels></Chanels>\n");
@@ -182,8 +183,8 @@ TEST(SchemeFile, EmptySchemeIsWrittenAsTheBareRoot)
 TEST(SchemeFile, FailedWriteReportsFalseAndStillTakesThePath)
 {
     TempFolder folder("kanaliko-scheme");
-    CXmlSettings settings;
-    settings.SetGroups(std::vector<SchemeGroup>{Group(L"a", L"b", {{1, 2}}, {}, {})});
+    core::CXmlSettings settings;
+    settings.SetGroups(std::vector<channel::SchemeGroup>{Group(L"a", L"b", {{1, 2}}, {}, {})});
     const std::string nowhere = folder.File("missing-folder/s.xml");
     EXPECT_FALSE(settings.WriteScheme(nowhere));
     EXPECT_EQ(settings.SchemePath(), nowhere);
@@ -204,43 +205,43 @@ TEST(SchemeFile, ProtocolNamesMatchExactlyAndDuplicatesAddUp)
         <Proto name="TCP"><Port srvPort="11" clPort="12"/></Proto>
       </Group>
     </Chanels>)");
-    CXmlSettings settings;
+    core::CXmlSettings settings;
     settings.ReadScheme(folder.File("s.xml"));
     ASSERT_EQ(settings.Groups().size(), 1u);
-    const SchemeGroup& group = *settings.Groups()[0];
-    EXPECT_EQ(group.tcpPairs, (std::vector<PortPair>{{10, 0}, {11, 12}}));
+    const channel::SchemeGroup& group = *settings.Groups()[0];
+    EXPECT_EQ(group.tcpPairs, (std::vector<channel::PortPair>{{10, 0}, {11, 12}}));
     EXPECT_TRUE(group.udpPairs.empty());
-    EXPECT_EQ(group.ipPairs, (std::vector<PortPair>{{20, 0}}));
-    EXPECT_EQ(settings.TcpPorts(), (PortList{10, 11, 12}));
+    EXPECT_EQ(group.ipPairs, (std::vector<channel::PortPair>{{20, 0}}));
+    EXPECT_EQ(settings.TcpPorts(), (channel::PortList{10, 11, 12}));
     EXPECT_TRUE(settings.UdpPorts().empty());
 }
 
 TEST(SchemeFile, SetGroupsTakesDeepCopiesAndRebuildsThePortLists)
 {
-    CXmlSettings settings;
-    SchemeGroup first = Group(L"a", L"b", {{100, 0}}, {{200, 201}, {210, 0}}, {{253, 0}});
-    SchemeGroup second = Group(L"c", L"d", {{101, 1101}}, {}, {{254, 7}});
-    settings.SetGroups(std::vector<const SchemeGroup*>{&first, nullptr, &second});
+    core::CXmlSettings settings;
+    channel::SchemeGroup first = Group(L"a", L"b", {{100, 0}}, {{200, 201}, {210, 0}}, {{253, 0}});
+    channel::SchemeGroup second = Group(L"c", L"d", {{101, 1101}}, {}, {{254, 7}});
+    settings.SetGroups(std::vector<const channel::SchemeGroup*>{&first, nullptr, &second});
     first.senderName = L"changed";
     first.tcpPairs.clear();
     ASSERT_EQ(settings.Groups().size(), 2u);
     EXPECT_EQ(settings.Groups()[0]->senderName, L"a");
     EXPECT_EQ(settings.Groups()[0]->tcpPairs.size(), 1u);
-    EXPECT_EQ(settings.TcpPorts(), (PortList{100, 101, 1101}));
-    EXPECT_EQ(settings.UdpPorts(), (PortList{200, 201, 210, 0}));
-    EXPECT_EQ(settings.IpPorts(), (PortList{253, 254, 7}));
+    EXPECT_EQ(settings.TcpPorts(), (channel::PortList{100, 101, 1101}));
+    EXPECT_EQ(settings.UdpPorts(), (channel::PortList{200, 201, 210, 0}));
+    EXPECT_EQ(settings.IpPorts(), (channel::PortList{253, 254, 7}));
 
     // The settings' own groups may be handed back (an editor that applies
     // without changes).
-    std::vector<const SchemeGroup*> own;
+    std::vector<const channel::SchemeGroup*> own;
     for (const auto& group : settings.Groups())
         own.push_back(group.get());
     settings.SetGroups(own);
     ASSERT_EQ(settings.Groups().size(), 2u);
     EXPECT_EQ(settings.Groups()[1]->receiverName, L"d");
-    EXPECT_EQ(settings.TcpPorts(), (PortList{100, 101, 1101}));
+    EXPECT_EQ(settings.TcpPorts(), (channel::PortList{100, 101, 1101}));
 
-    settings.SetGroups(std::vector<SchemeGroup>{});
+    settings.SetGroups(std::vector<channel::SchemeGroup>{});
     EXPECT_TRUE(settings.Groups().empty());
     EXPECT_TRUE(settings.TcpPorts().empty());
     EXPECT_TRUE(settings.UdpPorts().empty());
@@ -249,9 +250,9 @@ TEST(SchemeFile, SetGroupsTakesDeepCopiesAndRebuildsThePortLists)
 
 TEST(SchemeFile, ClearGroupsEmptiesTheGroupList)
 {
-    CXmlSettings settings;
-    settings.SetGroups(std::vector<SchemeGroup>{Group(L"a", L"b", {{1, 0}}, {}, {}),
-                                                Group(L"c", L"d", {}, {}, {})});
+    core::CXmlSettings settings;
+    settings.SetGroups(std::vector<channel::SchemeGroup>{Group(L"a", L"b", {{1, 0}}, {}, {}),
+                                                         Group(L"c", L"d", {}, {}, {})});
     settings.ClearGroups();
     EXPECT_TRUE(settings.Groups().empty());
 }
@@ -262,11 +263,11 @@ TEST(SchemeFile, ReadingAnotherSchemeReplacesTheWholeScheme)
     WriteBytes(folder.File("one.xml"), kHandWritten);
     WriteBytes(folder.File("two.xml"), R"(<Chanels><Group senderName="x" receiverName="y">
         <Proto name="TCP"><Port srvPort="5000" clPort="0"/></Proto></Group></Chanels>)");
-    CXmlSettings settings;
+    core::CXmlSettings settings;
     settings.ReadScheme(folder.File("one.xml"));
     settings.ReadScheme(folder.File("two.xml"));
     ASSERT_EQ(settings.Groups().size(), 1u);
-    EXPECT_EQ(settings.TcpPorts(), (PortList{5000}));
+    EXPECT_EQ(settings.TcpPorts(), (channel::PortList{5000}));
     EXPECT_TRUE(settings.UdpPorts().empty());
     EXPECT_TRUE(settings.IpPorts().empty());
     // The caller may pass the current path itself.
@@ -282,7 +283,7 @@ TEST(SchemeFile, SkippedGroupsAreReportedToTheDebugStream)
         <Group senderName="only sender"><Proto name="TCP"><Port srvPort="1"/></Proto></Group>
         <Group senderName="a" receiverName="b"><Proto name="TCP"><Port srvPort="2"/></Proto></Group>
     </Chanels>)");
-    CXmlSettings settings;
+    core::CXmlSettings settings;
     {
         StreamCapture debug(Debug);
         settings.ReadScheme(folder.File("s.xml"));
@@ -308,7 +309,7 @@ TEST(SchemeFile, ExampleSchemeLoadsAndIsWrittenBackUnchanged)
     const fs::path tree = source ? fs::path(source) : fs::path(__FILE__).parent_path() / "../..";
     const std::string example = (tree / "examples/settings.xml").string();
     ASSERT_TRUE(fs::exists(example)) << example;
-    CXmlSettings settings;
+    core::CXmlSettings settings;
     StreamCapture debug(Debug);
     settings.ReadScheme(example);
     EXPECT_EQ(debug.Text(), "") << "nothing in the example is skipped";
@@ -318,7 +319,7 @@ TEST(SchemeFile, ExampleSchemeLoadsAndIsWrittenBackUnchanged)
         tcp = tcp || !group->tcpPairs.empty();
         udp = udp || !group->udpPairs.empty();
         ip = ip || !group->ipPairs.empty();
-        for (const PortPair& pair : group->udpPairs)
+        for (const channel::PortPair& pair : group->udpPairs)
             EXPECT_NE(pair.clientPort, pair.serverPort) << "UDP pairs use two ports";
     }
     EXPECT_TRUE(tcp && udp && ip) << "every protocol is shown";

@@ -3,8 +3,8 @@
 
 #include "diag/CPing.h"
 
+#include "channel/AppMessages.h"
 #include "diag/support/DiagTestSupport.h"
-#include "engine/AppMessages.h"
 #include "ferrox/debug/DebugStream.h"
 #include "ferrox/threads/ThreadPool.h"
 #include "support/NetNamespaces.h"
@@ -201,11 +201,11 @@ TEST_F(PingLoopback, RepliesAreCountedStoredAndAnnouncedInOrder)
     // Each result: statistics first, then records with the stored count.
     ASSERT_GE(statistics.messages.size(), 3u);
     for (std::size_t i = 0; i < 3; ++i) {
-        EXPECT_EQ(statistics.messages[i].message, engine::WM_ECHO_STATISTICS);
+        EXPECT_EQ(statistics.messages[i].message, channel::WM_ECHO_STATISTICS);
         EXPECT_EQ(statistics.messages[i].wParam, 0u);
         EXPECT_EQ(statistics.messages[i].lParam, 0);
-        EXPECT_EQ(records.messages[i].message, engine::WM_ECHO_RECORDS);
-        EXPECT_EQ(records.messages[i].lParam, static_cast<ui::LPARAM>(i + 1));
+        EXPECT_EQ(records.messages[i].message, channel::WM_ECHO_RECORDS);
+        EXPECT_EQ(records.messages[i].lParam, static_cast<loop::LPARAM>(i + 1));
         EXPECT_LE(statistics.messages[i].at, records.messages[i].at);
     }
     const EchoStatistics s = ping.GetStatistics(0);
@@ -337,8 +337,8 @@ TEST_F(PingLoopback, DuplicatedTargetsAreBothProbed)
     ping.Start();
     ASSERT_TRUE(diagtest::RunUntil(
         [&] {
-            return !records.With(engine::WM_ECHO_RECORDS, 0).empty() &&
-                   !records.With(engine::WM_ECHO_RECORDS, 2).empty();
+            return !records.With(channel::WM_ECHO_RECORDS, 0).empty() &&
+                   !records.With(channel::WM_ECHO_RECORDS, 2).empty();
         },
         milliseconds(5000)));
     ping.Stop();
@@ -442,7 +442,7 @@ TEST_F(PingRouted, FarHostAnswersAndBlackholedAddressIsLostWithTimeOut)
     ping->SetRecordsWindow(records.Handle());
     ping->Start();
     ASSERT_TRUE(diagtest::RunUntil(
-        [&] { return records.With(engine::WM_ECHO_RECORDS, 1).size() >= 4; }, milliseconds(8000)));
+        [&] { return records.With(channel::WM_ECHO_RECORDS, 1).size() >= 4; }, milliseconds(8000)));
     ping->Stop();
 
     const EchoStatistics far = ping->GetStatistics(0);

@@ -5,9 +5,9 @@
 // The IP server runs in B, the client in A. (On one host a sender's own raw
 // socket takes the datagram, so no unreachable answer would ever come.)
 
+#include "channel/EventCodes.h"
 #include "engine/CIpClient.h"
 #include "engine/CIpServer.h"
-#include "engine/EventCodes.h"
 #include "engine/support/RecordingApp.h"
 #include "support/NetNamespaces.h"
 
@@ -29,9 +29,9 @@ using namespace std::chrono_literals;
 using testsupport::ScopedNetns;
 using testsupport::TestNamespaces;
 
-engine::ProbeOptions Options(int maxSendCount, int size = 10)
+channel::ProbeOptions Options(int maxSendCount, int size = 10)
 {
-    engine::ProbeOptions o;
+    channel::ProbeOptions o;
     o.timeOut = 300;
     o.timeSendDelay = 1;
     o.sendDataSize = size;
@@ -39,10 +39,10 @@ engine::ProbeOptions Options(int maxSendCount, int size = 10)
     return o;
 }
 
-PeerAddress Address(const char* text)
+channel::PeerAddress Address(const char* text)
 {
-    PeerAddress peer;
-    ParseAddress(peer, text);
+    channel::PeerAddress peer;
+    channel::ParseAddress(peer, text);
     return peer;
 }
 
@@ -56,17 +56,17 @@ struct TwoHosts
 
 bool Finished(const CRecordingApp& app, std::uint32_t protocol)
 {
-    for (const auto& row : app.RowsFor(engine::PROTOCOL_IP, protocol)) {
+    for (const auto& row : app.RowsFor(channel::PROTOCOL_IP, protocol)) {
         if (row.finished)
             return true;
     }
     return false;
 }
 
-engine::ClientRow LastRow(const CRecordingApp& app, std::uint32_t protocol)
+channel::ClientRow LastRow(const CRecordingApp& app, std::uint32_t protocol)
 {
-    auto rows = app.RowsFor(engine::PROTOCOL_IP, protocol);
-    return rows.empty() ? engine::ClientRow{} : rows.back();
+    auto rows = app.RowsFor(channel::PROTOCOL_IP, protocol);
+    return rows.empty() ? channel::ClientRow{} : rows.back();
 }
 
 // A raw socket of one protocol in the current namespace, for watching or sending
@@ -117,7 +117,7 @@ TEST(IpChannel, ProbesAreAnsweredWithTheTenByteReply)
     std::unique_ptr<engine::CIpServer> server;
     {
         ScopedNetns in(hosts.b);
-        server = std::make_unique<engine::CIpServer>(&serverSide, PeerAddress{});
+        server = std::make_unique<engine::CIpServer>(&serverSide, channel::PeerAddress{});
         serverSide.AddServer(server.get());
         server->Start({253});
     }
@@ -131,25 +131,25 @@ TEST(IpChannel, ProbesAreAnsweredWithTheTenByteReply)
         clientSide.AddClient(client.get());
         client->Start({253});
     }
-    ASSERT_EQ(serverSide.ServerRows().at(0).code, engine::EC_PORT_OPEN);
+    ASSERT_EQ(serverSide.ServerRows().at(0).code, channel::EC_PORT_OPEN);
     ASSERT_TRUE(clientSide.RunUntil([&] { return Finished(clientSide, 253); }, 10s));
     clientSide.RunUntil([] { return false; }, 400ms);
 
-    engine::ClientRow last = LastRow(clientSide, 253);
+    channel::ClientRow last = LastRow(clientSide, 253);
     EXPECT_EQ(last.attempts, 3);
     EXPECT_EQ(last.replies, 3);
-    auto codes = Codes(clientSide.EventsFor(engine::PROTOCOL_IP, 253));
-    EXPECT_EQ(codes.front(), engine::EC_OPENED);
-    EXPECT_EQ(std::count(codes.begin(), codes.end(), engine::EC_SENT), 3);
-    EXPECT_EQ(std::count(codes.begin(), codes.end(), engine::EC_RECEIVED), 3);
+    auto codes = Codes(clientSide.EventsFor(channel::PROTOCOL_IP, 253));
+    EXPECT_EQ(codes.front(), channel::EC_OPENED);
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), channel::EC_SENT), 3);
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), channel::EC_RECEIVED), 3);
     // What came back to A: three 10-byte replies, though the probes carried 40 bytes.
     auto lengths = watcher->PayloadLengths();
     EXPECT_EQ(std::count(lengths.begin(), lengths.end(), 10u), 3) << "replies are always 10 bytes";
 
-    auto serverEvents = serverSide.EventsFor(engine::PROTOCOL_IP, 253);
+    auto serverEvents = serverSide.EventsFor(channel::PROTOCOL_IP, 253);
     EXPECT_EQ(std::count_if(serverEvents.begin(), serverEvents.end(),
                             [](const RecordedEvent& e) {
-                                return e.code == engine::EC_RECEIVED && e.peer == "198.18.20.1";
+                                return e.code == channel::EC_RECEIVED && e.peer == "198.18.20.1";
                             }),
               3);
     client.reset();
@@ -170,14 +170,14 @@ TEST(IpChannel, UnservedProtocolIsReportedAsMissing)
     }
     ASSERT_TRUE(clientSide.RunUntil([&] { return Finished(clientSide, 252); }, 10s));
     clientSide.RunUntil([] { return false; }, 400ms);
-    auto events = clientSide.EventsFor(engine::PROTOCOL_IP, 252);
+    auto events = clientSide.EventsFor(channel::PROTOCOL_IP, 252);
     auto missing = std::count_if(events.begin(), events.end(), [](const RecordedEvent& e) {
-        return e.code == engine::EC_NO_PROTOCOL;
+        return e.code == channel::EC_NO_PROTOCOL;
     });
     EXPECT_GE(missing, 1) << CodesText(Codes(events));
     for (const auto& e : events) {
-        if (e.code == engine::EC_NO_PROTOCOL) {
-            EXPECT_EQ(e.status, engine::STATUS_INFORMATION);
+        if (e.code == channel::EC_NO_PROTOCOL) {
+            EXPECT_EQ(e.status, channel::STATUS_INFORMATION);
             EXPECT_EQ(e.error, platform::WSAECONNRESET);
         }
     }
@@ -193,7 +193,7 @@ TEST(IpChannel, ProbeWithIpOptionsIsStillAnswered)
     std::unique_ptr<engine::CIpServer> server;
     {
         ScopedNetns in(hosts.b);
-        server = std::make_unique<engine::CIpServer>(&serverSide, PeerAddress{});
+        server = std::make_unique<engine::CIpServer>(&serverSide, channel::PeerAddress{});
         serverSide.AddServer(server.get());
         server->Start({253});
     }
@@ -209,8 +209,8 @@ TEST(IpChannel, ProbeWithIpOptionsIsStillAnswered)
     sender->SendTo("198.18.20.2", std::string("tessarium", 10));
     ASSERT_TRUE(serverSide.RunUntil(
         [&] {
-            auto codes = Codes(serverSide.EventsFor(engine::PROTOCOL_IP, 253));
-            return std::count(codes.begin(), codes.end(), engine::EC_SENT) == 1;
+            auto codes = Codes(serverSide.EventsFor(channel::PROTOCOL_IP, 253));
+            return std::count(codes.begin(), codes.end(), channel::EC_SENT) == 1;
         },
         3s));
     serverSide.RunUntil([] { return false; }, 200ms);
@@ -227,7 +227,7 @@ TEST(IpChannel, OtherDatagramsOfTheProtocolLeaveNoTrace)
     std::unique_ptr<CRawPeer> otherNode;
     {
         ScopedNetns in(hosts.b);
-        server = std::make_unique<engine::CIpServer>(&serverSide, PeerAddress{});
+        server = std::make_unique<engine::CIpServer>(&serverSide, channel::PeerAddress{});
         serverSide.AddServer(server.get());
         server->Start({253});
         otherNode = std::make_unique<CRawPeer>(253);
@@ -248,8 +248,8 @@ TEST(IpChannel, OtherDatagramsOfTheProtocolLeaveNoTrace)
     otherNode->SendTo("198.18.20.1", "noise");
     ASSERT_TRUE(clientSide.RunUntil([&] { return Finished(clientSide, 253); }, 5s));
     clientSide.RunUntil([] { return false; }, 400ms);
-    auto codes = Codes(clientSide.EventsFor(engine::PROTOCOL_IP, 253));
-    EXPECT_EQ(std::count(codes.begin(), codes.end(), engine::EC_RECEIVED), 1) << CodesText(codes);
+    auto codes = Codes(clientSide.EventsFor(channel::PROTOCOL_IP, 253));
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), channel::EC_RECEIVED), 1) << CodesText(codes);
     EXPECT_EQ(LastRow(clientSide, 253).replies, 1);
     client.reset();
 }
@@ -261,7 +261,7 @@ TEST(IpChannel, ChildWithoutRawRights)
     if (std::getenv("KANALIKO_IP_CHILD") == nullptr)
         GTEST_SKIP() << "runs only as the child of WithoutRawRightsEveryProtocolReportsCode3";
     CRecordingApp side;
-    engine::CIpServer server(&side, PeerAddress{});
+    engine::CIpServer server(&side, channel::PeerAddress{});
     side.AddServer(&server);
     server.Start({253, 254});
     engine::CIpClient client(&side, Address("127.0.0.1"), Options(2));
@@ -271,16 +271,16 @@ TEST(IpChannel, ChildWithoutRawRights)
     auto rows = side.ServerRows();
     ASSERT_EQ(rows.size(), 2u);
     for (const auto& row : rows)
-        EXPECT_EQ(row.code, engine::EC_NEED_ADMIN);
+        EXPECT_EQ(row.code, channel::EC_NEED_ADMIN);
     for (std::uint16_t protocol : {253, 254}) {
-        auto events = side.EventsFor(engine::PROTOCOL_IP, protocol);
+        auto events = side.EventsFor(channel::PROTOCOL_IP, protocol);
         ASSERT_EQ(events.size(), 2u) << "one server event, one client event";
         for (const auto& e : events) {
-            EXPECT_EQ(e.code, engine::EC_NEED_ADMIN);
+            EXPECT_EQ(e.code, channel::EC_NEED_ADMIN);
             EXPECT_EQ(e.error, platform::WSAEACCES);
-            EXPECT_EQ(e.status, engine::STATUS_WARNING);
+            EXPECT_EQ(e.status, channel::STATUS_WARNING);
         }
-        auto clientRows = side.RowsFor(engine::PROTOCOL_IP, protocol);
+        auto clientRows = side.RowsFor(channel::PROTOCOL_IP, protocol);
         ASSERT_EQ(clientRows.size(), 1u);
         EXPECT_TRUE(clientRows[0].finished) << "no probes on a protocol without a socket";
     }

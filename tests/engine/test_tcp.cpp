@@ -1,6 +1,6 @@
+#include "channel/EventCodes.h"
 #include "engine/CTcpClient.h"
 #include "engine/CTcpServer.h"
-#include "engine/EventCodes.h"
 #include "engine/support/RecordingApp.h"
 
 #include <gtest/gtest.h>
@@ -16,23 +16,23 @@ namespace enginetest {
 namespace {
 
 using namespace std::chrono_literals;
-using engine::ClientRow;
+using channel::ClientRow;
 
-PeerAddress Loopback()
+channel::PeerAddress Loopback()
 {
-    PeerAddress peer;
-    ParseAddress(peer, "127.0.0.1");
+    channel::PeerAddress peer;
+    channel::ParseAddress(peer, "127.0.0.1");
     return peer;
 }
 
-PeerAddress AnyAddress()
+channel::PeerAddress AnyAddress()
 {
-    return PeerAddress{};
+    return channel::PeerAddress{};
 }
 
-engine::ProbeOptions Options(int maxSendCount, int timeOut = 200, int delay = 1)
+channel::ProbeOptions Options(int maxSendCount, int timeOut = 200, int delay = 1)
 {
-    engine::ProbeOptions o;
+    channel::ProbeOptions o;
     o.timeOut = timeOut;
     o.timeSendDelay = delay;
     o.sendDataSize = 10;
@@ -67,13 +67,13 @@ private:
 
 bool PortFinished(const CRecordingApp& app, std::uint16_t port)
 {
-    auto rows = app.RowsFor(engine::PROTOCOL_TCP, port);
+    auto rows = app.RowsFor(channel::PROTOCOL_TCP, port);
     return !rows.empty() && rows.back().finished;
 }
 
 std::vector<int> ClientCodes(const CRecordingApp& app, std::uint16_t port)
 {
-    return Codes(app.EventsFor(engine::PROTOCOL_TCP, port));
+    return Codes(app.EventsFor(channel::PROTOCOL_TCP, port));
 }
 
 TEST(TcpChannel, EveryProbeIsEchoedOnThreePorts)
@@ -103,10 +103,10 @@ TEST(TcpChannel, EveryProbeIsEchoedOnThreePorts)
         std::vector<int> codes = ClientCodes(clientSide, port);
         // 6, then 13 and 4 (or 4 at once), then 10 and 11 per attempt.
         std::vector<int> expected = {6, 13, 4, 10, 11, 10, 11, 10, 11};
-        if (codes.size() > 1 && codes[1] == engine::EC_CONNECTED)
+        if (codes.size() > 1 && codes[1] == channel::EC_CONNECTED)
             expected.erase(expected.begin() + 1);
         EXPECT_EQ(CodesText(codes), CodesText(expected));
-        auto rows = clientSide.RowsFor(engine::PROTOCOL_TCP, port);
+        auto rows = clientSide.RowsFor(channel::PROTOCOL_TCP, port);
         ASSERT_FALSE(rows.empty());
         EXPECT_EQ(rows.back().attempts, 3);
         EXPECT_EQ(rows.back().replies, 3);
@@ -126,28 +126,28 @@ TEST(TcpChannel, EveryProbeIsEchoedOnThreePorts)
     serverSide.RunUntil([&] { return server.AcceptedCount() == 0; }, 5s);
     for (std::uint16_t port : ports) {
         SCOPED_TRACE("server port " + std::to_string(port));
-        auto events = serverSide.EventsFor(engine::PROTOCOL_TCP, port);
+        auto events = serverSide.EventsFor(channel::PROTOCOL_TCP, port);
         ASSERT_GE(events.size(), 8u);
-        EXPECT_EQ(events[0].code, engine::EC_PORT_OPEN);
+        EXPECT_EQ(events[0].code, channel::EC_PORT_OPEN);
         EXPECT_EQ(events[0].peer, "");
-        EXPECT_EQ(events[1].code, engine::EC_CONNECTED);
+        EXPECT_EQ(events[1].code, channel::EC_CONNECTED);
         EXPECT_EQ(events[1].peer, "127.0.0.1");
         for (int probe = 0; probe < 3; ++probe) {
             const auto& received = events[2 + probe * 2];
             const auto& sent = events[3 + probe * 2];
-            EXPECT_EQ(received.code, engine::EC_RECEIVED);
+            EXPECT_EQ(received.code, channel::EC_RECEIVED);
             EXPECT_TRUE(received.incoming);
-            EXPECT_EQ(sent.code, engine::EC_SENT);
+            EXPECT_EQ(sent.code, channel::EC_SENT);
             EXPECT_FALSE(sent.incoming);
             EXPECT_EQ(sent.peer, "127.0.0.1");
             EXPECT_EQ(sent.port2, port);
         }
-        EXPECT_EQ(events.back().code, engine::EC_DISCONNECTED) << "the client's end closes it";
+        EXPECT_EQ(events.back().code, channel::EC_DISCONNECTED) << "the client's end closes it";
     }
     auto rows = serverSide.ServerRows();
     ASSERT_EQ(rows.size(), 3u);
     for (const auto& row : rows)
-        EXPECT_EQ(row.code, engine::EC_PORT_OPEN);
+        EXPECT_EQ(row.code, channel::EC_PORT_OPEN);
 }
 
 TEST(TcpChannel, PortWithoutListenerRetriesAfterTheDelay)
@@ -159,26 +159,26 @@ TEST(TcpChannel, PortWithoutListenerRetriesAfterTheDelay)
     client.Start({port});
     ASSERT_TRUE(clientSide.RunUntil([&] { return PortFinished(clientSide, port); }, 10s));
 
-    auto events = clientSide.EventsFor(engine::PROTOCOL_TCP, port);
+    auto events = clientSide.EventsFor(channel::PROTOCOL_TCP, port);
     std::vector<int> codes = Codes(events);
     EXPECT_EQ(CodesText(codes), "6 13 7 6 13 7");
     std::vector<RecordedEvent> failures;
     for (const auto& e : events) {
-        if (e.code == engine::EC_CONNECT_FAILED) {
+        if (e.code == channel::EC_CONNECT_FAILED) {
             failures.push_back(e);
             EXPECT_EQ(e.error, platform::WSAECONNREFUSED);
-            EXPECT_EQ(e.status, engine::STATUS_WARNING);
+            EXPECT_EQ(e.status, channel::STATUS_WARNING);
         }
     }
     ASSERT_EQ(failures.size(), 2u);
     // A new socket only after the pause of TimeSendDelay.
     auto reopen = std::find_if(events.begin() + 1, events.end(),
-                               [](const RecordedEvent& e) { return e.code == engine::EC_OPENED; });
+                               [](const RecordedEvent& e) { return e.code == channel::EC_OPENED; });
     ASSERT_NE(reopen, events.end());
     EXPECT_GE(reopen->at - failures[0].at, 950ms);
-    auto rows = clientSide.RowsFor(engine::PROTOCOL_TCP, port);
+    auto rows = clientSide.RowsFor(channel::PROTOCOL_TCP, port);
     EXPECT_TRUE(rows.back().finished);
-    EXPECT_EQ(rows.back().code, static_cast<std::uint32_t>(engine::EC_CONNECT_FAILED));
+    EXPECT_EQ(rows.back().code, static_cast<std::uint32_t>(channel::EC_CONNECT_FAILED));
     EXPECT_EQ(rows.back().attempts, 2);
     EXPECT_EQ(rows.back().replies, 0);
 }
@@ -192,22 +192,22 @@ TEST(TcpChannel, PeerThatNeverEchoesTimesOutAndReconnects)
     client.Start({silent.Port()});
     ASSERT_TRUE(clientSide.RunUntil([&] { return PortFinished(clientSide, silent.Port()); }, 10s));
 
-    auto events = clientSide.EventsFor(engine::PROTOCOL_TCP, silent.Port());
+    auto events = clientSide.EventsFor(channel::PROTOCOL_TCP, silent.Port());
     std::vector<int> codes = Codes(events);
     std::vector<int> compact;
     for (int c : codes) {
-        if (c != engine::EC_CONNECTING)
+        if (c != channel::EC_CONNECTING)
             compact.push_back(c);
     }
     EXPECT_EQ(CodesText(compact), "6 4 10 9 6 4 10 9");
     for (std::size_t i = 1; i < events.size(); ++i) {
-        if (events[i].code == engine::EC_RECEIVE_FAILED) {
-            EXPECT_EQ(events[i - 1].code, engine::EC_SENT);
+        if (events[i].code == channel::EC_RECEIVE_FAILED) {
+            EXPECT_EQ(events[i - 1].code, channel::EC_SENT);
             EXPECT_GE(events[i].at - events[i - 1].at, 180ms) << "the receive waits TimeOut";
             EXPECT_EQ(events[i].error, platform::WSAETIMEDOUT);
         }
     }
-    auto rows = clientSide.RowsFor(engine::PROTOCOL_TCP, silent.Port());
+    auto rows = clientSide.RowsFor(channel::PROTOCOL_TCP, silent.Port());
     EXPECT_TRUE(rows.back().finished);
     EXPECT_EQ(rows.back().attempts, 2);
     EXPECT_EQ(rows.back().replies, 0);
@@ -226,12 +226,12 @@ TEST(TcpChannel, BusyPortIsReportedAndTheOthersStillOpen)
     auto rows = serverSide.ServerRows();
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(rows[0].port, free1);
-    EXPECT_EQ(rows[0].code, engine::EC_PORT_OPEN);
+    EXPECT_EQ(rows[0].code, channel::EC_PORT_OPEN);
     EXPECT_EQ(rows[1].port, busy);
-    EXPECT_EQ(rows[1].code, engine::EC_PORT_BUSY);
+    EXPECT_EQ(rows[1].code, channel::EC_PORT_BUSY);
     auto events = serverSide.Events();
     EXPECT_EQ(events[1].error, platform::WSAEADDRINUSE);
-    EXPECT_EQ(events[1].status, engine::STATUS_WARNING);
+    EXPECT_EQ(events[1].status, channel::STATUS_WARNING);
     EXPECT_EQ(server.SocketAt(1), platform::INVALID_SOCKET);
     EXPECT_NE(server.SocketAt(0), platform::INVALID_SOCKET);
     EXPECT_EQ(server.FindSocket(platform::INVALID_SOCKET), 1);
@@ -250,8 +250,8 @@ TEST(TcpChannel, SingleAttemptMeansOneProbeAndNoTimer)
     ASSERT_TRUE(clientSide.RunUntil([&] { return PortFinished(clientSide, port); }, 5s));
     clientSide.RunUntil([] { return false; }, 300ms);
     std::vector<int> codes = ClientCodes(clientSide, port);
-    EXPECT_EQ(std::count(codes.begin(), codes.end(), engine::EC_SENT), 1);
-    EXPECT_EQ(std::count(codes.begin(), codes.end(), engine::EC_RECEIVED), 1);
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), channel::EC_SENT), 1);
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), channel::EC_RECEIVED), 1);
     EXPECT_EQ(clientSide.TimerStarts(), 0);
 }
 
@@ -265,7 +265,7 @@ TEST(TcpChannel, ServerStartTwiceClosesTheFirstSockets)
     server.Start({port});
     auto rows = serverSide.ServerRows();
     ASSERT_EQ(rows.size(), 2u);
-    EXPECT_EQ(rows[1].code, engine::EC_PORT_OPEN) << "the first listening socket was closed first";
+    EXPECT_EQ(rows[1].code, channel::EC_PORT_OPEN) << "the first listening socket was closed first";
     server.Start({});
     EXPECT_EQ(server.SocketCount(), 0);
     EXPECT_EQ(server.FindSocket(3), -1);
@@ -293,7 +293,7 @@ TEST(TcpChannel, RestartedServerReopensPortsItHadConnectionsOn)
     server.Start({port});
     auto rows = serverSide.ServerRows();
     ASSERT_EQ(rows.size(), 2u);
-    EXPECT_EQ(rows[1].code, engine::EC_PORT_OPEN);
+    EXPECT_EQ(rows[1].code, channel::EC_PORT_OPEN);
 }
 
 TEST(TcpChannel, DestroyingAClientMidCheckLeavesNoTaskBehind)

@@ -1,7 +1,7 @@
+#include "channel/EventCodes.h"
+#include "channel/ProbeMessages.h"
 #include "engine/CUdpClient.h"
 #include "engine/CUdpServer.h"
-#include "engine/EventCodes.h"
-#include "engine/ProbeMessages.h"
 #include "engine/support/RecordingApp.h"
 
 #include <gtest/gtest.h>
@@ -22,16 +22,16 @@ namespace {
 
 using namespace std::chrono_literals;
 
-PeerAddress Loopback()
+channel::PeerAddress Loopback()
 {
-    PeerAddress peer;
-    ParseAddress(peer, "127.0.0.1");
+    channel::PeerAddress peer;
+    channel::ParseAddress(peer, "127.0.0.1");
     return peer;
 }
 
-engine::ProbeOptions Options(int maxSendCount, int timeOut = 200, int delay = 1)
+channel::ProbeOptions Options(int maxSendCount, int timeOut = 200, int delay = 1)
 {
-    engine::ProbeOptions o;
+    channel::ProbeOptions o;
     o.timeOut = timeOut;
     o.timeSendDelay = delay;
     o.sendDataSize = 10;
@@ -84,8 +84,8 @@ private:
 // failed to send) with finished = yes, TimeOut after that probe.
 bool Finished(const CRecordingApp& app, std::uint16_t serverPort)
 {
-    for (const auto& row : app.RowsFor(engine::PROTOCOL_UDP, serverPort)) {
-        if (row.finished && (row.code == engine::EC_SENT || row.code == engine::EC_SEND_FAILED))
+    for (const auto& row : app.RowsFor(channel::PROTOCOL_UDP, serverPort)) {
+        if (row.finished && (row.code == channel::EC_SENT || row.code == channel::EC_SEND_FAILED))
             return true;
     }
     return false;
@@ -93,10 +93,10 @@ bool Finished(const CRecordingApp& app, std::uint16_t serverPort)
 
 // The last finished row of a port: the row that closes the cycle, with the
 // replies that came in before it.
-engine::ClientRow FinalRow(const CRecordingApp& app, std::uint16_t serverPort)
+channel::ClientRow FinalRow(const CRecordingApp& app, std::uint16_t serverPort)
 {
-    engine::ClientRow last;
-    for (const auto& row : app.RowsFor(engine::PROTOCOL_UDP, serverPort)) {
+    channel::ClientRow last;
+    for (const auto& row : app.RowsFor(channel::PROTOCOL_UDP, serverPort)) {
         if (row.finished)
             last = row;
     }
@@ -108,7 +108,7 @@ TEST(UdpChannel, EveryProbeIsEchoedToTheConfiguredClientPort)
     CRecordingApp serverSide, clientSide;
     const std::uint16_t s1 = FreePort(SOCK_DGRAM), c1 = FreePort(SOCK_DGRAM);
     const std::uint16_t s2 = FreePort(SOCK_DGRAM), c2 = FreePort(SOCK_DGRAM);
-    engine::CUdpServer server(&serverSide, PeerAddress{});
+    engine::CUdpServer server(&serverSide, channel::PeerAddress{});
     serverSide.AddServer(&server);
     server.Start({s1, c1, s2, c2});
     ASSERT_EQ(server.SocketCount(), 2);
@@ -122,28 +122,28 @@ TEST(UdpChannel, EveryProbeIsEchoedToTheConfiguredClientPort)
 
     for (auto [s, c] : {std::pair{s1, c1}, std::pair{s2, c2}}) {
         SCOPED_TRACE("pair " + std::to_string(s) + "/" + std::to_string(c));
-        engine::ClientRow final = FinalRow(clientSide, s);
+        channel::ClientRow final = FinalRow(clientSide, s);
         EXPECT_EQ(final.attempts, 3);
         EXPECT_EQ(final.replies, 3);
         EXPECT_EQ(final.port1, c);
         EXPECT_EQ(final.port2, s);
-        auto events = clientSide.EventsFor(engine::PROTOCOL_UDP, c);
+        auto events = clientSide.EventsFor(channel::PROTOCOL_UDP, c);
         std::vector<int> codes = Codes(events);
-        EXPECT_EQ(codes.front(), engine::EC_PORT_OPEN);
-        EXPECT_EQ(std::count(codes.begin(), codes.end(), engine::EC_SENT), 3);
-        EXPECT_EQ(std::count(codes.begin(), codes.end(), engine::EC_RECEIVED), 3);
+        EXPECT_EQ(codes.front(), channel::EC_PORT_OPEN);
+        EXPECT_EQ(std::count(codes.begin(), codes.end(), channel::EC_SENT), 3);
+        EXPECT_EQ(std::count(codes.begin(), codes.end(), channel::EC_RECEIVED), 3);
         // The final row comes about TimeOut after the last probe.
         auto lastSent = std::find_if(events.rbegin(), events.rend(), [](const RecordedEvent& e) {
-            return e.code == engine::EC_SENT;
+            return e.code == channel::EC_SENT;
         });
         ASSERT_NE(lastSent, events.rend());
-        auto serverEvents = serverSide.EventsFor(engine::PROTOCOL_UDP, s);
+        auto serverEvents = serverSide.EventsFor(channel::PROTOCOL_UDP, s);
         ASSERT_GE(serverEvents.size(), 7u);
-        EXPECT_EQ(serverEvents[0].code, engine::EC_PORT_OPEN);
-        EXPECT_EQ(serverEvents[1].code, engine::EC_RECEIVED);
+        EXPECT_EQ(serverEvents[0].code, channel::EC_PORT_OPEN);
+        EXPECT_EQ(serverEvents[1].code, channel::EC_RECEIVED);
         EXPECT_EQ(serverEvents[1].peer, "127.0.0.1");
         EXPECT_EQ(serverEvents[1].port2, c) << "the probe leaves from the bound client port";
-        EXPECT_EQ(serverEvents[2].code, engine::EC_SENT);
+        EXPECT_EQ(serverEvents[2].code, channel::EC_SENT);
         EXPECT_EQ(serverEvents[2].port2, c) << "the echo goes to the configured client port";
     }
     EXPECT_TRUE(clientSide.ArmedTimers().empty());
@@ -157,7 +157,7 @@ TEST(UdpChannel, LastProbesPauseDoesNotHoldTheGuiThread)
     // echo, say) stalled meanwhile. The GUI thread must stay free.
     CRecordingApp serverSide, clientSide;
     const std::uint16_t s = FreePort(SOCK_DGRAM), c = FreePort(SOCK_DGRAM);
-    engine::CUdpServer server(&serverSide, PeerAddress{});
+    engine::CUdpServer server(&serverSide, channel::PeerAddress{});
     serverSide.AddServer(&server);
     server.Start({s, c});
     engine::CUdpClient client(&clientSide, Loopback(), Options(1, 1000));
@@ -165,8 +165,8 @@ TEST(UdpChannel, LastProbesPauseDoesNotHoldTheGuiThread)
     client.Start({s, c});
     ASSERT_TRUE(clientSide.RunUntil(
         [&] {
-            auto codes = Codes(clientSide.EventsFor(engine::PROTOCOL_UDP, c));
-            return std::count(codes.begin(), codes.end(), engine::EC_RECEIVED) == 1;
+            auto codes = Codes(clientSide.EventsFor(channel::PROTOCOL_UDP, c));
+            return std::count(codes.begin(), codes.end(), channel::EC_RECEIVED) == 1;
         },
         3s));
     // The reply was handled while the closing pause (1 s) still runs, and the
@@ -184,7 +184,7 @@ TEST(UdpChannel, FinalRowFollowsTheLastProbeAfterTimeOut)
 {
     CRecordingApp serverSide, clientSide;
     const std::uint16_t s = FreePort(SOCK_DGRAM), c = FreePort(SOCK_DGRAM);
-    engine::CUdpServer server(&serverSide, PeerAddress{});
+    engine::CUdpServer server(&serverSide, channel::PeerAddress{});
     serverSide.AddServer(&server);
     server.Start({s, c});
     // MaxSendCount 1: one probe, no timer, the final row TimeOut later.
@@ -196,8 +196,8 @@ TEST(UdpChannel, FinalRowFollowsTheLastProbeAfterTimeOut)
     ASSERT_TRUE(clientSide.RunUntil([&] { return Finished(clientSide, s); }, 5s));
     EXPECT_GE(std::chrono::steady_clock::now() - begin, 390ms);
     EXPECT_EQ(clientSide.TimerStarts(), 0);
-    auto codes = Codes(clientSide.EventsFor(engine::PROTOCOL_UDP, c));
-    EXPECT_EQ(std::count(codes.begin(), codes.end(), engine::EC_SENT), 1);
+    auto codes = Codes(clientSide.EventsFor(channel::PROTOCOL_UDP, c));
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), channel::EC_SENT), 1);
     EXPECT_EQ(FinalRow(clientSide, s).replies, 1);
 }
 
@@ -209,16 +209,16 @@ TEST(UdpChannel, EchoGoesToTheConfiguredPortNotTheSource)
     CPlainUdp squatter;
     CRecordingApp serverSide, clientSide;
     const std::uint16_t s = FreePort(SOCK_DGRAM);
-    engine::CUdpServer server(&serverSide, PeerAddress{});
+    engine::CUdpServer server(&serverSide, channel::PeerAddress{});
     serverSide.AddServer(&server);
     server.Start({s, squatter.Port()});
     engine::CUdpClient client(&clientSide, Loopback(), Options(2, 200));
     clientSide.AddClient(&client);
     client.Start({s, squatter.Port()});
     ASSERT_TRUE(clientSide.RunUntil([&] { return Finished(clientSide, s); }, 6s));
-    auto events = clientSide.EventsFor(engine::PROTOCOL_UDP, squatter.Port());
+    auto events = clientSide.EventsFor(channel::PROTOCOL_UDP, squatter.Port());
     ASSERT_FALSE(events.empty());
-    EXPECT_EQ(events[0].code, engine::EC_PORT_BUSY);
+    EXPECT_EQ(events[0].code, channel::EC_PORT_BUSY);
     EXPECT_EQ(FinalRow(clientSide, s).attempts, 2);
     EXPECT_EQ(FinalRow(clientSide, s).replies, 0);
     EXPECT_EQ(squatter.Drain(), 2) << "both echoes reached the configured client port";
@@ -233,7 +233,8 @@ TEST(UdpChannel, AnyDatagramAtTheClientPortCountsAsAReply)
     engine::CUdpClient client(&clientSide, Loopback(), Options(2, 300));
     clientSide.AddClient(&client);
     client.Start({silentServer.Port(), c});
-    clientSide.RunUntil([&] { return !clientSide.EventsFor(engine::PROTOCOL_UDP, c).empty(); }, 2s);
+    clientSide.RunUntil([&] { return !clientSide.EventsFor(channel::PROTOCOL_UDP, c).empty(); },
+                        2s);
     stranger.SendTo(c, "not an echo at all");
     ASSERT_TRUE(clientSide.RunUntil([&] { return Finished(clientSide, silentServer.Port()); }, 6s));
     EXPECT_EQ(FinalRow(clientSide, silentServer.Port()).replies, 1);
@@ -247,12 +248,12 @@ TEST(UdpChannel, ClosedServerPortIsReportedAndAttemptsGoOn)
     clientSide.AddClient(&client);
     client.Start({closed, c});
     ASSERT_TRUE(clientSide.RunUntil([&] { return Finished(clientSide, closed); }, 8s));
-    auto codes = Codes(clientSide.EventsFor(engine::PROTOCOL_UDP, c));
-    const auto failures = std::count(codes.begin(), codes.end(), engine::EC_RECEIVE_FAILED) +
-                          std::count(codes.begin(), codes.end(), engine::EC_INTERNAL_ERROR);
+    auto codes = Codes(clientSide.EventsFor(channel::PROTOCOL_UDP, c));
+    const auto failures = std::count(codes.begin(), codes.end(), channel::EC_RECEIVE_FAILED) +
+                          std::count(codes.begin(), codes.end(), channel::EC_INTERNAL_ERROR);
     EXPECT_GE(failures, 1) << CodesText(codes);
-    for (const auto& e : clientSide.EventsFor(engine::PROTOCOL_UDP, c)) {
-        if (e.code == engine::EC_RECEIVE_FAILED) {
+    for (const auto& e : clientSide.EventsFor(channel::PROTOCOL_UDP, c)) {
+        if (e.code == channel::EC_RECEIVE_FAILED) {
             EXPECT_EQ(e.error, platform::WSAECONNRESET);
         }
     }
@@ -279,10 +280,10 @@ TEST(UdpChannel, ServerKeepsAnsweringAFlood)
     CRecordingApp serverSide;
     const std::uint16_t s = FreePort(SOCK_DGRAM);
     CPlainUdp flooder;
-    engine::CUdpServer server(&serverSide, PeerAddress{});
+    engine::CUdpServer server(&serverSide, channel::PeerAddress{});
     serverSide.AddServer(&server);
     server.Start({s, flooder.Port()});
-    const std::vector<char> probe = engine::BuildRequest(10);
+    const std::vector<char> probe = channel::BuildRequest(10);
     const std::string payload(probe.begin(), probe.end());
     const long rssBefore = ResidentKilobytes();
 
@@ -303,13 +304,13 @@ TEST(UdpChannel, ServerKeepsAnsweringAFlood)
     serverSide.RunUntil([&] { return done.load(); }, 60s);
     sender.join();
     serverSide.RunUntil([] { return false; }, 500ms);
-    auto codes = Codes(serverSide.EventsFor(engine::PROTOCOL_UDP, s));
-    const auto received = std::count(codes.begin(), codes.end(), engine::EC_RECEIVED);
-    const auto answered = std::count(codes.begin(), codes.end(), engine::EC_SENT);
+    auto codes = Codes(serverSide.EventsFor(channel::PROTOCOL_UDP, s));
+    const auto received = std::count(codes.begin(), codes.end(), channel::EC_RECEIVED);
+    const auto answered = std::count(codes.begin(), codes.end(), channel::EC_SENT);
     EXPECT_EQ(sent.load(), total);
     EXPECT_GT(received, 1000) << "the server kept reading";
     EXPECT_EQ(received, answered) << "every datagram read was echoed";
-    EXPECT_EQ(std::count(codes.begin(), codes.end(), engine::EC_INTERNAL_ERROR), 0);
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), channel::EC_INTERNAL_ERROR), 0);
     const long growth = ResidentKilobytes() - rssBefore;
     EXPECT_LT(growth * 1024 / std::max<long>(1, static_cast<long>(received)), 4096)
         << "memory grows with the events kept, not with the flood";

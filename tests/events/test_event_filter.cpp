@@ -28,9 +28,9 @@ std::vector<int> FilterOnce(CFakeStore& store, const FilterCriteria& criteria)
     return result;
 }
 
-SchemeGroup GroupWith(std::vector<PortPair> tcpPairs)
+channel::SchemeGroup GroupWith(std::vector<channel::PortPair> tcpPairs)
 {
-    SchemeGroup group;
+    channel::SchemeGroup group;
     group.senderName = L"A";
     group.receiverName = L"B";
     group.tcpPairs = std::move(tcpPairs);
@@ -119,7 +119,7 @@ TEST(EventFilterPortGroups, PairsOfTheEventsProtocolOnly)
     store.Add(MakeTestEvent({.protocol = 3, .senderPort = 6000}));
     store.Add(MakeTestEvent({.protocol = 0, .senderPort = 6000}));
     store.Add(MakeTestEvent({.protocol = 4, .senderPort = 6000}));
-    SchemeGroup group;
+    channel::SchemeGroup group;
     group.udpPairs = {{6000, 6001}};
     group.ipPairs = {{6000, 0}};
     FilterCriteria criteria;

@@ -1,7 +1,7 @@
 // Sorting the event log: the key list of the sort state, the order of each
 // column, and the store's display order through sorts and column toggles.
 
-#include "engine/EventCodes.h"
+#include "channel/EventCodes.h"
 #include "events/CEventSort.h"
 #include "events/CEventStore.h"
 #include "events/support/EventTestSupport.h"
@@ -103,8 +103,8 @@ TEST(EventSortOrder, DescriptionByTheOrderOfItsText)
     // The texts come in the order of their UTF-16 code units, the way QString
     // compares them.
     for (std::size_t i = 1; i < list.size(); ++i) {
-        QString before = QString::fromStdWString(engine::EventCodeText(list[i - 1].description));
-        QString after = QString::fromStdWString(engine::EventCodeText(list[i].description));
+        QString before = QString::fromStdWString(channel::EventCodeText(list[i - 1].description));
+        QString after = QString::fromStdWString(channel::EventCodeText(list[i].description));
         EXPECT_LE(QString::compare(before, after, Qt::CaseSensitive), 0) << i;
     }
     // Codes 6 and 13 share a text: side by side, in sequence order.

@@ -2,11 +2,11 @@
 // through the views, purges, and events arriving from many threads while the
 // GUI thread sorts, filters and reads rows.
 
-#include "engine/AppMessages.h"
+#include "channel/AppMessages.h"
 #include "events/CEventStore.h"
 #include "events/support/EventTestSupport.h"
-#include "ui/EventLoop.h"
-#include "ui/Window.h"
+#include "loop/EventLoop.h"
+#include "loop/Window.h"
 
 #include <gtest/gtest.h>
 
@@ -24,18 +24,18 @@ using events::Event;
 using events::FilterCriteria;
 
 // The events pane's part: counts the two messages the store posts.
-class CPaneWindow final : public ui::CWindow
+class CPaneWindow final : public loop::CWindow
 {
 public:
     int added = 0;
     std::vector<int> filtered;
 
 protected:
-    void OnMessage(ui::UINT message, ui::WPARAM wParam, ui::LPARAM) override
+    void OnMessage(loop::UINT message, loop::WPARAM wParam, loop::LPARAM) override
     {
-        if (message == engine::WM_EVENT_ADDED)
+        if (message == channel::WM_EVENT_ADDED)
             ++added;
-        else if (message == engine::WM_EVENTS_FILTERED)
+        else if (message == channel::WM_EVENTS_FILTERED)
             filtered.push_back(static_cast<int>(wParam));
     }
 };
@@ -63,7 +63,7 @@ TEST_F(EventStore, IndexesSequencesAndTextSets)
     EXPECT_FALSE(store.GetEvent(-1).has_value());
     EXPECT_EQ(store.Senders(), (std::vector<std::string>{"10.0.0.1", "10.0.0.2"}));
     EXPECT_EQ(store.Receivers(), (std::vector<std::string>{"", "10.0.0.9"}));
-    ASSERT_TRUE(ui::RunUntil([&] { return pane.added == 3; }, 5s))
+    ASSERT_TRUE(loop::RunUntil([&] { return pane.added == 3; }, 5s))
         << "one WM_EVENT_ADDED per event";
 
     EXPECT_EQ(store.RowOfEvent(2), 2) << "no filter, no order: the row is the index";
@@ -90,7 +90,7 @@ TEST_F(EventStore, FilteredRowsAndTheirLookups)
     EXPECT_EQ(store.RowOfEvent(6), 3);
     EXPECT_EQ(store.RowOfEvent(5), -1) << "filtered out";
     ASSERT_TRUE(
-        ui::RunUntil([&] { return !pane.filtered.empty() && pane.filtered.back() == 5; }, 5s));
+        loop::RunUntil([&] { return !pane.filtered.empty() && pane.filtered.back() == 5; }, 5s));
     EXPECT_EQ(pane.filtered.front(), 0) << "apply first tells the pane to show nothing";
 
     // While the filter is active new events do not announce themselves; the
@@ -99,13 +99,13 @@ TEST_F(EventStore, FilteredRowsAndTheirLookups)
     store.Add(MakeTestEvent({.status = 3}));
     store.StartFilterIfIdle();
     ASSERT_TRUE(WaitFor([&] { return store.GetFilteredCount() == 6; }, 10s));
-    ui::ProcessEventsFor(20ms);
+    loop::ProcessEventsFor(20ms);
     EXPECT_EQ(pane.added, addedBefore);
 
     store.ClearFilter();
     EXPECT_EQ(store.ShownRowCount(), 11);
     EXPECT_TRUE(store.FilteredIndexes().empty());
-    ASSERT_TRUE(ui::RunUntil([&] { return pane.filtered.back() == 11; }, 5s))
+    ASSERT_TRUE(loop::RunUntil([&] { return pane.filtered.back() == 11; }, 5s))
         << "clear shows every event";
 }
 
@@ -221,7 +221,7 @@ TEST_F(EventStore, EventsFromManyThreadsWhileTheGuiThreadWorksOnTheViews)
             if (auto e = store.ShownEventAtRow(row))
                 store.RowOfEventId(e->sequence);
         }
-        ui::ProcessEventsFor(1ms);
+        loop::ProcessEventsFor(1ms);
     }
     for (auto& t : adders)
         t.join();

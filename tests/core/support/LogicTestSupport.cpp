@@ -1,7 +1,7 @@
 #include "core/support/LogicTestSupport.h"
 
-#include "engine/AppMessages.h"
-#include "ui/EventLoop.h"
+#include "channel/AppMessages.h"
+#include "loop/EventLoop.h"
 
 #include <QCoreApplication>
 
@@ -36,9 +36,9 @@ void WriteOptionsFile(const std::string& path, int timeOut, int timeSendDelay, i
                                 std::to_string(sendDataSize) + "</SendDataSize></Options>\n");
 }
 
-void WriteScheme(const std::string& path, const std::vector<SchemeGroup>& groups)
+void WriteScheme(const std::string& path, const std::vector<channel::SchemeGroup>& groups)
 {
-    CXmlSettings settings;
+    core::CXmlSettings settings;
     settings.SetGroups(groups);
     if (!settings.WriteScheme(path))
         throw std::runtime_error("scheme not written: " + path);
@@ -47,7 +47,7 @@ void WriteScheme(const std::string& path, const std::vector<SchemeGroup>& groups
 RelocatedScheme WriteRelocatedExample(const std::string& path, bool withIp)
 {
     const char* source = std::getenv("KANALIKO_SOURCE_DIR");
-    CXmlSettings example;
+    core::CXmlSettings example;
     example.ReadScheme(std::string(source ? source : ".") + "/examples/settings.xml");
     RelocatedScheme result;
     auto move = [&result](std::uint16_t port, int type) -> std::uint16_t {
@@ -59,12 +59,12 @@ RelocatedScheme WriteRelocatedExample(const std::string& path, bool withIp)
         return found->second;
     };
     for (const auto& group : example.Groups()) {
-        SchemeGroup copy = *group;
-        for (PortPair& pair : copy.tcpPairs) {
+        channel::SchemeGroup copy = *group;
+        for (channel::PortPair& pair : copy.tcpPairs) {
             pair.serverPort = move(pair.serverPort, SOCK_STREAM);
             pair.clientPort = move(pair.clientPort, SOCK_STREAM);
         }
-        for (PortPair& pair : copy.udpPairs) {
+        for (channel::PortPair& pair : copy.udpPairs) {
             pair.serverPort = move(pair.serverPort, SOCK_DGRAM);
             pair.clientPort = move(pair.clientPort, SOCK_DGRAM);
         }
@@ -129,25 +129,25 @@ bool CRecordingObserver::CheckFinished() const
     return !m_steps.empty() && m_steps.back().what == "check finished";
 }
 
-CLogicHarness::CLogicHarness(IInterfaceSource* source)
+CLogicHarness::CLogicHarness(core::IInterfaceSource* source)
 {
     EnsureApplication();
-    m_logic = source ? std::make_unique<CAppLogic>(&m_notifier, *source)
-                     : std::make_unique<CAppLogic>(&m_notifier);
-    m_window = std::make_unique<CAppWindow>(*m_logic);
-    m_window->SetMessageHandler([this](ui::UINT message, ui::WPARAM wParam, ui::LPARAM) {
-        if (message == engine::WM_CLIENT_ROW_QUEUED) {
-            engine::ClientRow row = m_logic->TakeClientRow(static_cast<std::uint32_t>(wParam));
+    m_logic = source ? std::make_unique<core::CAppLogic>(&m_notifier, *source)
+                     : std::make_unique<core::CAppLogic>(&m_notifier);
+    m_window = std::make_unique<core::CAppWindow>(*m_logic);
+    m_window->SetMessageHandler([this](loop::UINT message, loop::WPARAM wParam, loop::LPARAM) {
+        if (message == channel::WM_CLIENT_ROW_QUEUED) {
+            channel::ClientRow row = m_logic->TakeClientRow(static_cast<std::uint32_t>(wParam));
             m_rows.push_back(row);
             if (m_check)
                 m_check->OnClientRow(row);
-        } else if (message == engine::WM_SERVER_ROW_CHANGED) {
+        } else if (message == channel::WM_SERVER_ROW_CHANGED) {
             m_serverRowMessages.push_back(static_cast<int>(wParam));
-        } else if (message == engine::WM_EVENT_ADDED) {
+        } else if (message == channel::WM_EVENT_ADDED) {
             ++m_eventsAdded;
         }
     });
-    const ui::HWND handle = m_window->Handle();
+    const loop::HWND handle = m_window->Handle();
     m_logic->SetMainWindow(handle);
     m_logic->SetServerPane(handle);
     m_logic->SetEventsPane(handle);
@@ -164,14 +164,14 @@ CLogicHarness::~CLogicHarness()
 
 bool CLogicHarness::RunUntil(const std::function<bool()>& done, std::chrono::milliseconds limit)
 {
-    return ui::RunUntil(done, limit);
+    return loop::RunUntil(done, limit);
 }
 
-int CFixedInterfaces::QueryAddresses(std::vector<InterfaceAddress>& addresses)
+int CFixedInterfaces::QueryAddresses(std::vector<core::InterfaceAddress>& addresses)
 {
     unsigned index = 2;
     for (const std::string& text : m_addresses) {
-        InterfaceAddress entry;
+        core::InterfaceAddress entry;
         entry.name = "eth" + std::to_string(index - 2);
         entry.index = index++;
         entry.flags = IFF_UP | IFF_RUNNING;

@@ -36,15 +36,15 @@ void WriteOptionsFile(const std::string& path, int timeOut, int timeSendDelay, i
 // protocol numbers stay; withIp = false leaves the IP pairs out.
 struct RelocatedScheme
 {
-    std::vector<SchemeGroup> groups;
+    std::vector<channel::SchemeGroup> groups;
     std::map<std::uint16_t, std::uint16_t> moved; // example port -> port used
 };
 RelocatedScheme WriteRelocatedExample(const std::string& path, bool withIp);
 
 // A scheme file from groups.
-void WriteScheme(const std::string& path, const std::vector<SchemeGroup>& groups);
+void WriteScheme(const std::string& path, const std::vector<channel::SchemeGroup>& groups);
 
-class CRecordingNotifier final : public IUserNotifier
+class CRecordingNotifier final : public core::IUserNotifier
 {
 public:
     struct Shown
@@ -64,7 +64,7 @@ private:
     std::vector<Shown> m_shown;
 };
 
-class CRecordingObserver final : public IClientCheckObserver
+class CRecordingObserver final : public core::IClientCheckObserver
 {
 public:
     struct Step
@@ -92,14 +92,14 @@ private:
 class CLogicHarness
 {
 public:
-    explicit CLogicHarness(IInterfaceSource* source = nullptr);
+    explicit CLogicHarness(core::IInterfaceSource* source = nullptr);
     ~CLogicHarness();
 
-    CAppLogic& Logic() { return *m_logic; }
+    core::CAppLogic& Logic() { return *m_logic; }
     CRecordingNotifier& Notifier() { return m_notifier; }
-    void SetCheck(CClientCheck* check) { m_check = check; }
+    void SetCheck(core::CClientCheck* check) { m_check = check; }
 
-    std::vector<engine::ClientRow> TakenRows() const { return m_rows; }
+    std::vector<channel::ClientRow> TakenRows() const { return m_rows; }
     std::vector<int> ServerRowMessages() const { return m_serverRowMessages; }
     int EventsAdded() const { return m_eventsAdded; }
 
@@ -107,22 +107,22 @@ public:
 
 private:
     CRecordingNotifier m_notifier;
-    std::unique_ptr<CAppLogic> m_logic;
-    std::unique_ptr<CAppWindow> m_window;
-    CClientCheck* m_check = nullptr;
-    std::vector<engine::ClientRow> m_rows;
+    std::unique_ptr<core::CAppLogic> m_logic;
+    std::unique_ptr<core::CAppWindow> m_window;
+    core::CClientCheck* m_check = nullptr;
+    std::vector<channel::ClientRow> m_rows;
     std::vector<int> m_serverRowMessages;
     int m_eventsAdded = 0;
 };
 
 // A fixed list of interface addresses for CNetInterfaces.
-class CFixedInterfaces final : public IInterfaceSource
+class CFixedInterfaces final : public core::IInterfaceSource
 {
 public:
     explicit CFixedInterfaces(std::vector<std::string> addresses)
         : m_addresses(std::move(addresses))
     {}
-    int QueryAddresses(std::vector<InterfaceAddress>& addresses) override;
+    int QueryAddresses(std::vector<core::InterfaceAddress>& addresses) override;
 
 private:
     std::vector<std::string> m_addresses;

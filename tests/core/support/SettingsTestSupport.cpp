@@ -4,20 +4,20 @@
 
 namespace settingstest {
 
-void ExpectListsMatchGroups(const CXmlSettings& settings)
+void ExpectListsMatchGroups(const core::CXmlSettings& settings)
 {
-    PortList tcp, udp, ip;
+    channel::PortList tcp, udp, ip;
     for (const auto& group : settings.Groups()) {
-        for (const PortPair& pair : group->tcpPairs) {
+        for (const channel::PortPair& pair : group->tcpPairs) {
             tcp.push_back(pair.serverPort);
             if (pair.clientPort != 0)
                 tcp.push_back(pair.clientPort);
         }
-        for (const PortPair& pair : group->udpPairs) {
+        for (const channel::PortPair& pair : group->udpPairs) {
             udp.push_back(pair.serverPort);
             udp.push_back(pair.clientPort);
         }
-        for (const PortPair& pair : group->ipPairs) {
+        for (const channel::PortPair& pair : group->ipPairs) {
             ip.push_back(pair.serverPort);
             if (pair.clientPort != 0)
                 ip.push_back(pair.clientPort);

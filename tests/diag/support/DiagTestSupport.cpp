@@ -1,6 +1,6 @@
 #include "DiagTestSupport.h"
 
-#include "ui/EventLoop.h"
+#include "loop/EventLoop.h"
 
 #include <QCoreApplication>
 
@@ -45,7 +45,7 @@ void WriteFile(const std::filesystem::path& path, const std::string& text)
 
 } // namespace
 
-std::vector<CMessageLog::Message> CMessageLog::With(ui::UINT message, ui::WPARAM wParam) const
+std::vector<CMessageLog::Message> CMessageLog::With(loop::UINT message, loop::WPARAM wParam) const
 {
     std::vector<Message> found;
     for (const auto& m : messages)
@@ -54,7 +54,7 @@ std::vector<CMessageLog::Message> CMessageLog::With(ui::UINT message, ui::WPARAM
     return found;
 }
 
-void CMessageLog::OnMessage(ui::UINT message, ui::WPARAM wParam, ui::LPARAM lParam)
+void CMessageLog::OnMessage(loop::UINT message, loop::WPARAM wParam, loop::LPARAM lParam)
 {
     messages.push_back({message, wParam, lParam, std::chrono::steady_clock::now()});
     if (onMessage)
@@ -63,7 +63,7 @@ void CMessageLog::OnMessage(ui::UINT message, ui::WPARAM wParam, ui::LPARAM lPar
 
 bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout)
 {
-    return ui::RunUntil(done, timeout);
+    return loop::RunUntil(done, timeout);
 }
 
 echotest::ChildResult RunIsolatedHelper(const std::string& ns, const std::string& mode,

@@ -8,7 +8,7 @@
 // DNS server.
 
 #include "diag/support/EchoTestKit.h"
-#include "ui/Window.h"
+#include "loop/Window.h"
 
 #include <chrono>
 #include <functional>
@@ -18,14 +18,14 @@
 namespace diagtest {
 
 // A window that records every message posted to it (GUI thread).
-class CMessageLog final : public ui::CWindow
+class CMessageLog final : public loop::CWindow
 {
 public:
     struct Message
     {
-        ui::UINT message;
-        ui::WPARAM wParam;
-        ui::LPARAM lParam;
+        loop::UINT message;
+        loop::WPARAM wParam;
+        loop::LPARAM lParam;
         std::chrono::steady_clock::time_point at;
     };
 
@@ -33,10 +33,10 @@ public:
     // Called inside the handler after the message is recorded.
     std::function<void(const Message&)> onMessage;
 
-    std::vector<Message> With(ui::UINT message, ui::WPARAM wParam) const;
+    std::vector<Message> With(loop::UINT message, loop::WPARAM wParam) const;
 
 protected:
-    void OnMessage(ui::UINT message, ui::WPARAM wParam, ui::LPARAM lParam) override;
+    void OnMessage(loop::UINT message, loop::WPARAM wParam, loop::LPARAM lParam) override;
 };
 
 // Runs the GUI thread's event loop until done() or the time-out.

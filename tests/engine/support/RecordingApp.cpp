@@ -1,8 +1,8 @@
 #include "engine/support/RecordingApp.h"
 
-#include "engine/AppMessages.h"
-#include "ui/AsyncSelect.h"
-#include "ui/EventLoop.h"
+#include "channel/AppMessages.h"
+#include "loop/AsyncSelect.h"
+#include "loop/EventLoop.h"
 
 #include <algorithm>
 
@@ -18,17 +18,17 @@ void EnsureApplication()
     }
 }
 
-class CRecordingApp::CMainWindow final : public ui::CWindow
+class CRecordingApp::CMainWindow final : public loop::CWindow
 {
 public:
     explicit CMainWindow(CRecordingApp* owner) : m_owner(owner) {}
 
 protected:
-    void OnMessage(ui::UINT message, ui::WPARAM wParam, ui::LPARAM lParam) override
+    void OnMessage(loop::UINT message, loop::WPARAM wParam, loop::LPARAM lParam) override
     {
         m_owner->Dispatch(message, wParam, lParam);
     }
-    void OnTimer(ui::UINT_PTR id) override { m_owner->OnTimer(id); }
+    void OnTimer(loop::UINT_PTR id) override { m_owner->OnTimer(id); }
 
 private:
     CRecordingApp* m_owner;
@@ -61,7 +61,7 @@ void CRecordingApp::RemoveClient(engine::CSocketList* client)
 }
 
 bool CRecordingApp::DispatchTo(const std::vector<engine::CSocketList*>& objects, int protocol,
-                               platform::SOCKET s, ui::LPARAM code)
+                               platform::SOCKET s, loop::LPARAM code)
 {
     for (engine::CSocketList* object : objects) {
         if (object->Protocol() != protocol)
@@ -75,58 +75,62 @@ bool CRecordingApp::DispatchTo(const std::vector<engine::CSocketList*>& objects,
     return false;
 }
 
-void CRecordingApp::Dispatch(ui::UINT message, ui::WPARAM wParam, ui::LPARAM lParam)
+void CRecordingApp::Dispatch(loop::UINT message, loop::WPARAM wParam, loop::LPARAM lParam)
 {
     const auto s = static_cast<platform::SOCKET>(wParam);
     switch (message) {
-    case engine::WM_UDP_SERVER_SOCKET:
-        DispatchTo(m_servers, engine::PROTOCOL_UDP, s, lParam);
+    case channel::WM_UDP_SERVER_SOCKET:
+        DispatchTo(m_servers, channel::PROTOCOL_UDP, s, lParam);
         break;
-    case engine::WM_TCP_SERVER_SOCKET:
-        DispatchTo(m_servers, engine::PROTOCOL_TCP, s, lParam);
+    case channel::WM_TCP_SERVER_SOCKET:
+        DispatchTo(m_servers, channel::PROTOCOL_TCP, s, lParam);
         break;
-    case engine::WM_IP_SERVER_SOCKET: DispatchTo(m_servers, engine::PROTOCOL_IP, s, lParam); break;
-    case engine::WM_UDP_CLIENT_SOCKET:
-        DispatchTo(m_clients, engine::PROTOCOL_UDP, s, lParam);
+    case channel::WM_IP_SERVER_SOCKET:
+        DispatchTo(m_servers, channel::PROTOCOL_IP, s, lParam);
         break;
-    case engine::WM_TCP_CLIENT_SOCKET:
-        DispatchTo(m_clients, engine::PROTOCOL_TCP, s, lParam);
+    case channel::WM_UDP_CLIENT_SOCKET:
+        DispatchTo(m_clients, channel::PROTOCOL_UDP, s, lParam);
         break;
-    case engine::WM_IP_CLIENT_SOCKET: DispatchTo(m_clients, engine::PROTOCOL_IP, s, lParam); break;
+    case channel::WM_TCP_CLIENT_SOCKET:
+        DispatchTo(m_clients, channel::PROTOCOL_TCP, s, lParam);
+        break;
+    case channel::WM_IP_CLIENT_SOCKET:
+        DispatchTo(m_clients, channel::PROTOCOL_IP, s, lParam);
+        break;
     default: break;
     }
 }
 
-void CRecordingApp::OnTimer(ui::UINT_PTR id)
+void CRecordingApp::OnTimer(loop::UINT_PTR id)
 {
-    ui::KillTimer(m_window->Handle(), id);
+    loop::KillTimer(m_window->Handle(), id);
     {
         std::lock_guard<std::mutex> lock(m_lock);
         m_armed.erase(std::remove(m_armed.begin(), m_armed.end(), id), m_armed.end());
     }
     const auto s = static_cast<platform::SOCKET>(id);
-    if (!DispatchTo(m_clients, engine::PROTOCOL_TCP, s, 0) &&
-        !DispatchTo(m_clients, engine::PROTOCOL_UDP, s, engine::PROBE_NOW))
-        DispatchTo(m_clients, engine::PROTOCOL_IP, s, engine::PROBE_NOW);
+    if (!DispatchTo(m_clients, channel::PROTOCOL_TCP, s, 0) &&
+        !DispatchTo(m_clients, channel::PROTOCOL_UDP, s, channel::PROBE_NOW))
+        DispatchTo(m_clients, channel::PROTOCOL_IP, s, channel::PROBE_NOW);
 }
 
-bool CRecordingApp::PostToWindow(ui::UINT message, ui::WPARAM wParam, ui::LPARAM lParam)
+bool CRecordingApp::PostToWindow(loop::UINT message, loop::WPARAM wParam, loop::LPARAM lParam)
 {
     {
         std::lock_guard<std::mutex> lock(m_lock);
         m_posts.push_back({message, wParam, lParam});
     }
-    if (message == engine::WM_SERVER_ROW_CHANGED || message == engine::WM_CLIENT_ROW_QUEUED)
+    if (message == channel::WM_SERVER_ROW_CHANGED || message == channel::WM_CLIENT_ROW_QUEUED)
         return true; // the panes' messages: recorded only
-    return ui::PostToWindow(m_window->Handle(), message, wParam, lParam);
+    return loop::PostToWindow(m_window->Handle(), message, wParam, lParam);
 }
 
-int CRecordingApp::SelectAsync(platform::SOCKET socket, ui::UINT message, long events)
+int CRecordingApp::SelectAsync(platform::SOCKET socket, loop::UINT message, long events)
 {
-    return ui::WSAAsyncSelect(socket, m_window->Handle(), message, events);
+    return loop::WSAAsyncSelect(socket, m_window->Handle(), message, events);
 }
 
-void CRecordingApp::StartSendTimer(ui::UINT_PTR id, int seconds)
+void CRecordingApp::StartSendTimer(loop::UINT_PTR id, int seconds)
 {
     {
         std::lock_guard<std::mutex> lock(m_lock);
@@ -134,16 +138,16 @@ void CRecordingApp::StartSendTimer(ui::UINT_PTR id, int seconds)
         if (std::find(m_armed.begin(), m_armed.end(), id) == m_armed.end())
             m_armed.push_back(id);
     }
-    ui::SetTimer(m_window->Handle(), id, static_cast<unsigned>(seconds) * 1000u);
+    loop::SetTimer(m_window->Handle(), id, static_cast<unsigned>(seconds) * 1000u);
 }
 
-void CRecordingApp::StopSendTimer(ui::UINT_PTR id)
+void CRecordingApp::StopSendTimer(loop::UINT_PTR id)
 {
     {
         std::lock_guard<std::mutex> lock(m_lock);
         m_armed.erase(std::remove(m_armed.begin(), m_armed.end(), id), m_armed.end());
     }
-    ui::KillTimer(m_window->Handle(), id);
+    loop::KillTimer(m_window->Handle(), id);
 }
 
 int CRecordingApp::AddEvent(int status, int code, int error, int protocol, const char* peerText,
@@ -171,10 +175,10 @@ void CRecordingApp::UpdateServerRow(int code, int protocol, std::uint16_t port, 
     m_serverRows.push_back({code, protocol, port, eventIndex});
 }
 
-std::uint32_t CRecordingApp::AddClientRow(const engine::ClientRow& row)
+std::uint32_t CRecordingApp::AddClientRow(const channel::ClientRow& row)
 {
     std::lock_guard<std::mutex> lock(m_lock);
-    engine::ClientRow copy = row;
+    channel::ClientRow copy = row;
     copy.sequence = m_sequence++;
     m_rows.push_back(copy);
     return copy.sequence;
@@ -186,7 +190,7 @@ std::vector<RecordedEvent> CRecordingApp::Events() const
     return m_events;
 }
 
-std::vector<engine::ClientRow> CRecordingApp::ClientRows() const
+std::vector<channel::ClientRow> CRecordingApp::ClientRows() const
 {
     std::lock_guard<std::mutex> lock(m_lock);
     return m_rows;
@@ -204,7 +208,7 @@ std::vector<RecordedPost> CRecordingApp::Posts() const
     return m_posts;
 }
 
-std::vector<ui::UINT_PTR> CRecordingApp::ArmedTimers() const
+std::vector<loop::UINT_PTR> CRecordingApp::ArmedTimers() const
 {
     std::lock_guard<std::mutex> lock(m_lock);
     return m_armed;
@@ -216,10 +220,10 @@ int CRecordingApp::TimerStarts() const
     return m_timerStarts;
 }
 
-std::vector<engine::ClientRow> CRecordingApp::RowsFor(int protocol, std::uint32_t port) const
+std::vector<channel::ClientRow> CRecordingApp::RowsFor(int protocol, std::uint32_t port) const
 {
     std::lock_guard<std::mutex> lock(m_lock);
-    std::vector<engine::ClientRow> out;
+    std::vector<channel::ClientRow> out;
     for (const auto& row : m_rows) {
         if (static_cast<int>(row.protocol) == protocol && row.port == port)
             out.push_back(row);
@@ -240,7 +244,7 @@ std::vector<RecordedEvent> CRecordingApp::EventsFor(int protocol, std::uint16_t 
 
 bool CRecordingApp::RunUntil(const std::function<bool()>& done, std::chrono::milliseconds limit)
 {
-    return ui::RunUntil(done, limit);
+    return loop::RunUntil(done, limit);
 }
 
 std::vector<int> Codes(const std::vector<RecordedEvent>& events)

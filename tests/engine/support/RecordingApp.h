@@ -1,16 +1,16 @@
 #pragma once
 
-// A test sink for the engine: implements IApp over the ui event loop the way
+// A test sink for the engine: implements IApp over the event loop the way
 // the application logic does (a main window that dispatches socket
 // notifications, client completions and timers to the engine objects) and
 // records every AddEvent, AddClientRow, UpdateServerRow and posted message.
 //
-// The test's thread is the GUI thread; drive it with ui::RunUntil.
+// The test's thread is the GUI thread; drive it with loop::RunUntil.
 
 #include "engine/CSocketList.h"
 #include "engine/IApp.h"
+#include "loop/Window.h"
 #include "support/FreePorts.h"
-#include "ui/Window.h"
 
 #include <QCoreApplication>
 
@@ -46,9 +46,9 @@ struct RecordedServerRow
 
 struct RecordedPost
 {
-    ui::UINT message;
-    ui::WPARAM wParam;
-    ui::LPARAM lParam;
+    loop::UINT message;
+    loop::WPARAM wParam;
+    loop::LPARAM lParam;
 };
 
 // Makes the process's QCoreApplication on first use (tests run on the main thread).
@@ -65,35 +65,35 @@ public:
     void AddClient(engine::CSocketList* client);
     void RemoveClient(engine::CSocketList* client);
 
-    bool PostToWindow(ui::UINT message, ui::WPARAM wParam, ui::LPARAM lParam) override;
-    int SelectAsync(platform::SOCKET socket, ui::UINT message, long events) override;
-    void StartSendTimer(ui::UINT_PTR id, int seconds) override;
+    bool PostToWindow(loop::UINT message, loop::WPARAM wParam, loop::LPARAM lParam) override;
+    int SelectAsync(platform::SOCKET socket, loop::UINT message, long events) override;
+    void StartSendTimer(loop::UINT_PTR id, int seconds) override;
     int AddEvent(int status, int code, int error, int protocol, const char* peerText,
                  std::uint16_t port1, std::uint16_t port2, bool incoming) override;
     void UpdateServerRow(int code, int protocol, std::uint16_t port, int eventIndex) override;
-    std::uint32_t AddClientRow(const engine::ClientRow& row) override;
-    void StopSendTimer(ui::UINT_PTR id) override;
+    std::uint32_t AddClientRow(const channel::ClientRow& row) override;
+    void StopSendTimer(loop::UINT_PTR id) override;
 
     std::vector<RecordedEvent> Events() const;
-    std::vector<engine::ClientRow> ClientRows() const;
+    std::vector<channel::ClientRow> ClientRows() const;
     std::vector<RecordedServerRow> ServerRows() const;
     std::vector<RecordedPost> Posts() const;
     // Timers armed and not (yet) killed, by id.
-    std::vector<ui::UINT_PTR> ArmedTimers() const;
+    std::vector<loop::UINT_PTR> ArmedTimers() const;
     int TimerStarts() const;
 
     // Client rows of one protocol and port (rows carry the peer's port).
-    std::vector<engine::ClientRow> RowsFor(int protocol, std::uint32_t port) const;
+    std::vector<channel::ClientRow> RowsFor(int protocol, std::uint32_t port) const;
     std::vector<RecordedEvent> EventsFor(int protocol, std::uint16_t port) const;
     // Runs the loop until the condition holds or the time is up.
     bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds limit);
 
 private:
     class CMainWindow;
-    void Dispatch(ui::UINT message, ui::WPARAM wParam, ui::LPARAM lParam);
-    void OnTimer(ui::UINT_PTR id);
+    void Dispatch(loop::UINT message, loop::WPARAM wParam, loop::LPARAM lParam);
+    void OnTimer(loop::UINT_PTR id);
     bool DispatchTo(const std::vector<engine::CSocketList*>& objects, int protocol,
-                    platform::SOCKET s, ui::LPARAM code);
+                    platform::SOCKET s, loop::LPARAM code);
 
     CMainWindow* m_window;
     std::vector<engine::CSocketList*> m_servers;
@@ -101,10 +101,10 @@ private:
 
     mutable std::mutex m_lock;
     std::vector<RecordedEvent> m_events;
-    std::vector<engine::ClientRow> m_rows;
+    std::vector<channel::ClientRow> m_rows;
     std::vector<RecordedServerRow> m_serverRows;
     std::vector<RecordedPost> m_posts;
-    std::vector<ui::UINT_PTR> m_armed;
+    std::vector<loop::UINT_PTR> m_armed;
     int m_timerStarts = 0;
     std::uint32_t m_sequence = 0;
 };

@@ -1,7 +1,7 @@
 #pragma once
 
 // Small helpers for tests that use the socket layer on loopback. Header-only, so
-// the tests of the ui layer can use them as well.
+// the tests of the loop layer can use them as well.
 
 #include "platform/Sockets.h"
 

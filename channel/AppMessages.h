@@ -1,0 +1,35 @@
+#pragma once
+
+// The application's window messages (all posted, never sent). The numbers are
+// part of how the panes, the logic and the engine meet, and stay as they are.
+
+#include "loop/WindowTypes.h"
+
+namespace channel {
+
+inline constexpr loop::UINT WM_SERVER_ROW_CHANGED = loop::WM_APP + 0x01; // wParam = server row
+inline constexpr loop::UINT WM_CLIENT_ROW_QUEUED = loop::WM_APP + 0x04;  // wParam = sequence number
+inline constexpr loop::UINT WM_UDP_SERVER_SOCKET = loop::WM_APP + 0x09;  // socket notification
+inline constexpr loop::UINT WM_TCP_SERVER_SOCKET = loop::WM_APP + 0x0A;
+inline constexpr loop::UINT WM_IP_SERVER_SOCKET = loop::WM_APP + 0x0B;
+inline constexpr loop::UINT WM_UDP_CLIENT_SOCKET =
+    loop::WM_APP + 0x0C; // notification, or 2 = probe now
+inline constexpr loop::UINT WM_TCP_CLIENT_SOCKET = loop::WM_APP + 0x0D; // 0 connected, 1 failed
+inline constexpr loop::UINT WM_IP_CLIENT_SOCKET =
+    loop::WM_APP + 0x0E; // notification, or 2 = probe now
+inline constexpr loop::UINT WM_EVENT_ADDED = loop::WM_APP + 0x0F;
+inline constexpr loop::UINT WM_EVENTS_FILTERED = loop::WM_APP + 0x10; // wParam = rows to show
+inline constexpr loop::UINT WM_ECHO_STATISTICS = loop::WM_APP + 0x11; // wParam = target
+inline constexpr loop::UINT WM_ECHO_RECORDS =
+    loop::WM_APP + 0x12;                                          // wParam = target, lParam = count
+inline constexpr loop::UINT WM_ROUTE_STATE = loop::WM_APP + 0x13; // wParam = target
+inline constexpr loop::UINT WM_ROUTE_HOPS = loop::WM_APP + 0x14;  // wParam = target, lParam = hops
+inline constexpr loop::UINT WM_EVENTS_REDRAW = loop::WM_APP + 0x16; // drop the grid's cell cache
+
+// The code a client posts to itself to ask for its next probe.
+inline constexpr loop::LPARAM PROBE_NOW = 2;
+// The codes of WM_TCP_CLIENT_SOCKET.
+inline constexpr loop::LPARAM TCP_CONNECTED = 0;
+inline constexpr loop::LPARAM TCP_FAILED = 1;
+
+} // namespace channel
