@@ -3,9 +3,14 @@
 add_library(kanaliko_options INTERFACE)
 target_compile_features(kanaliko_options INTERFACE cxx_std_20)
 target_compile_options(kanaliko_options INTERFACE
-  -Wall -Wextra -Wnon-virtual-dtor -Wno-missing-field-initializers
+  -Wall -Wextra -Wnon-virtual-dtor -Wold-style-cast -Wno-missing-field-initializers
   # Fault signals become exceptions (EStructuredException): any instruction may throw.
   -fnon-call-exceptions)
+# CI builds with warnings as errors; a developer's build only shows them.
+option(KANALIKO_WERROR "Treat warnings as errors" OFF)
+if(KANALIKO_WERROR)
+  target_compile_options(kanaliko_options INTERFACE -Werror)
+endif()
 target_compile_definitions(kanaliko_options INTERFACE
   $<$<NOT:$<CONFIG:Release>>:_GLIBCXX_ASSERTIONS>)
 
