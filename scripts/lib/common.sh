@@ -37,6 +37,11 @@ ensure_packages() {
 configure_and_build() {
   local dir="$1"
   shift
-  cmake -S "$KANALIKO_ROOT" -B "$dir" -G Ninja "$@" >/dev/null
+  local launcher=()
+  # A compiler cache, when the machine has one, makes rebuilds across checkouts cheap.
+  if command -v ccache >/dev/null 2>&1; then
+    launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+  fi
+  cmake -S "$KANALIKO_ROOT" -B "$dir" -G Ninja "${launcher[@]}" "$@" >/dev/null
   cmake --build "$dir" -j "$(nproc)"
 }
