@@ -7,6 +7,7 @@
 #include "ferrox/debug/DebugStream.h"
 #include "ferrox/exceptions/EGeneric.h"
 #include "ferrox/system/Paths.h"
+#include "version/Version.h"
 
 #include <QCoreApplication>
 
@@ -34,7 +35,8 @@ const char* kUsage = "Usage: kanaliko-cli COMMAND [ARGUMENTS] [OPTIONS]\n\n"
                      "  check PEER...      probe the peers on every channel of the scheme\n"
                      "  ping TARGET...     ICMP echo requests with statistics\n"
                      "  trace TARGET...    continuous route trace with per-hop statistics\n\n"
-                     "Run 'kanaliko-cli COMMAND --help' for the options of a command.\n";
+                     "Run 'kanaliko-cli COMMAND --help' for the options of a command,\n"
+                     "'kanaliko-cli --version' for the version.\n";
 
 // Three descriptors per TCP port of a scheme (listening, probing, accepted):
 // take whatever the hard limit allows.
@@ -60,6 +62,10 @@ int main(int argc, char** argv)
     const std::string name = argv[1];
     if (name == "--help" || name == "-h" || name == "help") {
         std::cout << kUsage;
+        return 0;
+    }
+    if (name == "--version") {
+        std::cout << "kanaliko-cli " << product::kVersion << "\n" << product::kCopyright << "\n";
         return 0;
     }
     QCoreApplication application(argc, argv);

@@ -1,5 +1,6 @@
 #include "platform/IcmpEndpoint.h"
 
+#include "platform/CRawSocketHelper.h"
 #include "platform/SocketErrors.h"
 
 #include <algorithm>
@@ -64,9 +65,16 @@ int OpenPingSocket()
 
 int OpenRawSocket(std::uint16_t identifier)
 {
-    const int s = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
-    if (s < 0)
-        return -errno;
+    int s = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+    if (s < 0) {
+        const int error = errno;
+        // Without the rights ourselves: the installed helper may open it for us
+        // (setting the filters below needs no rights).
+        if (error == EPERM || error == EACCES)
+            s = CRawSocketHelper::Instance().Open(IPPROTO_ICMP);
+        if (s < 0)
+            return -error;
+    }
     // Types let through (a set bit filters its type out).
     icmp_filter filter{};
     filter.data = ~((1u << ICMP_ECHOREPLY) | (1u << ICMP_DEST_UNREACH) |

@@ -42,8 +42,9 @@ namespace platform::detail {
 class CIcmpEndpoint final
 {
 public:
-    // A ping socket when the system allows one, else a raw socket. Null, with the
-    // Winsock error in *wsaError (10013 without the rights), when neither opens.
+    // A ping socket when the system allows one, else a raw socket: our own, or
+    // one from the installed helper (platform/CRawSocketHelper.h). Null, with the
+    // Winsock error in *wsaError (10013 without the rights), when none opens.
     static std::shared_ptr<CIcmpEndpoint> Open(int* wsaError);
 
     ~CIcmpEndpoint();

@@ -3,6 +3,7 @@
 
 #include "platform/Sockets.h"
 
+#include "platform/CRawSocketHelper.h"
 #include "platform/SocketHooks.h"
 #include "platform/SocketTable.h"
 
@@ -86,10 +87,17 @@ SOCKET socket(int af, int type, int protocol)
     default: WSASetLastError(WSAESOCKTNOSUPPORT); return INVALID_SOCKET;
     }
 
-    const int s = ::socket(AF_INET, type | SOCK_CLOEXEC, protocol);
+    int s = ::socket(AF_INET, type | SOCK_CLOEXEC, protocol);
     if (s < 0) {
-        SetLastErrorFromErrno(errno, record.kind);
-        return INVALID_SOCKET;
+        const int error = errno;
+        // Refused for lack of rights: the installed helper may open it for us.
+        // Its socket is the same kind of object and is set up below like ours.
+        if (record.kind == SocketKind::Raw && (error == EPERM || error == EACCES))
+            s = detail::CRawSocketHelper::Instance().Open(protocol);
+        if (s < 0) {
+            SetLastErrorFromErrno(error, record.kind);
+            return INVALID_SOCKET;
+        }
     }
     if (record.kind != SocketKind::Stream) {
         // ICMP answers to our datagrams arrive through the error queue; without

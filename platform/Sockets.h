@@ -28,7 +28,9 @@
 //   writable) and its error becomes the last error and the socket's SO_ERROR; a
 //   connect that succeeded shows as writable.
 // - Raw sockets: protocol numbers outside 1..254 are refused with 10043; a raw
-//   socket refused for lack of rights (root or CAP_NET_RAW) fails with 10013.
+//   socket refused for lack of rights (root or CAP_NET_RAW) is asked of the
+//   installed helper (platform/CRawSocketHelper.h) and, when that cannot open it
+//   either, fails with 10013.
 //
 // Threads: every function may be called from any thread. One socket may be used
 // by several threads at once (a send on a pool thread while the GUI thread

@@ -43,4 +43,7 @@ void PrepareTestProcess()
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     setenv("KANALIKO_SOURCE_DIR", KANALIKO_SOURCE_DIR, 0);
     setenv("KANALIKO_BINARY_DIR", KANALIKO_BINARY_DIR, 0);
+    // No raw-socket helper unless a test names one: a helper installed on the
+    // machine must not change what the tests without rights see.
+    setenv("KANALIKO_RAWSOCK", "", 0);
 }
