@@ -9,6 +9,7 @@ KANALIKO_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   iproute2 util-linux libcap2-bin
   fonts-dejavu-core
+  dpkg-dev file lintian desktop-file-utils appstream
 )
 
 # Installs whichever of the given packages are missing; skips apt-get entirely

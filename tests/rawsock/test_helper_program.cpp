@@ -332,10 +332,15 @@ TEST_F(HelperProgram, InheritedDescriptorsAreClosedAtStart)
     ASSERT_EQ(::pipe2(pipeEnds, O_CLOEXEC), 0);
     auto helper = Start(pipeEnds[0]); // inherited as 7, without close-on-exec
     ::close(pipeEnds[0]);
-    // Once it answers, it is past its start.
+    // Once it answers, it is past its start. The socket it passed is closed
+    // after the answer goes out, so the second, refused request (which opens
+    // nothing) is answered only once that has happened.
     auto answer = helper->Ask(253);
     ASSERT_TRUE(answer.received);
     CloseAll(answer.fds);
+    answer = helper->Ask(6);
+    ASSERT_TRUE(answer.received);
+    EXPECT_EQ(answer.error, EPERM);
     std::set<std::string> open;
     const std::string folder = "/proc/" + std::to_string(helper->Pid()) + "/fd";
     DIR* dir = ::opendir(folder.c_str());

@@ -123,8 +123,13 @@ public:
         fs::create_directories(m_root / "home");
         ::chown((m_root / "home").c_str(), uid, uid);
         fs::copy_file(BinaryDir() + "/cli/kanaliko-cli", m_root / "kanaliko-cli");
-        fs::copy_file(fs::canonical(BinaryDir() + "/ferrox/libferrox.so"),
-                      m_root / "lib" / fs::path(BinaryDir() + "/ferrox/libferrox.so.0").filename());
+        // The program's own shared libraries, under their sonames.
+        for (const char* library : {"ferrox", "markuptree"}) {
+            const fs::path soname =
+                fs::path(BinaryDir()) / library / ("lib" + std::string(library) + ".so.0");
+            if (fs::exists(soname))
+                fs::copy_file(fs::canonical(soname), m_root / "lib" / soname.filename());
+        }
         // As the package's postinst leaves it: group first (chown clears file
         // capabilities), then the mode, then the capability.
         capableHelper = Helper("kanaliko-rawsock", true);
