@@ -87,7 +87,8 @@ std::string CRawSocketHelper::HelperPath()
 
 CRawSocketHelper::NamespaceId CRawSocketHelper::CurrentNetNamespace()
 {
-    struct stat status{};
+    struct stat status
+    {};
     if (::stat("/proc/thread-self/ns/net", &status) != 0)
         return {}; // no /proc: one namespace is all we can tell apart
     return {status.st_dev, status.st_ino};

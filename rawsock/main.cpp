@@ -32,6 +32,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -155,8 +156,8 @@ struct Message
 {
     bool closed = false;
     std::uint8_t bytes[rawsock::kRequestSize + 1] = {};
-    std::size_t length = 0;   // the message's full length (MSG_TRUNC)
-    bool hadControl = false;  // descriptors or other control data came along
+    std::size_t length = 0;  // the message's full length (MSG_TRUNC)
+    bool hadControl = false; // descriptors or other control data came along
 };
 
 Message ReceiveMessage()
@@ -257,8 +258,13 @@ int main(int argc, char**)
         return kExitUsage;
     }
     // 0-2 stay (so no socket lands on a number a library may write to); every
-    // other inherited descriptor goes.
-    ::close_range(kChannel + 1, ~0u, 0);
+    // other inherited descriptor goes. Kernels before 5.9 lack close_range.
+    if (::close_range(kChannel + 1, ~0u, 0) != 0) {
+        rlimit limit{};
+        const rlim_t last = ::getrlimit(RLIMIT_NOFILE, &limit) == 0 ? limit.rlim_cur : 1024;
+        for (rlim_t fd = kChannel + 1; fd < last && fd < (1u << 20); ++fd)
+            ::close(static_cast<int>(fd));
+    }
 
     for (unsigned served = 0; served < kMaxRequests; ++served) {
         if (WaitForRequest() == Wait::Closed)
@@ -266,8 +272,7 @@ int main(int argc, char**)
         const Message message = ReceiveMessage();
         if (message.closed)
             return kExitDone;
-        rawsock::RequestVerdict verdict =
-            rawsock::ParseRequest(message.bytes, message.length);
+        rawsock::RequestVerdict verdict = rawsock::ParseRequest(message.bytes, message.length);
         if (message.hadControl)
             verdict = {EINVAL, 0};
         if (verdict.error != 0) {

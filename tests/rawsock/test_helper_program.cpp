@@ -159,7 +159,8 @@ public:
     // A line of /proc/<pid>/status, e.g. "CapPrm".
     std::string Status(const std::string& key) const
     {
-        std::istringstream lines(rawsocktest::ReadText("/proc/" + std::to_string(m_pid) + "/status"));
+        std::istringstream lines(
+            rawsocktest::ReadText("/proc/" + std::to_string(m_pid) + "/status"));
         for (std::string line; std::getline(lines, line);) {
             if (line.rfind(key + ":", 0) == 0)
                 return line.substr(line.find_first_not_of(" \t", key.size() + 1));
@@ -372,15 +373,18 @@ TEST_F(HelperProgram, EveryWaitEnds)
         EXPECT_EQ(helper->WaitForExit(40s), 0);
         EXPECT_GE(std::chrono::steady_clock::now() - started, 9s);
     }
-    // A program that never reads its answers: queued answers fill the channel
-    // and the helper leaves instead of waiting to send.
+    // A program that never reads its answers: once the channel is full the
+    // helper leaves (status 1) instead of waiting to send, or it reaches its
+    // request limit first (status 0) where the system's queues are long.
     {
         auto helper = Start();
         std::uint8_t bad[3] = {1, 2, 3};
         int sent = 0;
         while (sent < 20000 && helper->Send(bad, sizeof bad))
             ++sent;
-        EXPECT_EQ(helper->WaitForExit(30s), 1);
+        const int status = helper->WaitForExit(30s);
+        EXPECT_TRUE(status == 1 || status == 0) << status;
+        EXPECT_LT(sent, 20000) << "the helper was still taking requests";
     }
 }
 

@@ -119,9 +119,9 @@ protected:
     QJsonObject CheckFromA(const std::vector<unsigned>& groups, const std::string& helper,
                            int* exitCode)
     {
-        CChild check(Cli(network->a, groups, helper,
-                         {"check", echotest::kHostB, "--json", "--scheme", checked, "--options",
-                          options}));
+        CChild check(
+            Cli(network->a, groups, helper,
+                {"check", echotest::kHostB, "--json", "--scheme", checked, "--options", options}));
         *exitCode = check.Wait(90s);
         const QJsonObject document =
             QJsonDocument::fromJson(QByteArray::fromStdString(check.Out())).object();
@@ -205,7 +205,8 @@ TEST_F(UnprivilegedUser, OutsideTheGroupOrWithoutAWorkingHelperItIsCode3AsBefore
             EXPECT_EQ(IpPorts(document).at(protocol).replies, 0) << protocol;
         }
 
-        CChild ping(Cli(network->a, c.groups, c.helper, {"ping", echotest::kHostB, "--count", "1"}));
+        CChild ping(
+            Cli(network->a, c.groups, c.helper, {"ping", echotest::kHostB, "--count", "1"}));
         EXPECT_EQ(ping.Wait(30s), 2);
         EXPECT_NE(ping.Err().find("ICMP echo needs root, CAP_NET_RAW"), std::string::npos)
             << ping.Err();

@@ -61,7 +61,8 @@ inline std::string ReadText(const std::string& path)
 inline bool ReachableByAnyone(const fs::path& path)
 {
     for (fs::path p = fs::absolute(path); !p.empty(); p = p.parent_path()) {
-        struct stat status{};
+        struct stat status
+        {};
         if (::stat(p.c_str(), &status) != 0 || (status.st_mode & S_IXOTH) == 0)
             return false;
         if (p == p.root_path())
@@ -72,7 +73,8 @@ inline bool ReachableByAnyone(const fs::path& path)
 
 inline bool HonoursFileCapabilities(const fs::path& path)
 {
-    struct statvfs info{};
+    struct statvfs info
+    {};
     return ::statvfs(path.c_str(), &info) == 0 && (info.f_flag & ST_NOSUID) == 0;
 }
 
@@ -177,10 +179,9 @@ public:
                        {"setpriv", "--reuid=" + std::to_string(uid),
                         "--regid=" + std::to_string(uid),
                         groups.empty() ? "--clear-groups" : "--groups=" + groupList,
-                        "--inh-caps=-all", "--ambient-caps=-all", "env",
-                        "HOME=" + Path("home"), "XDG_CONFIG_HOME=" + Path("home"),
-                        "XDG_STATE_HOME=" + Path("home"), "LD_LIBRARY_PATH=" + Path("lib"),
-                        "KANALIKO_RAWSOCK=" + helper});
+                        "--inh-caps=-all", "--ambient-caps=-all", "env", "HOME=" + Path("home"),
+                        "XDG_CONFIG_HOME=" + Path("home"), "XDG_STATE_HOME=" + Path("home"),
+                        "LD_LIBRARY_PATH=" + Path("lib"), "KANALIKO_RAWSOCK=" + helper});
         command.insert(command.end(), argv.begin(), argv.end());
         return command;
     }
@@ -220,10 +221,10 @@ public:
         m_err = stem + ".err";
         posix_spawn_file_actions_t actions;
         ::posix_spawn_file_actions_init(&actions);
-        ::posix_spawn_file_actions_addopen(&actions, 1, m_out.c_str(),
-                                           O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        ::posix_spawn_file_actions_addopen(&actions, 2, m_err.c_str(),
-                                           O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ::posix_spawn_file_actions_addopen(&actions, 1, m_out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                           0644);
+        ::posix_spawn_file_actions_addopen(&actions, 2, m_err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                           0644);
         std::vector<char*> args;
         for (const auto& a : argv)
             args.push_back(const_cast<char*>(a.c_str()));
