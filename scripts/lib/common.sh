@@ -5,7 +5,7 @@ KANALIKO_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 # Packages needed to build and run the program and its tests.
 KANALIKO_PACKAGES=(
   g++ cmake ninja-build pkg-config
-  qt6-base-dev libpugixml-dev
+  qt6-base-dev qt6-svg-dev libpugixml-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   iproute2 util-linux libcap2-bin
   fonts-dejavu-core
