@@ -290,8 +290,12 @@ QVariant CSchemeGridModel::data(const QModelIndex& index, int role) const
     case Qt::AccessibleTextRole:
         return FieldCaption(field) + QStringLiteral(" ") + ChannelText(channel, field);
     case Qt::TextAlignmentRole:
-        if (field == Field::SenderPort || field == Field::ReceiverPort)
+        // Grouped, the ports are the first two columns and the second one runs
+        // to the edge: "from" leans right and "to" left, so a pair reads together.
+        if (field == Field::SenderPort)
             return (Qt::AlignRight | Qt::AlignVCenter).toInt();
+        if (field == Field::ReceiverPort)
+            return ((m_grouped ? Qt::AlignLeft : Qt::AlignRight) | Qt::AlignVCenter).toInt();
         return {};
     default: return {};
     }
