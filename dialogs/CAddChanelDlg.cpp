@@ -72,6 +72,9 @@ CAddChanelDlg::CAddChanelDlg(IPrompt* prompt, QWidget* parent) : QDialog(parent)
         box.combo->setObjectName(objectName);
         box.combo->setEditable(true);
         box.combo->setInsertPolicy(QComboBox::NoInsert); // names enter the list on "Применить"
+        // Wide enough for the long names a scheme file may hold.
+        box.combo->setMinimumContentsLength(18);
+        box.combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
         box.combo->setAccessibleName(accessibleName);
         box.combo->lineEdit()->setAccessibleName(accessibleName);
         box.combo->lineEdit()->setPlaceholderText(
@@ -120,9 +123,11 @@ CAddChanelDlg::CAddChanelDlg(IPrompt* prompt, QWidget* parent) : QDialog(parent)
     auto* buttons = new QDialogButtonBox(this);
     m_apply = buttons->addButton(QStringLiteral("Применить"), QDialogButtonBox::AcceptRole);
     m_apply->setObjectName(QStringLiteral("apply"));
+    m_apply->setAccessibleName(QStringLiteral("Применить"));
     m_apply->setDefault(true);
     m_cancel = buttons->addButton(QStringLiteral("Отмена"), QDialogButtonBox::RejectRole);
     m_cancel->setObjectName(QStringLiteral("cancel"));
+    m_cancel->setAccessibleName(QStringLiteral("Отмена"));
     connect(buttons, &QDialogButtonBox::accepted, this, &CAddChanelDlg::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &CAddChanelDlg::reject);
 
