@@ -31,9 +31,19 @@ QPushButton* MakeButton(QWidget* parent, const QString& text, const QString& obj
 } // namespace
 
 std::optional<std::vector<channel::SchemeGroup>>
-CSchemaEditorDlg::Edit(QWidget* parent, std::vector<channel::SchemeGroup> groups, IPrompt* prompt)
+CSchemaEditorDlg::Edit(QWidget* parent, std::vector<channel::SchemeGroup> groups)
 {
-    CSchemaEditorDlg dialog(std::move(groups), prompt, parent);
+    CSchemaEditorDlg dialog(std::move(groups), nullptr, parent);
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return dialog.Groups();
+}
+
+std::optional<std::vector<channel::SchemeGroup>>
+CSchemaEditorDlg::EditWithPrompt(IPrompt& prompt, QWidget* parent,
+                                 std::vector<channel::SchemeGroup> groups)
+{
+    CSchemaEditorDlg dialog(std::move(groups), &prompt, parent);
     if (dialog.exec() != QDialog::Accepted)
         return std::nullopt;
     return dialog.Groups();

@@ -49,10 +49,15 @@ class CSchemaEditorDlg final : public QDialog
 
 public:
     // Runs the editor modally over parent. The groups after "Применить", or
-    // nullopt when the user cancelled. prompt: where the channel dialog's
-    // messages go (null: real message boxes over the channel dialog).
+    // nullopt when the user cancelled. The channel dialog's messages are real
+    // message boxes over it. The shape the main window's seam takes:
+    //   std::function<std::optional<std::vector<channel::SchemeGroup>>(
+    //       QWidget*, std::vector<channel::SchemeGroup>)> editor = &CSchemaEditorDlg::Edit;
     static std::optional<std::vector<channel::SchemeGroup>>
-    Edit(QWidget* parent, std::vector<channel::SchemeGroup> groups, IPrompt* prompt = nullptr);
+    Edit(QWidget* parent, std::vector<channel::SchemeGroup> groups);
+    // The same with the channel dialog's messages sent to prompt.
+    static std::optional<std::vector<channel::SchemeGroup>>
+    EditWithPrompt(IPrompt& prompt, QWidget* parent, std::vector<channel::SchemeGroup> groups);
 
     explicit CSchemaEditorDlg(std::vector<channel::SchemeGroup> groups, IPrompt* prompt = nullptr,
                               QWidget* parent = nullptr);

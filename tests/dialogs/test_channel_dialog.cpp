@@ -286,6 +286,21 @@ TEST_F(ChannelDialog, TheProtocolListAndTheTitle)
     EXPECT_EQ(dialog.windowTitle(), "Канал связи");
 }
 
+TEST_F(ChannelDialog, EnterInAFieldIsApply)
+{
+    Fill("TCP", "a", "7", "b", "7");
+    QTest::keyClick(ReceiverPort(), Qt::Key_Return);
+    EXPECT_TRUE(Accepted());
+}
+
+TEST_F(ChannelDialog, EnterInANameBoxIsApplyAndAddsNoListEntryByItself)
+{
+    Fill("TCP", "a", "7", "b", "8");
+    QTest::keyClick(SenderName()->lineEdit(), Qt::Key_Return);
+    EXPECT_EQ(Message(), "Неправильно указаны порты для протокола TCP");
+    EXPECT_EQ(Items(SenderName()), QStringList{"a"}) << "entered once, by the apply";
+}
+
 TEST_F(ChannelDialog, CancelAcceptsNothing)
 {
     Fill("TCP", "a", "7", "b", "7");

@@ -30,6 +30,7 @@
 
 #include <cstdlib>
 #include <functional>
+#include <map>
 #include <memory>
 
 using dialogs::CAboutDlg;
@@ -232,6 +233,25 @@ TEST_P(DialogLooks, EveryControlIsInTheTabChainAndNamed)
         EXPECT_TRUE(inChain(widget)) << what;
         EXPECT_FALSE(widget->accessibleName().isEmpty()) << what;
     }
+}
+
+TEST_P(DialogLooks, MnemonicsAreUnique)
+{
+    // Two captions with the same Alt key would leave one of them unreachable.
+    std::map<QChar, QString> keys;
+    const auto take = [&](const QString& text) {
+        const qsizetype at = text.indexOf(QLatin1Char('&'));
+        if (at < 0 || at + 1 >= text.size())
+            return;
+        const QChar key = text.at(at + 1).toLower();
+        EXPECT_TRUE(keys.emplace(key, text).second)
+            << text.toStdString() << " and " << keys[key].toStdString();
+    };
+    for (QLabel* label : dialog->findChildren<QLabel*>())
+        if (label->buddy())
+            take(label->text());
+    for (QAbstractButton* button : dialog->findChildren<QAbstractButton*>())
+        take(button->text());
 }
 
 TEST_P(DialogLooks, ShowsTheApplicationIconAndSitsOnItsParent)

@@ -16,6 +16,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 using channel::ProbeOptions;
 using dialogs::COptionsDlg;
 using dialogs::test::ActOnNextModal;
@@ -135,7 +137,10 @@ TEST(OptionsDialog, TheEntryPointReturnsValuesOnApplyAndNothingOnCancel)
         Type(Box(d, "timeOut"), "750");
         QTest::mouseClick(d.findChild<QPushButton*>("apply"), Qt::LeftButton);
     });
-    const auto applied = COptionsDlg::Edit(nullptr, ProbeOptions{200, 1, 10, 5});
+    // Through the main window's seam, as it will be wired.
+    const std::function<std::optional<ProbeOptions>(QWidget*, ProbeOptions)> seam =
+        &COptionsDlg::Edit;
+    const auto applied = seam(nullptr, ProbeOptions{200, 1, 10, 5});
     ASSERT_TRUE(applied.has_value());
     EXPECT_EQ(*applied, (ProbeOptions{750, 1, 10, 5}));
 

@@ -12,6 +12,7 @@
 #include "support/TestFiles.h"
 
 #include <QAbstractItemModelTester>
+#include <QApplication>
 #include <QComboBox>
 #include <QHeaderView>
 #include <QLineEdit>
@@ -23,6 +24,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <functional>
 
 using channel::PortPair;
 using channel::SchemeGroup;
@@ -204,7 +206,7 @@ TEST_F(SchemeEditor, TheEditEntryPointReturnsTheGroupsOrNothing)
     ActOnNextModal<CSchemaEditorDlg>([](CSchemaEditorDlg& d) {
         QTest::mouseClick(d.findChild<QPushButton*>("apply"), Qt::LeftButton);
     });
-    const auto applied = CSchemaEditorDlg::Edit(nullptr, original, &prompt);
+    const auto applied = CSchemaEditorDlg::EditWithPrompt(prompt, nullptr, original);
     ASSERT_TRUE(applied.has_value());
     EXPECT_EQ(*applied, dialogs::GroupsOfChannels(dialogs::ChannelEntriesOf(original)));
 
@@ -220,7 +222,7 @@ TEST_F(SchemeEditor, TheEditEntryPointReturnsTheGroupsOrNothing)
         EXPECT_EQ(m->Channels().size(), 9u);
         QTest::mouseClick(d.findChild<QPushButton*>("cancel"), Qt::LeftButton);
     });
-    EXPECT_FALSE(CSchemaEditorDlg::Edit(nullptr, original, &prompt).has_value());
+    EXPECT_FALSE(CSchemaEditorDlg::EditWithPrompt(prompt, nullptr, original).has_value());
 
     // "Создать": an empty scheme, one channel added.
     ActOnNextModal<CSchemaEditorDlg>([](CSchemaEditorDlg& d) {
@@ -229,7 +231,10 @@ TEST_F(SchemeEditor, TheEditEntryPointReturnsTheGroupsOrNothing)
         d.AddChannel();
         d.accept();
     });
-    const auto created = CSchemaEditorDlg::Edit(nullptr, {}, &prompt);
+    // Through the main window's seam, as it will be wired.
+    const std::function<std::optional<std::vector<SchemeGroup>>(QWidget*, std::vector<SchemeGroup>)>
+        seam = &CSchemaEditorDlg::Edit;
+    const auto created = seam(nullptr, {});
     ASSERT_TRUE(created.has_value());
     EXPECT_EQ(*created, (std::vector<SchemeGroup>{{L"a", L"b", {}, {{5000, 5001}}, {}}}));
 }
@@ -365,6 +370,28 @@ TEST_F(SchemeEditor, GroupingKeepsTheSelectedChannel)
     QTest::mouseClick(editor->findChild<QToolButton*>("groupToggle"), Qt::LeftButton);
     EXPECT_TRUE(editor->IsGrouped());
     EXPECT_EQ(model->RowOf(grid->currentIndex()), 7);
+}
+
+TEST_F(SchemeEditor, ResizingGrowsTheGridAndKeepsTheButtonsAtTheirEdges)
+{
+    Open(ReadExample());
+    EXPECT_TRUE(editor->isSizeGripEnabled());
+    const QSize start = editor->size();
+    const QRect grid0 = grid->geometry();
+    const int addFromRight = editor->width() - Button("add")->geometry().right();
+    const int cancelFromBottom = editor->height() - Button("cancel")->geometry().bottom();
+    editor->resize(start + QSize(200, 150));
+    QApplication::processEvents();
+    EXPECT_EQ(grid->width(), grid0.width() + 200);
+    EXPECT_EQ(grid->height(), grid0.height() + 150);
+    EXPECT_EQ(editor->width() - Button("add")->geometry().right(), addFromRight);
+    EXPECT_EQ(Button("add")->y(), grid->y()) << "the commands stay at the top right";
+    EXPECT_EQ(editor->height() - Button("cancel")->geometry().bottom(), cancelFromBottom);
+    EXPECT_EQ(Button("apply")->geometry().right(), grid->geometry().right());
+    // Never smaller than usable.
+    editor->resize(100, 100);
+    EXPECT_GE(editor->width(), editor->minimumWidth());
+    EXPECT_GE(editor->minimumWidth(), 400);
 }
 
 TEST_F(SchemeEditor, CancellingChangesNothing)
