@@ -23,7 +23,7 @@ namespace {
 
 QString NameHint()
 {
-    return QStringLiteral("Имя: не более %1 символов").arg(CAddChanelDlg::MaxNameLength);
+    return QStringLiteral("Новое имя: не более %1 символов").arg(CAddChanelDlg::MaxNameLength);
 }
 
 QLineEdit* MakePortField(QWidget* parent, const QString& accessibleName)
