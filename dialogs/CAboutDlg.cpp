@@ -1,6 +1,7 @@
 #include "dialogs/CAboutDlg.h"
 
 #include "dialogs/DialogLook.h"
+#include "version/Version.h"
 
 #include <QDialogButtonBox>
 #include <QGridLayout>
@@ -8,29 +9,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 
-// PROJECT_VERSION, KANALIKO_COPYRIGHT and KANALIKO_HOMEPAGE_URL are defined for
-// kanaliko_gui in dialogs/CMakeLists.txt; a build without them shows what it lacks.
-#ifndef KANALIKO_COPYRIGHT
-#define KANALIKO_COPYRIGHT ""
-#endif
-#ifndef KANALIKO_HOMEPAGE_URL
-#define KANALIKO_HOMEPAGE_URL ""
-#endif
-
 namespace dialogs {
-
-namespace {
-
-const char* CompiledVersion()
-{
-#ifdef PROJECT_VERSION
-    return PROJECT_VERSION;
-#else
-    return nullptr;
-#endif
-}
-
-} // namespace
 
 void CAboutDlg::Show(QWidget* parent)
 {
@@ -53,17 +32,17 @@ QString CAboutDlg::VersionText(const char* compiledVersion)
 
 QString CAboutDlg::BuildVersionText()
 {
-    return VersionText(CompiledVersion());
+    return VersionText(product::kVersion);
 }
 
 QString CAboutDlg::CopyrightText()
 {
-    return QString::fromUtf8(KANALIKO_COPYRIGHT);
+    return QString::fromUtf8(product::kCopyright);
 }
 
 QString CAboutDlg::SiteAddress()
 {
-    return QString::fromUtf8(KANALIKO_HOMEPAGE_URL);
+    return QString::fromUtf8(product::kHomepage);
 }
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent)

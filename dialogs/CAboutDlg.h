@@ -7,9 +7,10 @@
 //
 //   dialogs::CAboutDlg::Show(mainWindow);
 //
-// The version is the build's own: the CMake project version compiled in, with
-// the copyright line and the site's address (dialogs/CMakeLists.txt). When the
-// build gave no usable version, the version field says why (VersionText).
+// The version is the build's own: the CMake project version, the copyright
+// line and the site's address from the generated version header
+// (version/Version.h, set in the top-level CMakeLists.txt). When a version text
+// is not usable, the version field says why (VersionText).
 //
 // Threads: the GUI thread only.
 
@@ -27,8 +28,8 @@ public:
     static void Show(QWidget* parent);
 
     // What the version field shows for a compiled-in version text:
-    //   null (the build defines no version)     "Невозможно получить версию"
-    //   empty (the project sets no version)      "Версия не установлена"
+    //   null (no version text at all)            "Невозможно получить версию"
+    //   empty or blank                           "Версия не установлена"
     //   not numbers separated by dots            "Ошибка извлечения версии"
     //   otherwise                                the version itself
     static QString VersionText(const char* compiledVersion);
