@@ -50,4 +50,13 @@ bool PayloadHasWord(const char* payload, std::size_t length, std::string_view wo
     return text.find(word) != std::string_view::npos;
 }
 
+bool RawDatagramHasWord(const void* datagram, std::size_t length, std::string_view word)
+{
+    if (datagram == nullptr)
+        return false;
+    const auto* bytes = static_cast<const unsigned char*>(datagram);
+    const std::size_t offset = Ipv4PayloadOffset(bytes, length);
+    return PayloadHasWord(static_cast<const char*>(datagram) + offset, length - offset, word);
+}
+
 } // namespace channel

@@ -44,4 +44,9 @@ std::size_t Ipv4PayloadOffset(const unsigned char* datagram, std::size_t length)
 // contains the word.
 bool PayloadHasWord(const char* payload, std::size_t length, std::string_view word);
 
+// Whether what a raw socket read (IPv4 header, then payload) carries the word in
+// its payload: the IP server looks for the probe word, the IP client for the
+// reply word. Any bytes of any length are safe; null with length 0 is false.
+bool RawDatagramHasWord(const void* datagram, std::size_t length, std::string_view word);
+
 } // namespace channel

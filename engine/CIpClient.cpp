@@ -127,10 +127,8 @@ void CIpClient::Receive(SOCKET socket, std::uint16_t protocol)
             error == platform::WSAECONNRESET ? channel::EC_NO_PROTOCOL : channel::EC_RECEIVE_FAILED;
         counts = m_counters.Get(socket);
     } else {
-        const std::size_t length = static_cast<std::size_t>(received);
-        const std::size_t offset =
-            channel::Ipv4PayloadOffset(reinterpret_cast<const unsigned char*>(buffer), length);
-        if (!channel::PayloadHasWord(buffer + offset, length - offset, channel::ReplyWord))
+        if (!channel::RawDatagramHasWord(buffer, static_cast<std::size_t>(received),
+                                         channel::ReplyWord))
             return; // another node's request or any other datagram: no trace
         code = channel::EC_RECEIVED;
         counts = m_counters.AddReply(socket);

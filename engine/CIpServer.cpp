@@ -75,10 +75,8 @@ void CIpServer::ReadAndAnswer(SOCKET socket, std::uint16_t protocol)
     }
     // What a raw socket reads starts with the IPv4 header; its own length field
     // says where the payload begins (options move it).
-    const std::size_t length = static_cast<std::size_t>(received);
-    const std::size_t offset =
-        channel::Ipv4PayloadOffset(reinterpret_cast<const unsigned char*>(buffer), length);
-    if (!channel::PayloadHasWord(buffer + offset, length - offset, channel::ProbeWord))
+    if (!channel::RawDatagramHasWord(buffer, static_cast<std::size_t>(received),
+                                     channel::ProbeWord))
         return; // not a probe: no event, no reply
     const std::string senderText = channel::AddressText(sender.sin_addr.s_addr);
     Report(channel::STATUS_INFORMATION, channel::EC_RECEIVED, 0, senderText.c_str(), protocol,
