@@ -56,6 +56,8 @@ bool RawDatagramHasWord(const void* datagram, std::size_t length, std::string_vi
         return false;
     const auto* bytes = static_cast<const unsigned char*>(datagram);
     const std::size_t offset = Ipv4PayloadOffset(bytes, length);
+    if (length - offset < word.size() + 1)
+        return false;
     return PayloadHasWord(static_cast<const char*>(datagram) + offset, length - offset, word);
 }
 

@@ -46,7 +46,10 @@ bool PayloadHasWord(const char* payload, std::size_t length, std::string_view wo
 
 // Whether what a raw socket read (IPv4 header, then payload) carries the word in
 // its payload: the IP server looks for the probe word, the IP client for the
-// reply word. Any bytes of any length are safe; null with length 0 is false.
+// reply word. A payload shorter than a word on the wire (the word and its zero
+// byte) carries neither: the server's answer (its own header and 10 bytes) is
+// thus never larger than the datagram it answers. Any bytes of any length are
+// safe; null is false.
 bool RawDatagramHasWord(const void* datagram, std::size_t length, std::string_view word);
 
 } // namespace channel

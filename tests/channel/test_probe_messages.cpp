@@ -80,6 +80,45 @@ TEST(ProbeMessages, WordIsLookedForUpToTheFirstZero)
     EXPECT_FALSE(channel::PayloadHasWord(reply.data(), 4, channel::ReplyWord));
 }
 
+TEST(ProbeMessages, RawDatagramIsAnsweredOrCountedByTheWordInItsPayload)
+{
+    const std::string request(channel::BuildRequest(30).data(), 30);
+    const std::vector<char> replyBytes = channel::BuildReply();
+    const std::string reply(replyBytes.data(), replyBytes.size());
+    auto plain = Datagram(5, request);
+    EXPECT_TRUE(channel::RawDatagramHasWord(plain.data(), plain.size(), channel::ProbeWord));
+    EXPECT_FALSE(channel::RawDatagramHasWord(plain.data(), plain.size(), channel::ReplyWord));
+    auto answer = Datagram(5, reply);
+    EXPECT_TRUE(channel::RawDatagramHasWord(answer.data(), answer.size(), channel::ReplyWord));
+    EXPECT_FALSE(channel::RawDatagramHasWord(answer.data(), answer.size(), channel::ProbeWord));
+    // Options move the payload: the word is still found, and the header's
+    // bytes never count as payload.
+    auto withOptions = Datagram(7, reply);
+    EXPECT_TRUE(
+        channel::RawDatagramHasWord(withOptions.data(), withOptions.size(), channel::ReplyWord));
+    auto wordInHeader = Datagram(15, "");
+    std::memcpy(wordInHeader.data() + 24, "tessarium", 10);
+    EXPECT_FALSE(
+        channel::RawDatagramHasWord(wordInHeader.data(), wordInHeader.size(), channel::ProbeWord));
+    auto hidden = Datagram(5, std::string("\0tessarium\0", 11));
+    EXPECT_FALSE(channel::RawDatagramHasWord(hidden.data(), hidden.size(), channel::ProbeWord));
+    EXPECT_FALSE(channel::RawDatagramHasWord(nullptr, 40, channel::ProbeWord));
+    auto cut = Datagram(5, request);
+    EXPECT_FALSE(channel::RawDatagramHasWord(cut.data(), 28, channel::ProbeWord));
+
+    // Regression (found by fuzzing): a payload of the 9 letters alone, 29 bytes
+    // with the header, was answered with 30 bytes. A payload too short for the
+    // word and its zero byte is neither a probe nor a reply.
+    auto bare = Datagram(5, "tessarium");
+    EXPECT_FALSE(channel::RawDatagramHasWord(bare.data(), bare.size(), channel::ProbeWord));
+    auto bareReply = Datagram(5, "+essarium");
+    EXPECT_FALSE(
+        channel::RawDatagramHasWord(bareReply.data(), bareReply.size(), channel::ReplyWord));
+    auto spaced = Datagram(5, "tessarium!");
+    EXPECT_TRUE(channel::RawDatagramHasWord(spaced.data(), spaced.size(), channel::ProbeWord));
+    EXPECT_GE(spaced.size(), 20 + channel::BuildReply().size());
+}
+
 TEST(EventCodes, TextsAndTheStatusRule)
 {
     EXPECT_EQ(channel::EventCodeText(6), channel::EventCodeText(13));
