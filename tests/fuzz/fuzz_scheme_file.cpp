@@ -3,7 +3,8 @@
 // - only EGeneric leaves ReadScheme, and the scheme path is the file's path
 //   after a read and "" after a refusal;
 // - the three port lists are what the groups give, also after a refusal
-//   part-way (the engine is started with these lists);
+//   part-way (the engine is started with these lists), and every UDP client
+//   port is known as one;
 // - reading the same file again gives the same scheme (nothing of an earlier
 //   read survives);
 // - whatever was read writes, and reads back unchanged.
@@ -63,6 +64,12 @@ void CheckListsMatchGroups(const core::CXmlSettings& settings)
     FUZZ_CHECK(settings.TcpPorts() == tcp);
     FUZZ_CHECK(settings.UdpPorts() == udp);
     FUZZ_CHECK(settings.IpPorts() == ip);
+    // The logic asks this of every UDP port it listens on.
+    FUZZ_CHECK(!settings.IsUdpClientPort(0));
+    for (const auto& group : settings.Groups()) {
+        for (const channel::PortPair& pair : group->udpPairs)
+            FUZZ_CHECK(pair.clientPort == 0 || settings.IsUdpClientPort(pair.clientPort));
+    }
 }
 
 // Reads the file; true when it was read, false when EGeneric left the reader.
