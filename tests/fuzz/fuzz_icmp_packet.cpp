@@ -81,7 +81,8 @@ EchoRequestKey KeyNamedBy(Bytes packet)
 
 bool KnownStatus(ULONG status)
 {
-    return status == IP_SUCCESS || (status >= IP_DEST_NET_UNREACHABLE && status <= IP_PARAM_PROBLEM) ||
+    return status == IP_SUCCESS ||
+           (status >= IP_DEST_NET_UNREACHABLE && status <= IP_PARAM_PROBLEM) ||
            status == IP_GENERAL_FAILURE;
 }
 
@@ -117,8 +118,7 @@ void CheckRawPacket(Bytes packet)
         if (answer->status == IP_SUCCESS) {
             FUZZ_CHECK(answer->address == key.destination);
             FUZZ_CHECK(answer->dataOffset == *header + kIcmpHeaderSize);
-            FUZZ_CHECK(InternetChecksum(packet.subspan(*header, answer->dataLength + 8)) ==
-                       0);
+            FUZZ_CHECK(InternetChecksum(packet.subspan(*header, answer->dataLength + 8)) == 0);
         } else {
             FUZZ_CHECK(answer->dataLength == 0);
         }
@@ -184,7 +184,7 @@ void CheckOwnRequest(Bytes data)
     const std::uint16_t sequence = static_cast<std::uint16_t>(data.size());
     std::vector<std::uint8_t> message(kIcmpHeaderSize + payload.size());
     FUZZ_CHECK(BuildEchoRequest(std::span<std::uint8_t>(message).first(message.size() - 1),
-                                          identifier, sequence, payload) == 0);
+                                identifier, sequence, payload) == 0);
     FUZZ_CHECK(BuildEchoRequest(message, identifier, sequence, payload) == message.size());
     FUZZ_CHECK(InternetChecksum(message) == 0);
     message[0] = kIcmpEchoReply; // the peer's answer: type 0, checksum fixed
@@ -193,8 +193,8 @@ void CheckOwnRequest(Bytes data)
     message[2] = static_cast<std::uint8_t>(checksum >> 8);
     message[3] = static_cast<std::uint8_t>(checksum);
     const IPAddr peer = 0x060012C6;
-    const auto answer = ParsePingSocketReply(message, peer, 1, 2,
-                                                       EchoRequestKey{peer, identifier, sequence});
+    const auto answer =
+        ParsePingSocketReply(message, peer, 1, 2, EchoRequestKey{peer, identifier, sequence});
     FUZZ_CHECK(answer && answer->dataLength == payload.size());
     FUZZ_CHECK(std::equal(payload.begin(), payload.end(), message.begin() + 8));
 }

@@ -117,12 +117,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // A second read into the same object must not keep anything of the first.
     core::CXmlSettings again;
-    again.SetGroups(std::vector<channel::SchemeGroup>{channel::SchemeGroup{
-        L"earlier", L"scheme", {{1, 2}}, {{3, 4}}, {{5, 0}}}});
+    again.SetGroups(std::vector<channel::SchemeGroup>{
+        channel::SchemeGroup{L"earlier", L"scheme", {{1, 2}}, {{3, 4}}, {{5, 0}}}});
     FUZZ_CHECK(Read(again, input.Path()) == loaded);
     FUZZ_CHECK(SameGroups(settings, again));
-    FUZZ_CHECK(settings.TcpPorts() == again.TcpPorts() &&
-               settings.UdpPorts() == again.UdpPorts() &&
+    FUZZ_CHECK(settings.TcpPorts() == again.TcpPorts() && settings.UdpPorts() == again.UdpPorts() &&
                settings.IpPorts() == again.IpPorts());
     if (!loaded)
         return 0;

@@ -36,8 +36,7 @@ public:
         FUZZ_CHECK(::ftruncate(m_fd, 0) == 0);
         std::size_t done = 0;
         while (done < size) {
-            const ssize_t n =
-                ::pwrite(m_fd, data + done, size - done, static_cast<off_t>(done));
+            const ssize_t n = ::pwrite(m_fd, data + done, size - done, static_cast<off_t>(done));
             if (n < 0 && errno == EINTR)
                 continue;
             FUZZ_CHECK(n > 0);

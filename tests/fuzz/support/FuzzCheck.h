@@ -10,7 +10,7 @@
 #define FUZZ_CHECK(condition)                                                                      \
     do {                                                                                           \
         if (!(condition)) {                                                                        \
-            std::fprintf(stderr, "%s:%d: fuzz check failed: %s\n", __FILE__, __LINE__,            \
+            std::fprintf(stderr, "%s:%d: fuzz check failed: %s\n", __FILE__, __LINE__,             \
                          #condition);                                                              \
             std::abort();                                                                          \
         }                                                                                          \
