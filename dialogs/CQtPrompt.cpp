@@ -1,5 +1,7 @@
 #include "dialogs/CQtPrompt.h"
 
+#include "dialogs/CErrorDlg.h"
+
 #include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
@@ -65,7 +67,11 @@ void CQtPrompt::ShowError(const QString& operation, const QString& technicalInfo
         m_showError(m_parent, operation, technicalInfo, errorText);
         return;
     }
-    Tell(operation + QStringLiteral("\n") + errorText, PromptIcon::Error);
+    CErrorDlg dialog(m_parent);
+    dialog.SetOperation(operation);
+    dialog.SetTechnicalInfo(technicalInfo);
+    dialog.SetErrorText(errorText);
+    dialog.exec();
 }
 
 QString CQtPrompt::OpenFileName(const QString& caption, const QString& filter)

@@ -18,7 +18,7 @@ class CQtPrompt final : public IPrompt
 {
 public:
     // parent: the window the boxes are centred on and modal to (may be null).
-    // showError shows the error dialog; without it the error is a plain box.
+    // showError shows the error dialog; without it a new CErrorDlg is shown.
     using ErrorPresenter = std::function<void(QWidget* parent, const QString& operation,
                                               const QString& technicalInfo, const QString& errorText)>;
     explicit CQtPrompt(QWidget* parent, ErrorPresenter showError = {});

@@ -1,0 +1,257 @@
+#pragma once
+
+// The main window: the ribbon with its commands, the three views (channels,
+// echo request, route) in a stack, the docks, the status bar, the scheme file
+// commands and the client check.
+//
+// How panes and dialogs plug in (the seams)
+// - Contents of docks and views come from a panes::PaneFactory (PaneFactory.h),
+//   one creator per content, called once by AttachLogic:
+//     clientPane  -> dock "Каналы связи"   (panes::IClientPane)
+//     eventsPane  -> dock "События"        (panes::IEventsPane)
+//     serverPane  -> channel view, "Открытые порты" (panes::IServerPane)
+//     echoScreen  -> dock "Узлы" + dock "Настройки" (tabbed) + echo view
+//     routeScreen -> the same for the route category (panes::IDiagnosticScreen)
+//   A creator left empty leaves an empty placeholder with the right caption.
+//   Every pane gets this frame as its panes::IPaneHost.
+// - Dialogs come from an app::FrameDialogs (FrameDialogs.h): schemeEditor,
+//   optionsDialog, aboutDialog, accessServerDialog. An empty one leaves its
+//   command enabled and doing nothing.
+// - The program's creators and dialogs are wired in app/ProgramParts.cpp.
+// - The frame's window (core::CAppWindow) is all four windows of the logic: it
+//   dispatches socket notifications and timers, takes every client row (the
+//   client check's early end depends on them) and forwards 0x8001, 0x8004,
+//   WM_EVENT_ADDED and WM_EVENTS_FILTERED to the panes as calls.
+//
+// Start-up (CKanalikoApp): construct (ribbon, docks, empty views), then
+// AttachLogic (panes, servers), RestoreWindowState, show.
+//
+// Threads: the GUI thread only. The client check's loop runs on the ferrox
+// pool; its progress reaches this object by queued calls. Before the frame
+// goes (close or destruction) the loop is stopped and waited for, so it never
+// outlives the frame or the application logic.
+
+#include "app/CFrameActions.h"
+#include "app/CKanalikoDoc.h"
+#include "app/CRecentSchemes.h"
+#include "app/FrameDialogs.h"
+#include "core/CClientCheck.h"
+#include "panes/IPaneHost.h"
+#include "panes/PaneFactory.h"
+
+#include <QMainWindow>
+#include <QString>
+
+#include <array>
+#include <atomic>
+#include <memory>
+#include <string>
+#include <vector>
+
+class QComboBox;
+class QLabel;
+class QStackedWidget;
+class QTimer;
+
+namespace core {
+class CAppLogic;
+class CAppWindow;
+}
+namespace dialogs {
+class IPrompt;
+}
+namespace panes {
+class CDockPane;
+class CPaneView;
+}
+
+namespace app {
+
+class CNoticeQueue;
+class CRibbonBar;
+
+class CMainFrame final : public QMainWindow,
+                         public panes::IPaneHost,
+                         private core::IClientCheckObserver
+{
+    Q_OBJECT
+
+public:
+    enum Category
+    {
+        CategoryChannels = 0,
+        CategoryEcho = 1,
+        CategoryRoute = 2,
+    };
+
+    // prompt and notices outlive the frame.
+    CMainFrame(dialogs::IPrompt& prompt, CNoticeQueue& notices, panes::PaneFactory paneFactory,
+               FrameDialogs dialogs, QWidget* parent = nullptr);
+    ~CMainFrame() override;
+
+    // The user interface set-up with the logic: the logic's windows, the pane
+    // contents, the servers started on the scheme. EGeneric on failure (a pane
+    // creator's). The logic outlives the frame.
+    void AttachLogic(core::CAppLogic& logic);
+    // Geometry, dock layout, category, visibility flags and recent schemes from
+    // the settings; then the saved category is shown.
+    void RestoreWindowState();
+    void SaveWindowState() const;
+
+    // The document: what the title says about the scheme.
+    void SetDocument(const CKanalikoDoc& document);
+    const CKanalikoDoc& Document() const { return m_doc; }
+
+    // Commands, by identifier (CommandIds.h).
+    QAction* Action(int id) const { return m_actions.Get(id); }
+    const CFrameActions& Actions() const { return m_actions; }
+    QComboBox* AddressBox(int category) const;
+    CRibbonBar* Ribbon() const { return m_ribbon; }
+    panes::CDockPane* Dock(int paneId) const;
+    QWidget* View(int category) const;
+
+    int CurrentCategory() const;
+    void SwitchCategory(int category);
+    // The four visibility flags.
+    bool ShowEvents() const { return m_showEvents; }
+    bool ShowClient() const { return m_showClient; }
+    bool ShowEchoSettings() const { return m_showEchoSettings; }
+    bool ShowRouteSettings() const { return m_showRouteSettings; }
+
+    bool ClientCheckRunning() const;
+    bool EchoRunning() const { return m_echoRunning; }
+    bool RouteRunning() const { return m_routeRunning; }
+    // The peers of the check that runs (or ran last), as parsed from the box.
+    const std::vector<std::string>& ClientAddresses() const { return m_clientAddresses; }
+    core::CClientCheck* ClientCheck() const { return m_check.get(); }
+    const CRecentSchemes& RecentSchemes() const { return m_recent; }
+    QStringList StatusTexts() const;
+
+    // Enabling and check states of every command, from the current state.
+    void UpdateCommands();
+
+    // The scheme file commands.
+    void FileNew();
+    void FileOpen();
+    void FileSave();
+    void FileSaveAs();
+    void OpenRecent(const QString& path);
+    // Reads the scheme, restarts the servers, empties the client grid, clears
+    // the filter, names the document after the file.
+    void OpenScheme(const QString& path);
+    void EditScheme();
+
+    // panes::IPaneHost.
+    core::CAppLogic& Logic() override;
+    dialogs::IPrompt& Prompt() override { return m_prompt; }
+    void RestartServers() override;
+    void SelectEventRow(int row) override;
+    void SetFilterShown(bool shown) override;
+    void ShowEchoFor(const QString& address) override;
+    void ShowRouteFor(const QString& address) override;
+
+signals:
+    // The client check started probing a peer (number of peer, 1-based, of count).
+    void clientPeerStarted(const QString& peer, int number, int count);
+    // The client check's loop has ended.
+    void clientCheckFinished();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    // core::IClientCheckObserver (the check's pool thread).
+    void OnPeerStarted(const std::string& peer) override;
+    void OnPeerFinished(const std::string& peer, bool allPortsFinished) override;
+    void OnCheckFinished() override;
+
+    void BuildRibbon();
+    void BuildDocks();
+    void BuildViews();
+    void BuildStatusBar();
+    void ConnectCommands();
+    void CreatePanes();
+    void ApplyCategory(int category);
+    void ApplyDockVisibility();
+    void ToggleFlag(bool& flag);
+    void UpdateTitle();
+    void UpdateRecentMenu();
+    void ScheduleStatus();
+    void UpdateStatus();
+    // Runs a command; an EGeneric is reported with the operation text.
+    template <class F>
+    void Guarded(const QString& operation, F&& command);
+
+    void StartClientCheck();
+    void StopClientCheck();
+    void StartDiagnostic(int category);
+    void StopDiagnostic(int category);
+    void ShowOptions();
+    void ShowAbout();
+    void CheckAccessServer();
+    // Stores edited groups: the scheme, servers, client grid and filter follow.
+    void ApplyGroups(const std::vector<channel::SchemeGroup>& groups);
+    std::vector<channel::SchemeGroup> CopyGroups() const;
+    // The save question; true when the command may go on.
+    bool AskToSaveChanges();
+    // Stops what runs and the servers (the end of the frame's life).
+    void Shutdown();
+    void OnLogicMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam);
+
+    dialogs::IPrompt& m_prompt;
+    CNoticeQueue& m_notices;
+    panes::PaneFactory m_paneFactory;
+    FrameDialogs m_dialogs;
+    CFrameActions m_actions;
+
+    CRibbonBar* m_ribbon = nullptr;
+    std::array<QComboBox*, 3> m_addressBoxes{};
+    QMenu* m_mainMenu = nullptr;
+    QAction* m_recentSection = nullptr;
+    QAction* m_recentEnd = nullptr;
+    QList<QAction*> m_recentActions;
+    panes::CDockPane* m_clientDock = nullptr;
+    panes::CDockPane* m_eventsDock = nullptr;
+    panes::CDockPane* m_echoTargetsDock = nullptr;
+    panes::CDockPane* m_echoSettingsDock = nullptr;
+    panes::CDockPane* m_routeTargetsDock = nullptr;
+    panes::CDockPane* m_routeSettingsDock = nullptr;
+    QStackedWidget* m_views = nullptr;
+    std::array<panes::CPaneView*, 3> m_viewPages{};
+    QLabel* m_serversStatus = nullptr;
+    QLabel* m_checkStatus = nullptr;
+    QLabel* m_eventsStatus = nullptr;
+    QTimer* m_statusTimer = nullptr;
+
+    // The four visibility flags (true at creation).
+    bool m_showEvents = true;
+    bool m_showClient = true;
+    bool m_showEchoSettings = true;
+    bool m_showRouteSettings = true;
+    bool m_echoRunning = false;
+    bool m_routeRunning = false;
+    bool m_clientStarting = false; // between the Start press and the loop's start
+    bool m_filterShown = false;
+    bool m_shutDown = false;
+
+    CKanalikoDoc m_doc;
+    CRecentSchemes m_recent;
+
+    core::CAppLogic* m_logic = nullptr;
+    panes::IClientPane* m_clientPane = nullptr;
+    panes::IEventsPane* m_eventsPane = nullptr;
+    panes::IServerPane* m_serverPane = nullptr;
+    std::vector<std::string> m_clientAddresses;
+    QString m_currentPeer;
+    int m_currentPeerNumber = 0;
+    std::atomic<int> m_peersStarted{0};
+
+    // Destroyed in reverse order: the screens, the check (its loop waited for),
+    // then the window the logic posts to.
+    std::unique_ptr<core::CAppWindow> m_window;
+    std::unique_ptr<core::CClientCheck> m_check;
+    std::unique_ptr<panes::IDiagnosticScreen> m_echo;
+    std::unique_ptr<panes::IDiagnosticScreen> m_route;
+};
+
+} // namespace app

@@ -1,0 +1,65 @@
+// kanaliko: the desktop program, a thin main over kanaliko_gui.
+
+#include "app/Artwork.h"
+#include "app/CKanalikoApp.h"
+#include "app/ProgramVersion.h"
+#include "ferrox/debug/DebugStream.h"
+#include "ferrox/system/Paths.h"
+
+#include <QApplication>
+
+#include <cstring>
+#include <iostream>
+#include <sys/resource.h>
+
+namespace {
+
+// Three descriptors per TCP port of a scheme (listening, probing, accepted):
+// take whatever the hard limit allows.
+void RaiseDescriptorLimit()
+{
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::cout << "kanaliko " << app::ProgramVersion().toStdString() << std::endl;
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::cout << "Usage: kanaliko [SCHEME.xml]\n\n"
+                         "Opens the channel scheme (default: settings.xml in the current folder)\n"
+                         "and serves its ports. Options: ~/.config/Kanaliko/options.xml.\n"
+                         "  --version   print the version\n";
+            return 0;
+        }
+    }
+    ferrox_set_program_name("Kanaliko");
+    RaiseDescriptorLimit();
+    QApplication application(argc, argv);
+    QApplication::setOrganizationName(QStringLiteral("Kanaliko"));
+    QApplication::setApplicationName(QStringLiteral("Kanaliko"));
+    QApplication::setApplicationVersion(app::ProgramVersion());
+    QApplication::setWindowIcon(app::AppIcon());
+    QApplication::setDesktopFileName(QStringLiteral("kanaliko"));
+
+    int status = 1;
+    {
+        app::CKanalikoApp program;
+        QStringList arguments = QApplication::arguments();
+        arguments.removeFirst();
+        if (program.InitInstance(arguments))
+            status = QApplication::exec();
+    }
+    // The program's end switches the Debug stream off.
+    Debug.ClearWriters();
+    return status;
+}
