@@ -71,6 +71,8 @@ CMainFrame::CMainFrame(dialogs::IPrompt& prompt, CNoticeQueue& notices,
     setWindowIcon(AppIcon());
     setDockOptions(QMainWindow::AnimatedDocks | QMainWindow::AllowTabbedDocks |
                    QMainWindow::AllowNestedDocks);
+    // Tabs of docks that share a place sit on top, like the ribbon's.
+    setTabPosition(Qt::AllDockWidgetAreas, QTabWidget::North);
     BuildRibbon();
     BuildViews();
     BuildDocks();
@@ -149,7 +151,6 @@ void CMainFrame::BuildViews()
 
 void CMainFrame::BuildDocks()
 {
-    const int line = fontMetrics().height();
     m_clientDock = new panes::CDockPane(QStringLiteral("Каналы связи"), QStringLiteral("ClientPane"),
                                         cmd::PANE_CLIENT, this);
     m_eventsDock = new panes::CDockPane(QStringLiteral("События"), QStringLiteral("EventsPane"),
@@ -171,11 +172,6 @@ void CMainFrame::BuildDocks()
     // The settings ride on their targets pane, as a tab beside it.
     tabifyDockWidget(m_echoTargetsDock, m_echoSettingsDock);
     tabifyDockWidget(m_routeTargetsDock, m_routeSettingsDock);
-    // The channel tree wants width; the event log wants height.
-    resizeDocks({m_clientDock, m_echoTargetsDock, m_routeTargetsDock},
-                {line * 25, line * 14, line * 14}, Qt::Horizontal);
-    resizeDocks({m_eventsDock}, {line * 14}, Qt::Vertical);
-
     connect(m_clientDock, &panes::CDockPane::closedByUser, this, [this] {
         m_showClient = false;
         UpdateCommands();
@@ -943,7 +939,7 @@ void CMainFrame::RestoreWindowState()
         resize(screen.size() * 9 / 10);
         move(screen.center() - rect().center());
     }
-    restoreState(settings->value(QStringLiteral("WindowState")).toByteArray());
+    m_sizeDocksOnShow = !restoreState(settings->value(QStringLiteral("WindowState")).toByteArray());
     m_showEvents = settings->value(QStringLiteral("ShowEvents"), true).toBool();
     m_showClient = settings->value(QStringLiteral("ShowClient"), true).toBool();
     m_showEchoSettings = settings->value(QStringLiteral("ShowEchoSettings"), true).toBool();
@@ -967,6 +963,28 @@ void CMainFrame::SaveWindowState() const
     settings->setValue(QStringLiteral("ShowEchoSettings"), m_showEchoSettings);
     settings->setValue(QStringLiteral("ShowRouteSettings"), m_showRouteSettings);
     settings->setValue(QStringLiteral("Category"), CurrentCategory());
+}
+
+void CMainFrame::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (!m_sizeDocksOnShow)
+        return;
+    m_sizeDocksOnShow = false;
+    // First start: the channel tree wants width, the event log height. Docks
+    // take sizes only once the window is laid out.
+    QTimer::singleShot(0, this, [this] {
+        const int line = fontMetrics().height();
+        // The left docks share one column (one shown at a time): one width.
+        QList<QDockWidget*> left;
+        for (QDockWidget* dock : {static_cast<QDockWidget*>(m_clientDock),
+                                  static_cast<QDockWidget*>(m_echoTargetsDock),
+                                  static_cast<QDockWidget*>(m_routeTargetsDock)})
+            if (dock->isVisible())
+                left.push_back(dock);
+        resizeDocks(left, QList<int>(left.size(), line * 22), Qt::Horizontal);
+        resizeDocks({m_eventsDock}, {line * 14}, Qt::Vertical);
+    });
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event)

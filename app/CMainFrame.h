@@ -157,6 +157,7 @@ signals:
     void clientCheckFinished();
 
 protected:
+    void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
@@ -233,6 +234,7 @@ private:
     bool m_clientStarting = false; // between the Start press and the loop's start
     bool m_filterShown = false;
     bool m_shutDown = false;
+    bool m_sizeDocksOnShow = false; // no saved layout: size the docks once shown
 
     CKanalikoDoc m_doc;
     CRecentSchemes m_recent;

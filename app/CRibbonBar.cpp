@@ -63,13 +63,17 @@ CRibbonBar::CRibbonBar(QWidget* parent)
     m_fileButton->setPopupMode(QToolButton::InstantPopup);
     m_fileButton->setToolButtonStyle(Qt::ToolButtonTextOnly);
     m_fileButton->setFocusPolicy(Qt::StrongFocus);
-    // The main menu button stands out from the tabs, as an accent-coloured
-    // button, from the palette so it works in light and dark themes alike.
-    m_fileButton->setAutoFillBackground(true);
-    m_fileButton->setBackgroundRole(QPalette::Highlight);
-    m_fileButton->setForegroundRole(QPalette::HighlightedText);
+    // The main menu button stands out from the tabs in the accent colour,
+    // taken from the palette so it works in light and dark themes alike.
     const int line = fontMetrics().height();
-    m_fileButton->setMinimumWidth(line * 4);
+    m_fileButton->setStyleSheet(
+        QStringLiteral("QToolButton#fileButton { background: palette(highlight);"
+                       " color: palette(highlighted-text); border: none; border-radius: 3px;"
+                       " padding: %1px %2px; margin: %1px; }"
+                       "QToolButton#fileButton:hover { background: palette(dark); }"
+                       "QToolButton#fileButton::menu-indicator { image: none; width: 0; }")
+            .arg(line / 6)
+            .arg(line * 3 / 4));
 
     m_tabs->setObjectName(QStringLiteral("categoryTabs"));
     m_tabs->setAccessibleName(QStringLiteral("Категории"));

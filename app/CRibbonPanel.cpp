@@ -24,10 +24,9 @@ CRibbonPanel::CRibbonPanel(const QString& caption, QWidget* parent)
     column->addLayout(m_row, 1);
     auto* label = new QLabel(caption, this);
     label->setAlignment(Qt::AlignHCenter);
-    // Muted like a group caption, but from the palette so it reads on dark ones.
-    QPalette muted = label->palette();
-    muted.setColor(QPalette::WindowText, muted.color(QPalette::PlaceholderText));
-    label->setPalette(muted);
+    // Muted like a group caption; a role, not a colour, so it follows the
+    // palette when the desktop switches between light and dark.
+    label->setForegroundRole(QPalette::PlaceholderText);
     column->addWidget(label);
 }
 

@@ -2,7 +2,9 @@
 
 #include "app/Artwork.h"
 #include "app/CKanalikoApp.h"
+#include "app/CMainFrame.h"
 #include "app/ProgramVersion.h"
+#include "app/Screenshots.h"
 #include "ferrox/debug/DebugStream.h"
 #include "ferrox/system/Paths.h"
 
@@ -38,7 +40,8 @@ int main(int argc, char** argv)
             std::cout << "Usage: kanaliko [SCHEME.xml]\n\n"
                          "Opens the channel scheme (default: settings.xml in the current folder)\n"
                          "and serves its ports. Options: ~/.config/Kanaliko/options.xml.\n"
-                         "  --version   print the version\n";
+                         "  --version          print the version\n"
+                         "  --screenshots DIR  write pictures of the window into DIR and quit\n";
             return 0;
         }
     }
@@ -56,8 +59,23 @@ int main(int argc, char** argv)
         app::CKanalikoApp program;
         QStringList arguments = QApplication::arguments();
         arguments.removeFirst();
-        if (program.InitInstance(arguments))
-            status = QApplication::exec();
+        QString screenshots;
+        if (const qsizetype at = arguments.indexOf(QStringLiteral("--screenshots"));
+            at >= 0 && at + 1 < arguments.size()) {
+            screenshots = arguments.takeAt(at + 1);
+            arguments.removeAt(at);
+        }
+        if (program.InitInstance(arguments)) {
+            if (screenshots.isEmpty()) {
+                status = QApplication::exec();
+            } else {
+                const int written = app::RenderScreenshots(program, screenshots);
+                std::cout << "kanaliko: " << written << " pictures in " << screenshots.toStdString()
+                          << std::endl;
+                status = written > 0 ? 0 : 1;
+                program.MainFrame()->close();
+            }
+        }
     }
     // The program's end switches the Debug stream off.
     Debug.ClearWriters();

@@ -1,0 +1,96 @@
+#include "app/Screenshots.h"
+
+#include "app/CKanalikoApp.h"
+#include "app/CMainFrame.h"
+#include "dialogs/CErrorDlg.h"
+#include "loop/EventLoop.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QPalette>
+#include <QPixmap>
+#include <QStyleFactory>
+
+#include <chrono>
+
+namespace app {
+
+namespace {
+
+void Settle()
+{
+    // Layout, the servers' first reports and the status bar's refresh.
+    loop::ProcessEventsFor(std::chrono::milliseconds(400));
+}
+
+QPalette DarkPalette()
+{
+    QPalette dark;
+    const QColor window(45, 47, 51), base(30, 31, 34), text(225, 228, 232);
+    dark.setColor(QPalette::Window, window);
+    dark.setColor(QPalette::WindowText, text);
+    dark.setColor(QPalette::Base, base);
+    dark.setColor(QPalette::AlternateBase, window.lighter(115));
+    dark.setColor(QPalette::Text, text);
+    dark.setColor(QPalette::Button, window);
+    dark.setColor(QPalette::ButtonText, text);
+    dark.setColor(QPalette::ToolTipBase, base);
+    dark.setColor(QPalette::ToolTipText, text);
+    dark.setColor(QPalette::Highlight, QColor(53, 132, 228));
+    dark.setColor(QPalette::HighlightedText, Qt::white);
+    dark.setColor(QPalette::PlaceholderText, QColor(150, 154, 160));
+    dark.setColor(QPalette::Mid, window.darker(130));
+    dark.setColor(QPalette::Dark, window.darker(160));
+    dark.setColor(QPalette::Light, window.lighter(150));
+    dark.setColor(QPalette::Midlight, window.lighter(125));
+    dark.setColor(QPalette::Disabled, QPalette::Text, QColor(120, 123, 128));
+    dark.setColor(QPalette::Disabled, QPalette::WindowText, QColor(120, 123, 128));
+    dark.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(120, 123, 128));
+    return dark;
+}
+
+} // namespace
+
+int RenderScreenshots(CKanalikoApp& program, const QString& folder)
+{
+    if (!QDir().mkpath(folder))
+        return -1;
+    CMainFrame* frame = program.MainFrame();
+    frame->resize(1366, 768);
+    frame->AddressBox(CMainFrame::CategoryChannels)->setEditText(QStringLiteral("127.0.0.1"));
+    frame->AddressBox(CMainFrame::CategoryEcho)->setEditText(QStringLiteral("127.0.0.1"));
+    frame->AddressBox(CMainFrame::CategoryRoute)->setEditText(QStringLiteral("127.0.0.1"));
+    const char* names[] = {"channels", "echo", "route"};
+    int written = 0;
+    auto shoot = [&](const QString& suffix) {
+        for (int category = 0; category < 3; ++category) {
+            frame->SwitchCategory(category);
+            Settle();
+            const QString path =
+                QDir(folder).filePath(QString::fromLatin1(names[category]) + suffix + ".png");
+            written += frame->grab().save(path) ? 1 : 0;
+        }
+    };
+    shoot(QString());
+
+    dialogs::CErrorDlg error(frame);
+    error.SetOperation(QStringLiteral("Ошибка при загрузке файла"));
+    error.SetTechnicalInfo(
+        QStringLiteral("Text: Файл не найден: /home/user/settings.xml\nCode: 2 (0x2)"));
+    error.SetErrorText(QStringLiteral("Файл не найден: /home/user/settings.xml"));
+    error.show();
+    Settle();
+    written += error.grab().save(QDir(folder).filePath(QStringLiteral("error-dialog.png"))) ? 1 : 0;
+    error.hide();
+
+    // The same in a dark palette, as a dark desktop theme gives it.
+    const QPalette light = QApplication::palette();
+    QApplication::setPalette(DarkPalette());
+    shoot(QStringLiteral("-dark"));
+    QApplication::setPalette(light);
+    frame->SwitchCategory(CMainFrame::CategoryChannels);
+    return written;
+}
+
+} // namespace app
