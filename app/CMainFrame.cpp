@@ -456,12 +456,22 @@ void CMainFrame::ApplyCategory(int category)
 void CMainFrame::ApplyDockVisibility()
 {
     const int category = CurrentCategory();
-    m_clientDock->setVisible(category == CategoryChannels && m_showClient);
-    m_eventsDock->setVisible(category == CategoryChannels && m_showEvents);
-    m_echoTargetsDock->setVisible(category == CategoryEcho);
-    m_echoSettingsDock->setVisible(category == CategoryEcho && m_showEchoSettings);
-    m_routeTargetsDock->setVisible(category == CategoryRoute);
-    m_routeSettingsDock->setVisible(category == CategoryRoute && m_showRouteSettings);
+    // Settings before their targets: hiding the front tab of a group would
+    // otherwise bring the one behind it forward (and show it).
+    const std::pair<QDockWidget*, bool> wanted[] = {
+        {m_echoSettingsDock, category == CategoryEcho && m_showEchoSettings},
+        {m_echoTargetsDock, category == CategoryEcho},
+        {m_routeSettingsDock, category == CategoryRoute && m_showRouteSettings},
+        {m_routeTargetsDock, category == CategoryRoute},
+        {m_clientDock, category == CategoryChannels && m_showClient},
+        {m_eventsDock, category == CategoryChannels && m_showEvents},
+    };
+    for (const auto& [dock, shown] : wanted)
+        if (!shown)
+            dock->hide();
+    for (auto it = std::rbegin(wanted); it != std::rend(wanted); ++it)
+        if (it->second)
+            it->first->show();
     // A settings pane shown again comes back as a tab: keep the targets in front.
     if (category == CategoryEcho)
         m_echoTargetsDock->raise();
