@@ -67,7 +67,9 @@ TEST(WindowState, AFailingPaneIsReportedAsUserInterfaceInitAndStartUpEnds)
     CAppFixture fixture;
     panes::PaneFactory failing;
     failing.eventsPane = [](panes::IPaneHost&, QWidget*) -> panes::IEventsPane* {
-        throw EGeneric(value_pair("Text", _value_t("no grid")));
+        EGeneric error(false); // no report file for a test's own failure
+        error.put_value("Text", _value_t("no grid"));
+        throw error;
     };
     EXPECT_FALSE(fixture.Start({}, failing));
     const auto errors = fixture.Prompt().CallsOf(Kind::ShowError);
