@@ -2,13 +2,14 @@
 
 #include "app/AddressBox.h"
 #include "app/Artwork.h"
+#include "app/CFrameStatusBar.h"
 #include "app/CNoticeQueue.h"
 #include "app/CRibbonBar.h"
 #include "app/CRibbonPanel.h"
+#include "app/CSchemeCommands.h"
 #include "app/CommandIds.h"
 #include "app/FrameSettings.h"
 #include "channel/AppMessages.h"
-#include "channel/EventCodes.h"
 #include "core/CAppLogic.h"
 #include "core/CAppWindow.h"
 #include "dialogs/ErrorReport.h"
@@ -21,22 +22,17 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QGuiApplication>
-#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMetaObject>
 #include <QScreen>
 #include <QStackedWidget>
-#include <QStatusBar>
 #include <QTimer>
 
 namespace app {
 
 namespace {
 
-const QString kSchemeFilter = QStringLiteral("Файлы схем (*.xml)");
-const QString kSaveQuestion = QStringLiteral("Схема изменена. Сохранить изменения в файле?");
-const QString kLoadFailed = QStringLiteral("Ошибка при загрузке файла");
 const QString kSaveFailed = QStringLiteral("Не удалось сохранить файл");
 const QString kAccessQuestion =
     QStringLiteral("Для выполнения данной команды сервер будет остановлен. Продолжить?");
@@ -46,18 +42,6 @@ QString Plain(const QAction* action)
     QString text = action->text();
     text.remove(QLatin1Char('&'));
     return text;
-}
-
-// A menu entry for a recent scheme: the number and the path, shortened in the
-// middle when it is long.
-QString RecentEntryText(int number, const QString& path)
-{
-    constexpr int kLongest = 60;
-    QString shown = path;
-    if (shown.size() > kLongest)
-        shown = shown.left(kLongest / 3) + QStringLiteral("…") + shown.right(kLongest * 2 / 3);
-    shown.replace(QLatin1Char('&'), QStringLiteral("&&"));
-    return QStringLiteral("&%1 %2").arg(number).arg(shown);
 }
 
 } // namespace
@@ -78,10 +62,10 @@ CMainFrame::CMainFrame(dialogs::IPrompt& prompt, CNoticeQueue& notices,
     BuildDocks();
     BuildStatusBar();
     ConnectCommands();
+    m_scheme = std::make_unique<CSchemeCommands>(*this, m_prompt, m_dialogs, m_mainMenu,
+                                                 m_recentSection, m_recentEnd);
     ApplyCategory(CategoryChannels);
-    UpdateTitle();
-    UpdateRecentMenu();
-    UpdateCommands();
+    m_scheme->SetDocument(CKanalikoDoc());
 }
 
 CMainFrame::~CMainFrame()
@@ -192,21 +176,8 @@ void CMainFrame::BuildDocks()
 
 void CMainFrame::BuildStatusBar()
 {
-    m_serversStatus = new QLabel(this);
-    m_checkStatus = new QLabel(this);
-    m_eventsStatus = new QLabel(this);
-    m_serversStatus->setObjectName(QStringLiteral("serversStatus"));
-    m_checkStatus->setObjectName(QStringLiteral("checkStatus"));
-    m_eventsStatus->setObjectName(QStringLiteral("eventsStatus"));
-    statusBar()->addWidget(m_serversStatus);
-    statusBar()->addWidget(m_checkStatus, 1);
-    statusBar()->addPermanentWidget(m_eventsStatus);
-    m_statusTimer = new QTimer(this);
-    m_statusTimer->setSingleShot(true);
-    // Status at most every 100 ms, however fast events arrive.
-    m_statusTimer->setInterval(100);
-    connect(m_statusTimer, &QTimer::timeout, this, &CMainFrame::UpdateStatus);
-    UpdateStatus();
+    m_status = new CFrameStatusBar(this);
+    setStatusBar(m_status);
 }
 
 void CMainFrame::ConnectCommands()
@@ -290,7 +261,6 @@ void CMainFrame::AttachLogic(core::CAppLogic& logic)
     CreatePanes();
     // The server pane loads the scheme: the servers start on its ports.
     RestartServers();
-    UpdateTitle();
     UpdateCommands();
     UpdateStatus();
 }
@@ -699,193 +669,23 @@ void CMainFrame::CheckAccessServer()
 }
 
 // ---------------------------------------------------------------------------
-// The scheme
+// The scheme (CSchemeCommands does the work)
 
-std::vector<channel::SchemeGroup> CMainFrame::CopyGroups() const
-{
-    std::vector<channel::SchemeGroup> groups;
-    if (!m_logic)
-        return groups;
-    for (const auto& group : m_logic->Settings().Groups())
-        groups.push_back(*group);
-    return groups;
-}
+void CMainFrame::FileNew() { m_scheme->New(); }
+void CMainFrame::FileOpen() { m_scheme->Open(); }
+void CMainFrame::FileSave() { m_scheme->Save(); }
+void CMainFrame::FileSaveAs() { m_scheme->SaveAs(); }
+void CMainFrame::OpenRecent(const QString& path) { m_scheme->OpenRecent(path); }
+void CMainFrame::OpenScheme(const QString& path) { m_scheme->OpenScheme(path); }
+void CMainFrame::EditScheme() { m_scheme->Edit(); }
+void CMainFrame::SetDocument(const CKanalikoDoc& document) { m_scheme->SetDocument(document); }
+const CKanalikoDoc& CMainFrame::Document() const { return m_scheme->Document(); }
+const CRecentSchemes& CMainFrame::RecentSchemes() const { return m_scheme->Recent(); }
 
-void CMainFrame::ApplyGroups(const std::vector<channel::SchemeGroup>& groups)
+void CMainFrame::ClearClientGrid()
 {
-    m_logic->Settings().SetGroups(groups);
-    m_doc.SetSaved(false);
-    RestartServers();
     if (m_clientPane)
         m_clientPane->Clear();
-    SetFilterShown(false);
-}
-
-void CMainFrame::EditScheme()
-{
-    if (!m_dialogs.schemeEditor || !m_logic)
-        return;
-    const auto edited = m_dialogs.schemeEditor(this, CopyGroups());
-    if (!edited)
-        return;
-    Guarded(Plain(Action(cmd::IDC_BTN_SCHEMA)), [&] { ApplyGroups(*edited); });
-    UpdateTitle();
-}
-
-bool CMainFrame::AskToSaveChanges()
-{
-    if (m_doc.IsSaved() || !m_logic)
-        return true;
-    switch (m_prompt.Ask(kSaveQuestion, true)) {
-    case dialogs::PromptAnswer::Cancel: return false;
-    case dialogs::PromptAnswer::No: return true;
-    case dialogs::PromptAnswer::Yes: break;
-    }
-    FileSave();
-    return m_doc.IsSaved();
-}
-
-void CMainFrame::FileNew()
-{
-    if (!m_dialogs.schemeEditor || !m_logic)
-        return;
-    // Unsaved edits are not dropped without asking.
-    if (!AskToSaveChanges())
-        return;
-    const auto edited = m_dialogs.schemeEditor(this, {});
-    if (!edited)
-        return;
-    Guarded(Plain(Action(cmd::ID_FILE_NEW)), [&] {
-        m_logic->Settings().SetSchemePath("");
-        ApplyGroups(*edited);
-    });
-    m_doc.SetUntitled();
-    UpdateTitle();
-    UpdateCommands();
-}
-
-void CMainFrame::FileOpen()
-{
-    if (!m_logic || !AskToSaveChanges())
-        return;
-    const QString path = m_prompt.OpenFileName(QStringLiteral("Открыть"), kSchemeFilter);
-    if (path.isEmpty())
-        return;
-    OpenScheme(path);
-}
-
-void CMainFrame::OpenRecent(const QString& path)
-{
-    if (!m_logic || !AskToSaveChanges())
-        return;
-    OpenScheme(path);
-}
-
-void CMainFrame::OpenScheme(const QString& path)
-{
-    if (!m_logic)
-        return;
-    bool loaded = false;
-    try {
-        m_logic->Settings().ReadScheme(path.toStdString());
-        loaded = true;
-    } catch (const EGeneric& e) {
-        dialogs::ReportException(m_prompt, kLoadFailed, e);
-    }
-    Guarded(kLoadFailed, [this] {
-        RestartServers();
-        if (m_clientPane)
-            m_clientPane->Clear();
-        SetFilterShown(false);
-    });
-    // A file that did not load is not what memory holds now: named, but unsaved,
-    // and not offered again as a recent scheme.
-    m_doc.SetFile(path, loaded);
-    if (loaded)
-        m_recent.Add(path);
-    else
-        m_recent.Remove(path);
-    UpdateRecentMenu();
-    UpdateTitle();
-    UpdateCommands();
-}
-
-void CMainFrame::FileSave()
-{
-    if (!m_logic)
-        return;
-    const std::string path = m_logic->Settings().SchemePath();
-    if (path.empty()) {
-        FileSaveAs();
-        return;
-    }
-    Guarded(kSaveFailed, [&] {
-        if (m_logic->Settings().WriteScheme(path))
-            m_doc.SetSaved(true);
-        else
-            m_prompt.Tell(kSaveFailed, dialogs::PromptIcon::Error);
-    });
-    UpdateTitle();
-}
-
-void CMainFrame::FileSaveAs()
-{
-    if (!m_logic)
-        return;
-    const QString suggested = m_doc.IsUntitled() ? QString() : m_doc.FilePath();
-    QString path = m_prompt.SaveFileName(QStringLiteral("Сохранить как"), kSchemeFilter, suggested);
-    if (path.isEmpty())
-        return;
-    if (!path.contains(QStringLiteral(".xml")))
-        path += QStringLiteral(".xml");
-    bool written = false;
-    Guarded(kSaveFailed, [&] {
-        written = m_logic->Settings().WriteScheme(path.toStdString());
-        if (!written)
-            m_prompt.Tell(kSaveFailed, dialogs::PromptIcon::Error);
-    });
-    // The scheme is now bound to that path whatever happened; only a written
-    // file counts as saved and as a recent scheme.
-    if (m_logic->Settings().SchemePath() == path.toStdString() || written) {
-        m_doc.SetFile(path, written);
-        if (written) {
-            m_recent.Add(path);
-            UpdateRecentMenu();
-        }
-    }
-    UpdateTitle();
-}
-
-void CMainFrame::SetDocument(const CKanalikoDoc& document)
-{
-    m_doc = document;
-    UpdateTitle();
-}
-
-void CMainFrame::UpdateTitle()
-{
-    setWindowTitle(m_doc.WindowTitle());
-}
-
-void CMainFrame::UpdateRecentMenu()
-{
-    for (QAction* action : m_recentActions) {
-        m_mainMenu->removeAction(action);
-        action->deleteLater();
-    }
-    m_recentActions.clear();
-    const QStringList& paths = m_recent.Paths();
-    for (int i = 0; i < paths.size(); ++i) {
-        auto* action = new QAction(RecentEntryText(i + 1, paths[i]), m_mainMenu);
-        action->setObjectName(QStringLiteral("RecentScheme%1").arg(i + 1));
-        action->setData(paths[i]);
-        action->setToolTip(paths[i]);
-        const QString path = paths[i];
-        connect(action, &QAction::triggered, this, [this, path] { OpenRecent(path); });
-        m_mainMenu->insertAction(m_recentEnd, action);
-        m_recentActions.push_back(action);
-    }
-    m_recentSection->setVisible(!paths.isEmpty());
 }
 
 // ---------------------------------------------------------------------------
@@ -893,46 +693,20 @@ void CMainFrame::UpdateRecentMenu()
 
 void CMainFrame::ScheduleStatus()
 {
-    if (!m_statusTimer->isActive())
-        m_statusTimer->start();
+    m_status->Schedule();
 }
 
 void CMainFrame::UpdateStatus()
 {
-    int open = 0, busy = 0, rights = 0, total = 0;
-    if (m_logic) {
-        for (const core::ServerRow& row : m_logic->ServerRows()) {
-            ++total;
-            open += row.state == channel::EC_PORT_OPEN;
-            busy += row.state == channel::EC_PORT_BUSY;
-            rights += row.state == channel::EC_NEED_ADMIN;
-        }
-    }
-    QString servers = QStringLiteral("Порты: %1 из %2 открыто").arg(open).arg(total);
-    if (busy > 0)
-        servers += QStringLiteral(", %1 занято").arg(busy);
-    if (rights > 0)
-        servers += QStringLiteral(", %1 без прав администратора").arg(rights);
-    m_serversStatus->setText(servers);
-
-    if (ClientCheckRunning() && m_currentPeerNumber > 0)
-        m_checkStatus->setText(QStringLiteral("Проверка: узел %1 из %2 (%3)")
-                                   .arg(m_currentPeerNumber)
-                                   .arg(m_clientAddresses.size())
-                                   .arg(m_currentPeer));
-    else if (ClientCheckRunning())
-        m_checkStatus->setText(QStringLiteral("Проверка запускается"));
-    else
-        m_checkStatus->clear();
-
-    const int shown = m_logic ? m_logic->ShownRowCount() : 0;
-    const int all = m_logic ? m_logic->GetEventCount() : 0;
-    m_eventsStatus->setText(QStringLiteral("События: %1 из %2").arg(shown).arg(all));
+    m_status->SetLogic(m_logic);
+    m_status->SetCheckState({ClientCheckRunning(), m_currentPeerNumber,
+                             static_cast<int>(m_clientAddresses.size()), m_currentPeer});
+    m_status->Refresh();
 }
 
 QStringList CMainFrame::StatusTexts() const
 {
-    return {m_serversStatus->text(), m_checkStatus->text(), m_eventsStatus->text()};
+    return m_status->Texts();
 }
 
 // ---------------------------------------------------------------------------
@@ -955,8 +729,7 @@ void CMainFrame::RestoreWindowState()
     m_showEchoSettings = settings->value(QStringLiteral("ShowEchoSettings"), true).toBool();
     m_showRouteSettings = settings->value(QStringLiteral("ShowRouteSettings"), true).toBool();
     const int category = settings->value(QStringLiteral("Category"), 0).toInt();
-    m_recent.Load();
-    UpdateRecentMenu();
+    m_scheme->LoadRecent();
     // restoreState showed the docks as they were at the end; the category's
     // rule and the flags decide now.
     SwitchCategory(category >= 0 && category <= 2 ? category : 0);
@@ -1004,7 +777,7 @@ void CMainFrame::closeEvent(QCloseEvent* event)
         return;
     }
     // Cancel, or a save that did not happen, keeps everything running.
-    if (!AskToSaveChanges()) {
+    if (!m_scheme->AskToSaveChanges()) {
         event->ignore();
         return;
     }

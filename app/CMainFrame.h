@@ -49,7 +49,6 @@
 #include <vector>
 
 class QComboBox;
-class QLabel;
 class QStackedWidget;
 class QTimer;
 
@@ -67,8 +66,10 @@ class CPaneView;
 
 namespace app {
 
+class CFrameStatusBar;
 class CNoticeQueue;
 class CRibbonBar;
+class CSchemeCommands;
 
 class CMainFrame final : public QMainWindow,
                          public panes::IPaneHost,
@@ -100,7 +101,7 @@ public:
 
     // The document: what the title says about the scheme.
     void SetDocument(const CKanalikoDoc& document);
-    const CKanalikoDoc& Document() const { return m_doc; }
+    const CKanalikoDoc& Document() const;
 
     // Commands, by identifier (CommandIds.h).
     QAction* Action(int id) const { return m_actions.Get(id); }
@@ -124,20 +125,23 @@ public:
     // The peers of the check that runs (or ran last), as parsed from the box.
     const std::vector<std::string>& ClientAddresses() const { return m_clientAddresses; }
     core::CClientCheck* ClientCheck() const { return m_check.get(); }
-    const CRecentSchemes& RecentSchemes() const { return m_recent; }
+    const CRecentSchemes& RecentSchemes() const;
     QStringList StatusTexts() const;
 
     // Enabling and check states of every command, from the current state.
     void UpdateCommands();
 
-    // The scheme file commands.
+    // The logic, or null before AttachLogic.
+    core::CAppLogic* AttachedLogic() const { return m_logic; }
+    // The scheme changed: the client pane empties its grid.
+    void ClearClientGrid();
+
+    // The scheme file commands (CSchemeCommands).
     void FileNew();
     void FileOpen();
     void FileSave();
     void FileSaveAs();
     void OpenRecent(const QString& path);
-    // Reads the scheme, restarts the servers, empties the client grid, clears
-    // the filter, names the document after the file.
     void OpenScheme(const QString& path);
     void EditScheme();
 
@@ -175,8 +179,6 @@ private:
     void ApplyCategory(int category);
     void ApplyDockVisibility();
     void ToggleFlag(bool& flag);
-    void UpdateTitle();
-    void UpdateRecentMenu();
     void ScheduleStatus();
     void UpdateStatus();
     // Runs a command; an EGeneric is reported with the operation text.
@@ -190,11 +192,6 @@ private:
     void ShowOptions();
     void ShowAbout();
     void CheckAccessServer();
-    // Stores edited groups: the scheme, servers, client grid and filter follow.
-    void ApplyGroups(const std::vector<channel::SchemeGroup>& groups);
-    std::vector<channel::SchemeGroup> CopyGroups() const;
-    // The save question; true when the command may go on.
-    bool AskToSaveChanges();
     // Stops what runs and the servers (the end of the frame's life).
     void Shutdown();
     void OnLogicMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam);
@@ -210,7 +207,6 @@ private:
     QMenu* m_mainMenu = nullptr;
     QAction* m_recentSection = nullptr;
     QAction* m_recentEnd = nullptr;
-    QList<QAction*> m_recentActions;
     panes::CDockPane* m_clientDock = nullptr;
     panes::CDockPane* m_eventsDock = nullptr;
     panes::CDockPane* m_echoTargetsDock = nullptr;
@@ -219,10 +215,7 @@ private:
     panes::CDockPane* m_routeSettingsDock = nullptr;
     QStackedWidget* m_views = nullptr;
     std::array<panes::CPaneView*, 3> m_viewPages{};
-    QLabel* m_serversStatus = nullptr;
-    QLabel* m_checkStatus = nullptr;
-    QLabel* m_eventsStatus = nullptr;
-    QTimer* m_statusTimer = nullptr;
+    CFrameStatusBar* m_status = nullptr;
 
     // The four visibility flags (true at creation).
     bool m_showEvents = true;
@@ -236,8 +229,7 @@ private:
     bool m_shutDown = false;
     bool m_sizeDocksOnShow = false; // no saved layout: size the docks once shown
 
-    CKanalikoDoc m_doc;
-    CRecentSchemes m_recent;
+    std::unique_ptr<CSchemeCommands> m_scheme;
 
     core::CAppLogic* m_logic = nullptr;
     panes::IClientPane* m_clientPane = nullptr;
