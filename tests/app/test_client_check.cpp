@@ -6,12 +6,18 @@
 #include "app/CommandIds.h"
 #include "app/support/CAppFixture.h"
 #include "app/support/CFakePanes.h"
+#include "core/CAppLogic.h"
+#include "support/NetNamespaces.h"
 
 #include <QAction>
 #include <QComboBox>
 #include <QSignalSpy>
 
 #include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <map>
+#include <unistd.h>
 
 using namespace app::cmd;
 using apptest::CAppFixture;
@@ -101,4 +107,61 @@ TEST(ClientCheck, ClosingTheWindowWhileACheckRunsEndsTheLoopFirst)
     // The loop is over before the frame (and then the logic) may go.
     EXPECT_TRUE(check->WaitForEnd(0));
     fixture.Stop();
+}
+
+// The same start with real channels, probing for real: the whole test process
+// runs in a network namespace of its own that has nothing but a loopback, so
+// the probes to 198.18.0.1 and .2 fail on the spot and nothing leaves the
+// machine. The test starts itself again under `unshare --net` and checks the
+// child's result.
+namespace {
+
+constexpr const char* kChildMarker = "KANALIKO_APP_NETNS_CHILD";
+
+// In the child: the frame probes the two valid peers and never the bad one.
+void ProbeInIsolatedNamespace()
+{
+    ASSERT_EQ(testsupport::RunCommand("ip link set lo up"), 0);
+    // No route but loopback: the assumption that makes the probes harmless.
+    ASSERT_EQ(testsupport::CommandOutput("ip -4 route show"), "");
+    CAppFixture fixture(1);
+    ASSERT_TRUE(fixture.Start({QString::fromStdString(fixture.WriteScheme("scheme.xml"))}));
+    app::CMainFrame& frame = fixture.Frame();
+    QSignalSpy finished(&frame, &app::CMainFrame::clientCheckFinished);
+    frame.AddressBox(0)->setEditText(QStringLiteral("198.18.0.1; 198.18.0.2 198.18.0.300"));
+    frame.Action(IDC_BTN_START_CL)->trigger();
+    EXPECT_EQ(fixture.Prompt().Texts(Kind::Tell),
+              QStringList{QStringLiteral("Адрес 198.18.0.300 содержит ошибку")});
+    ASSERT_TRUE(CAppFixture::WaitFor([&] { return finished.count() == 1; }));
+    CAppFixture::WaitFor([] { return false; }, std::chrono::milliseconds(200)); // last posts
+
+    std::map<std::string, int> probed; // receiver -> events of the TCP or UDP port probed
+    core::CAppLogic& logic = *fixture.Program().Logic();
+    for (int i = 0; i < logic.GetEventCount(); ++i) {
+        const auto event = logic.GetEvent(i);
+        if (event && (event->receiverPort == fixture.tcpPort || event->receiverPort == fixture.udpPort))
+            ++probed[event->receiverText];
+    }
+    EXPECT_GT(probed["198.18.0.1"], 0);
+    EXPECT_GT(probed["198.18.0.2"], 0);
+    EXPECT_EQ(probed.count("198.18.0.300"), 0u);
+}
+
+} // namespace
+
+TEST(ClientCheck, InAnIsolatedNetworkTheTwoValidPeersAreProbed)
+{
+    if (std::getenv(kChildMarker)) {
+        ProbeInIsolatedNamespace();
+        return;
+    }
+    if (!testsupport::IsRoot())
+        GTEST_SKIP() << "needs root for a network namespace of its own (CI runs as root)";
+    const std::string self = testsupport::CommandOutput("readlink -n /proc/" +
+                                                        std::to_string(::getpid()) + "/exe");
+    ASSERT_FALSE(self.empty());
+    const int status = testsupport::RunCommand(
+        std::string(kChildMarker) + "=1 unshare --net -- " + self +
+        " --gtest_filter=ClientCheck.InAnIsolatedNetworkTheTwoValidPeersAreProbed >&2");
+    EXPECT_EQ(status, 0) << "the run inside the namespace failed (its output is above)";
 }
