@@ -14,6 +14,7 @@
 #include "core/CAppWindow.h"
 #include "dialogs/ErrorReport.h"
 #include "dialogs/IPrompt.h"
+#include "ferrox/debug/DebugStream.h"
 #include "ferrox/exceptions/EGeneric.h"
 #include "panes/CDockPane.h"
 #include "panes/CPaneView.h"
@@ -267,29 +268,53 @@ void CMainFrame::AttachLogic(core::CAppLogic& logic)
 
 void CMainFrame::CreatePanes()
 {
+    // A pane that cannot be made is written to the Error stream, in the words
+    // the program has always used, and fails the user-interface set-up.
+    auto create = [](const char* failure, auto&& make) {
+        try {
+            return make();
+        } catch (const EGeneric&) {
+            if (Error.GetEnabled())
+                TDebugStreamSession(Error) << failure;
+            throw;
+        }
+    };
     if (m_paneFactory.clientPane) {
-        m_clientPane = m_paneFactory.clientPane(*this, m_clientDock);
-        m_clientDock->SetContent(m_clientPane->Widget());
+        m_clientPane = create("Failed to create Workspace bar\n",
+                              [&] { return m_paneFactory.clientPane(*this, m_clientDock); });
+        if (m_clientPane)
+            m_clientDock->SetContent(m_clientPane->Widget());
     }
     if (m_paneFactory.eventsPane) {
-        m_eventsPane = m_paneFactory.eventsPane(*this, m_eventsDock);
-        m_eventsDock->SetContent(m_eventsPane->Widget());
+        m_eventsPane = create("Failed to create output bar\n",
+                              [&] { return m_paneFactory.eventsPane(*this, m_eventsDock); });
+        if (m_eventsPane)
+            m_eventsDock->SetContent(m_eventsPane->Widget());
     }
     if (m_paneFactory.serverPane) {
-        m_serverPane = m_paneFactory.serverPane(*this, m_viewPages[CategoryChannels]);
-        m_viewPages[CategoryChannels]->SetContent(m_serverPane->Widget());
+        panes::CPaneView* view = m_viewPages[CategoryChannels];
+        m_serverPane = create("Failed to create Workspace bar\n",
+                              [&] { return m_paneFactory.serverPane(*this, view); });
+        if (m_serverPane)
+            view->SetContent(m_serverPane->Widget());
     }
     if (m_paneFactory.echoScreen) {
-        m_echo = m_paneFactory.echoScreen(*this, this);
-        m_echoTargetsDock->SetContent(m_echo->TargetsPane());
-        m_echoSettingsDock->SetContent(m_echo->SettingsPane());
-        m_viewPages[CategoryEcho]->SetContent(m_echo->ResultsPane());
+        m_echo = create("Failed to create Workspace bar 2\n",
+                        [&] { return m_paneFactory.echoScreen(*this, this); });
+        if (m_echo) {
+            m_echoTargetsDock->SetContent(m_echo->TargetsPane());
+            m_echoSettingsDock->SetContent(m_echo->SettingsPane());
+            m_viewPages[CategoryEcho]->SetContent(m_echo->ResultsPane());
+        }
     }
     if (m_paneFactory.routeScreen) {
-        m_route = m_paneFactory.routeScreen(*this, this);
-        m_routeTargetsDock->SetContent(m_route->TargetsPane());
-        m_routeSettingsDock->SetContent(m_route->SettingsPane());
-        m_viewPages[CategoryRoute]->SetContent(m_route->ResultsPane());
+        m_route = create("Failed to create Workspace bar 2\n",
+                         [&] { return m_paneFactory.routeScreen(*this, this); });
+        if (m_route) {
+            m_routeTargetsDock->SetContent(m_route->TargetsPane());
+            m_routeSettingsDock->SetContent(m_route->SettingsPane());
+            m_viewPages[CategoryRoute]->SetContent(m_route->ResultsPane());
+        }
     }
 }
 

@@ -7,7 +7,8 @@
 //
 // Each creator is called once, on the GUI thread, while the user interface is
 // set up (after the application logic exists); parent is the dock or view that
-// will hold the widget. An EGeneric thrown by a creator fails that set-up.
+// will hold the widget. An EGeneric thrown by a creator fails that set-up; a
+// creator that returns null leaves the placeholder.
 
 #include "panes/IClientPane.h"
 #include "panes/IDiagnosticScreen.h"

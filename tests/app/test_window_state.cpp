@@ -71,7 +71,9 @@ TEST(WindowState, AFailingPaneIsReportedAsUserInterfaceInitAndStartUpEnds)
         error.put_value("Text", _value_t("no grid"));
         throw error;
     };
+    testsupport::StreamCapture error(Error);
     EXPECT_FALSE(fixture.Start({}, failing));
+    EXPECT_NE(error.Text().find("Failed to create output bar\n"), std::string::npos);
     const auto errors = fixture.Prompt().CallsOf(Kind::ShowError);
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0].text, QStringLiteral("Инициализация пользовательского интерфейса"));
