@@ -35,7 +35,8 @@ void CPaneView::SetContent(QWidget* content)
 {
     if (content == m_content)
         return;
-    m_layout->replaceWidget(m_content, content);
+    // The layout hands back the old item; it is ours to delete.
+    delete m_layout->replaceWidget(m_content, content);
     m_content->deleteLater();
     m_content = content;
     content->show();
