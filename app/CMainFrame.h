@@ -22,6 +22,11 @@
 //   dispatches socket notifications and timers, takes every client row (the
 //   client check's early end depends on them) and forwards 0x8001, 0x8004,
 //   WM_EVENT_ADDED and WM_EVENTS_FILTERED to the panes as calls.
+// - Every message box and file dialog goes through the dialogs::IPrompt given
+//   at construction; notices from outside a command (the logic's
+//   core::IUserNotifier) go through the CNoticeQueue, one box at a time.
+// - The three "IP адрес" boxes are read by ParseAddressList (AddressBox.h),
+//   whose IsValidPeerAddress is the one place the address rule is decided.
 //
 // Start-up (CKanalikoApp): construct (ribbon, docks, empty views), then
 // AttachLogic (panes, servers), RestoreWindowState, show.
