@@ -2,12 +2,15 @@
 
 #include "app/CKanalikoApp.h"
 #include "app/CMainFrame.h"
+#include "app/CRibbonBar.h"
 #include "dialogs/CErrorDlg.h"
 #include "loop/EventLoop.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QMenu>
+#include <QTabBar>
 #include <QPalette>
 #include <QPixmap>
 #include <QStyleFactory>
@@ -83,6 +86,15 @@ int RenderScreenshots(CKanalikoApp& program, const QString& folder)
     Settle();
     written += error.grab().save(QDir(folder).filePath(QStringLiteral("error-dialog.png"))) ? 1 : 0;
     error.hide();
+
+    // The "Файл" menu with a recent scheme in it.
+    if (!frame->Document().FilePath().isEmpty())
+        frame->OpenScheme(frame->Document().FilePath());
+    QMenu* menu = frame->Ribbon()->MainMenu();
+    menu->popup(frame->mapToGlobal(QPoint(0, frame->Ribbon()->Tabs()->height())));
+    Settle();
+    written += menu->grab().save(QDir(folder).filePath(QStringLiteral("file-menu.png"))) ? 1 : 0;
+    menu->hide();
 
     // The same in a dark palette, as a dark desktop theme gives it.
     const QPalette light = QApplication::palette();
