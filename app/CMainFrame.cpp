@@ -13,6 +13,7 @@
 #include "core/CAppLogic.h"
 #include "core/CAppWindow.h"
 #include "dialogs/ErrorReport.h"
+#include "loop/Window.h"
 #include "dialogs/IPrompt.h"
 #include "ferrox/debug/DebugStream.h"
 #include "ferrox/exceptions/EGeneric.h"
@@ -25,7 +26,6 @@
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QMenu>
-#include <QMetaObject>
 #include <QScreen>
 #include <QStackedWidget>
 #include <QTimer>
@@ -253,6 +253,7 @@ void CMainFrame::AttachLogic(core::CAppLogic& logic)
     m_window = std::make_unique<core::CAppWindow>(logic);
     m_window->SetMessageHandler([this](loop::UINT message, loop::WPARAM wParam,
                                        loop::LPARAM lParam) { OnLogicMessage(message, wParam, lParam); });
+    m_windowHandle.store(m_window->Handle());
     logic.SetMainWindow(m_window->Handle());
     logic.SetServerPane(m_window->Handle());
     logic.SetEventsPane(m_window->Handle());
@@ -351,6 +352,12 @@ void CMainFrame::OnLogicMessage(unsigned message, std::uintptr_t wParam, std::in
         if (m_eventsPane)
             m_eventsPane->OnEventsFiltered(static_cast<int>(wParam));
         ScheduleStatus();
+        break;
+    case kPeerStartedMessage:
+        OnPeerStartedPosted(static_cast<int>(wParam));
+        break;
+    case kCheckFinishedMessage:
+        OnCheckFinishedPosted();
         break;
     default: break;
     }
@@ -567,34 +574,40 @@ void CMainFrame::StopClientCheck()
     ScheduleStatus();
 }
 
-void CMainFrame::OnPeerStarted(const std::string& peer)
+void CMainFrame::OnPeerStarted(const std::string&)
 {
+    // Posted through the event loop's window, which tells ThreadSanitizer about
+    // the hand-over; the peer is found again by its number (the loop goes
+    // through the addresses in order).
     const int number = ++m_peersStarted;
-    QMetaObject::invokeMethod(
-        this,
-        [this, text = QString::fromStdString(peer), number] {
-            m_currentPeer = text;
-            m_currentPeerNumber = number;
-            UpdateStatus();
-            emit clientPeerStarted(text, number, static_cast<int>(m_clientAddresses.size()));
-        },
-        Qt::QueuedConnection);
+    loop::PostToWindow(m_windowHandle.load(), kPeerStartedMessage,
+                       static_cast<loop::WPARAM>(number), 0);
 }
 
 void CMainFrame::OnPeerFinished(const std::string&, bool) {}
 
 void CMainFrame::OnCheckFinished()
 {
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            m_currentPeer.clear();
-            m_currentPeerNumber = 0;
-            UpdateCommands();
-            UpdateStatus();
-            emit clientCheckFinished();
-        },
-        Qt::QueuedConnection);
+    loop::PostToWindow(m_windowHandle.load(), kCheckFinishedMessage, 0, 0);
+}
+
+void CMainFrame::OnPeerStartedPosted(int number)
+{
+    const auto index = static_cast<std::size_t>(number - 1);
+    m_currentPeer =
+        index < m_clientAddresses.size() ? QString::fromStdString(m_clientAddresses[index]) : QString();
+    m_currentPeerNumber = number;
+    UpdateStatus();
+    emit clientPeerStarted(m_currentPeer, number, static_cast<int>(m_clientAddresses.size()));
+}
+
+void CMainFrame::OnCheckFinishedPosted()
+{
+    m_currentPeer.clear();
+    m_currentPeerNumber = 0;
+    UpdateCommands();
+    UpdateStatus();
+    emit clientCheckFinished();
 }
 
 // ---------------------------------------------------------------------------

@@ -41,6 +41,7 @@
 #include "app/CRecentSchemes.h"
 #include "app/FrameDialogs.h"
 #include "core/CClientCheck.h"
+#include "loop/WindowTypes.h"
 #include "panes/IPaneHost.h"
 #include "panes/PaneFactory.h"
 
@@ -174,6 +175,12 @@ private:
     void OnPeerStarted(const std::string& peer) override;
     void OnPeerFinished(const std::string& peer, bool allPortsFinished) override;
     void OnCheckFinished() override;
+    // Their posted halves, on the GUI thread.
+    void OnPeerStartedPosted(int number);
+    void OnCheckFinishedPosted();
+    // The frame's own messages to its window, above the program's range.
+    static constexpr unsigned kPeerStartedMessage = 0x8100; // wParam = peer number, from 1
+    static constexpr unsigned kCheckFinishedMessage = 0x8101;
 
     void BuildRibbon();
     void BuildDocks();
@@ -244,6 +251,7 @@ private:
     QString m_currentPeer;
     int m_currentPeerNumber = 0;
     std::atomic<int> m_peersStarted{0};
+    std::atomic<loop::HWND> m_windowHandle{nullptr}; // read by the check's thread
 
     // Destroyed in reverse order: the screens, the check (its loop waited for),
     // then the window the logic posts to.
