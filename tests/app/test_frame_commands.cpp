@@ -7,7 +7,9 @@
 #include "app/support/CFakePanes.h"
 #include "core/CAppLogic.h"
 
+#include <QAbstractButton>
 #include <QAction>
+#include <QTabBar>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QTest>
@@ -105,6 +107,25 @@ TEST(FrameCommands, EveryCommandOfTheTableIsOneActionWithItsCaptionAndId)
     EXPECT_EQ(fixture.Frame().Action(ID_FILE_SAVE)->shortcut(), QKeySequence(QKeySequence::Save));
     EXPECT_EQ(fixture.Frame().Action(ID_APP_EXIT)->shortcut(),
               QKeySequence(Qt::CTRL | Qt::Key_Q));
+}
+
+TEST(FrameCommands, EveryRibbonControlIsNamedAndReachableByKeyboard)
+{
+    CAppFixture fixture;
+    ASSERT_TRUE(fixture.Start({}));
+    app::CRibbonBar* ribbon = fixture.Frame().Ribbon();
+    int controls = 0;
+    for (QWidget* widget : ribbon->findChildren<QWidget*>()) {
+        if (!qobject_cast<QAbstractButton*>(widget) && !qobject_cast<QComboBox*>(widget) &&
+            !qobject_cast<QTabBar*>(widget))
+            continue;
+        ++controls;
+        EXPECT_FALSE(widget->accessibleName().isEmpty()) << widget->objectName().toStdString();
+        EXPECT_TRUE(widget->focusPolicy() & Qt::TabFocus) << widget->objectName().toStdString();
+    }
+    // Файл, three quick-access buttons, О программе, the tabs, three boxes and
+    // eleven large buttons.
+    EXPECT_GE(controls, 20);
 }
 
 TEST(FrameCommands, EnablingFollowsTheStateIdleCheckEchoRoute)
