@@ -1,5 +1,9 @@
 #include "app/ProgramParts.h"
 
+#include "dialogs/CAboutDlg.h"
+#include "dialogs/COptionsDlg.h"
+#include "dialogs/CSchemaEditorDlg.h"
+
 namespace app {
 
 panes::PaneFactory ProgramPanes()
@@ -14,8 +18,9 @@ panes::PaneFactory ProgramPanes()
 FrameDialogs ProgramDialogs()
 {
     FrameDialogs dialogs;
-    // One line per dialog, for example:
-    //   dialogs.aboutDialog = [](QWidget* parent) { dialogs::CAboutDlg(parent).exec(); };
+    dialogs.schemeEditor = &dialogs::CSchemaEditorDlg::Edit;
+    dialogs.optionsDialog = &dialogs::COptionsDlg::Edit;
+    dialogs.aboutDialog = &dialogs::CAboutDlg::Show;
     return dialogs;
 }
 

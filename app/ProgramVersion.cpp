@@ -1,14 +1,12 @@
 #include "app/ProgramVersion.h"
 
-#ifndef KANALIKO_VERSION
-#error "KANALIKO_VERSION comes from app/CMakeLists.txt"
-#endif
+#include "version/Version.h"
 
 namespace app {
 
 QString ProgramVersion()
 {
-    return QStringLiteral(KANALIKO_VERSION);
+    return QString::fromUtf8(product::kVersion);
 }
 
 } // namespace app

@@ -4,7 +4,7 @@
 
 namespace app {
 
-// The program's version: the CMake project version, compiled in.
+// The program's version: the CMake project version (version/Version.h).
 QString ProgramVersion();
 
 } // namespace app
