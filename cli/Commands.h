@@ -12,6 +12,7 @@ int RunServe(int argc, char** argv);
 int RunCheck(int argc, char** argv);
 int RunPing(int argc, char** argv);
 int RunTrace(int argc, char** argv);
+int RunAccess(int argc, char** argv);
 
 // Keeps the Debug stream's output (standard error) only with --debug.
 void ApplyDebugOption(bool debug);

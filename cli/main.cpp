@@ -34,7 +34,8 @@ const char* kUsage = "Usage: kanaliko-cli COMMAND [ARGUMENTS] [OPTIONS]\n\n"
                      "  serve              serve every channel of the scheme until interrupted\n"
                      "  check PEER...      probe the peers on every channel of the scheme\n"
                      "  ping TARGET...     ICMP echo requests with statistics\n"
-                     "  trace TARGET...    continuous route trace with per-hop statistics\n\n"
+                     "  trace TARGET...    continuous route trace with per-hop statistics\n"
+                     "  access SERVER      check the UDP channel to an access server\n\n"
                      "Run 'kanaliko-cli COMMAND --help' for the options of a command,\n"
                      "'kanaliko-cli --version' for the version.\n";
 
@@ -78,6 +79,8 @@ int main(int argc, char** argv)
             return cli::RunPing(argc, argv);
         if (name == "trace")
             return cli::RunTrace(argc, argv);
+        if (name == "access")
+            return cli::RunAccess(argc, argv);
         std::cerr << "kanaliko-cli: unknown command " << name << "\n" << kUsage;
         return 2;
     } catch (const cli::EUsage& e) {
