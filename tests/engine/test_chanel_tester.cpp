@@ -348,6 +348,8 @@ TEST(ChanelTesterLoopback, ATimeOutTracesOneHopWithANewTimeAndThePortVerdict)
         EXPECT_FALSE(driver.tester.Answered());
         EXPECT_TRUE(driver.tester.TraceDone());
         EXPECT_EQ(driver.tester.ReportText(), L"Истёк тайм-аут\r\n127.0.0.1: порт открыт\r\n");
+        // The listener's thread may still be storing the trace's datagram.
+        ASSERT_TRUE(silent.WaitForDatagrams(2, 10s));
         const auto datagrams = silent.Datagrams();
         ASSERT_EQ(datagrams.size(), 2u);
         EXPECT_EQ(datagrams[1].bytes.size(), 19u);
