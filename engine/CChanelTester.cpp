@@ -155,7 +155,7 @@ bool CChanelTester::Start()
     // Armed before the datagram leaves, unlike the order one might expect: an
     // answer on loopback can come back before a later SetTimer, and the loop's
     // KillTimer would then miss the timer it is meant to stop.
-    m_timerId = loop::SetTimer(m_window, TimerId, m_timeOutSeconds.load() * 1000u) ? TimerId : 0;
+    loop::SetTimer(m_window, TimerId, m_timeOutSeconds.load() * 1000u);
     RunTask(&CChanelTester::ReceiveLoop);
     SendDatagram(BuildDatagram(static_cast<std::uint64_t>(std::time(nullptr))));
     return true;
@@ -223,7 +223,6 @@ void CChanelTester::TimeOutExpired()
 {
     m_receiving = false;
     loop::KillTimer(m_window, TimerId);
-    m_timerId = 0;
 }
 
 ChanelStage CChanelTester::StageEnded(loop::WPARAM wParam)
@@ -246,11 +245,14 @@ void CChanelTester::StartTrace()
 {
     if (m_socket == platform::INVALID_SOCKET)
         return;
-    // The receive loop has posted its message and is returning: two tasks must
-    // never share the socket's buffer size and the hop list.
+    // After a time-out the receive loop has posted its message and is
+    // returning; called at any other time, it ends within one pause. Two tasks
+    // must never share the socket's buffer size and the hop list.
+    m_receiving = false;
+    m_wake.Set();
     if (m_task)
         m_task->WaitForEnd(-1);
-    m_receiving = false;
+    m_wake.Reset();
     m_traceDone = false;
     RunTask(&CChanelTester::Trace);
 }
@@ -400,9 +402,7 @@ void CChanelTester::Close()
     m_stopping = true;
     m_receiving = false;
     m_wake.Set();
-    if (m_timerId != 0 || m_checking)
-        loop::KillTimer(m_window, TimerId);
-    m_timerId = 0;
+    loop::KillTimer(m_window, TimerId);
     if (m_task) {
         // Until the task's function has really returned, not a guessed time:
         // a trace still running would otherwise go on using this object.

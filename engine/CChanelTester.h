@@ -156,7 +156,6 @@ private:
     std::atomic<bool> m_receiving{false};
     std::atomic<bool> m_stopping{false};
     TEvent m_wake{true, false}; // cuts the loop's pause short when stopping
-    loop::UINT_PTR m_timerId = 0;
     std::atomic<bool> m_traceDone{false};
     std::atomic<bool> m_answered{false};
     std::atomic<std::size_t> m_bufferSize{FirstReceiveBuffer};
