@@ -1,6 +1,7 @@
 #include "dialogs/CChanelCheckerDlg.h"
 
 #include "channel/AppMessages.h"
+#include "dialogs/DialogLook.h"
 #include "dialogs/IPrompt.h"
 #include "engine/CChanelTester.h"
 #include "loop/Window.h"
@@ -63,13 +64,13 @@ CChanelCheckerDlg::CChanelCheckerDlg(IPrompt& prompt, QWidget* parent)
 {
     setWindowTitle(QStringLiteral("Проверка канала связи с СД"));
     setAccessibleName(windowTitle());
+    PrepareDialogWindow(*this);
 
     m_address = new QLineEdit(this);
     m_address->setObjectName(QStringLiteral("address"));
     m_address->setValidator(new QRegularExpressionValidator(
         QRegularExpression(QString::fromLatin1(kAddressPattern)), m_address));
     m_address->setMaxLength(15);
-    m_address->setPlaceholderText(QStringLiteral("0.0.0.0"));
     m_serverPort = NumberField(this, 1, 65535, 4433);
     m_serverPort->setObjectName(QStringLiteral("serverPort"));
     m_localPort = NumberField(this, 1, 65535, 7500);
@@ -77,9 +78,9 @@ CChanelCheckerDlg::CChanelCheckerDlg(IPrompt& prompt, QWidget* parent)
     m_timeOut = NumberField(this, 1, 600, 1);
     m_timeOut->setObjectName(QStringLiteral("timeOut"));
 
-    m_check = new QPushButton(QStringLiteral("Проверить"), this);
+    m_check = new QPushButton(QStringLiteral("Про&верить"), this);
     m_check->setObjectName(QStringLiteral("check"));
-    m_check->setAccessibleName(m_check->text());
+    m_check->setAccessibleName(QStringLiteral("Проверить"));
     m_check->setDefault(true); // Enter in any field starts the check
 
     m_result = new QPlainTextEdit(this);
@@ -93,16 +94,16 @@ CChanelCheckerDlg::CChanelCheckerDlg(IPrompt& prompt, QWidget* parent)
 
     auto* form = new QFormLayout;
     const std::pair<const char*, QWidget*> rows[] = {
-        {"IP адрес СД", m_address},
-        {"Порт СД", m_serverPort},
-        {"Порт АП", m_localPort},
-        {"Тайм-аут, с", m_timeOut},
+        {"&IP адрес СД", m_address},
+        {"&Порт СД", m_serverPort},
+        {"Порт &АП", m_localPort},
+        {"&Тайм-аут, с", m_timeOut},
     };
     for (const auto& [label, field] : rows) {
         const QString text = QString::fromUtf8(label);
         auto* caption = new QLabel(text, this);
-        caption->setBuddy(field);
-        field->setAccessibleName(text);
+        caption->setBuddy(field); // Alt and the underlined letter reach the field
+        field->setAccessibleName(QString(text).remove(QLatin1Char('&')));
         form->addRow(caption, field);
     }
     auto* layout = new QVBoxLayout(this);
@@ -202,6 +203,12 @@ void CChanelCheckerDlg::ShowResult(const std::wstring& text)
     QString shown = QString::fromStdWString(text);
     shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     m_result->setPlainText(shown);
+}
+
+void CChanelCheckerDlg::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    CentreOnParent(*this);
 }
 
 QString CChanelCheckerDlg::ResultText() const

@@ -59,6 +59,7 @@ protected:
     // Closing (accept, reject, Esc, the window's close button) destroys the
     // tester before the dialog goes away.
     void done(int result) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     class CStageWindow;

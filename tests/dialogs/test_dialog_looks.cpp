@@ -9,6 +9,7 @@
 #include "core/CXmlSettings.h"
 #include "dialogs/CAboutDlg.h"
 #include "dialogs/CAddChanelDlg.h"
+#include "dialogs/CChanelCheckerDlg.h"
 #include "dialogs/COptionsDlg.h"
 #include "dialogs/CSchemaEditorDlg.h"
 #include "dialogs/support/CScriptedPrompt.h"
@@ -35,6 +36,7 @@
 
 using dialogs::CAboutDlg;
 using dialogs::CAddChanelDlg;
+using dialogs::CChanelCheckerDlg;
 using dialogs::COptionsDlg;
 using dialogs::CSchemaEditorDlg;
 
@@ -97,6 +99,10 @@ std::vector<Case> Cases()
         {"about",
          [](QWidget* parent) {
              return std::make_unique<CAboutDlg>(parent);
+         }},
+        {"chanel_checker",
+         [](QWidget* parent) {
+             return std::make_unique<CChanelCheckerDlg>(g_prompt, parent);
          }},
     };
 }
