@@ -30,7 +30,8 @@ namespace {
 // The dialog's ranges and defaults.
 const std::vector<OptionInfo> kAccessOptions = {
     {"port", true, "PORT  the access server's UDP port, 1-65535 (default 4433)"},
-    {"local-port", true, "PORT  the local UDP port the datagram leaves from, 1-65535 (default 7500)"},
+    {"local-port", true,
+     "PORT  the local UDP port the datagram leaves from, 1-65535 (default 7500)"},
     {"timeout", true, "SECONDS  wait for an answer before tracing, 1-600 (default 1)"},
     {"json", false, "print one JSON document (outcome, text and hops) instead of text"},
     {"debug", false, "also write diagnostic output to standard error"},
@@ -153,7 +154,9 @@ int RunAccess(int argc, char** argv)
     CSignalWatcher interrupts([&](int) { interrupted = true; });
     if (!tester.Start())
         throw ESetupError(as_string(tester.StartErrorText()));
-    const auto done = [&] { return interrupted || window.Done(); };
+    const auto done = [&] {
+        return interrupted || window.Done();
+    };
     while (!done())
         loop::RunUntil(done, std::chrono::hours(1));
     if (interrupted) {
@@ -166,9 +169,9 @@ int RunAccess(int argc, char** argv)
     const std::string text =
         ConsoleText(answered ? std::wstring(L"Проверка успешно завершена") : tester.ReportText());
     if (json) {
-        std::cout << QJsonDocument(Document(server, port, localPort, timeOut, answered, text,
-                                            answered ? std::vector<engine::ChanelHop>()
-                                                     : tester.Hops()))
+        std::cout << QJsonDocument(
+                         Document(server, port, localPort, timeOut, answered, text,
+                                  answered ? std::vector<engine::ChanelHop>() : tester.Hops()))
                          .toJson(QJsonDocument::Indented)
                          .toStdString();
     } else {

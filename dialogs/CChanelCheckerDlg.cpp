@@ -119,8 +119,12 @@ CChanelCheckerDlg::CChanelCheckerDlg(IPrompt& prompt, QWidget* parent)
     m_address->setFocus();
 
     connect(m_check, &QPushButton::clicked, this, [this] { Check(); });
-    m_window->onStageEnded = [this](loop::WPARAM wParam) { OnStageEnded(wParam); };
-    m_window->onTimer = [this](loop::UINT_PTR id) { OnTimer(id); };
+    m_window->onStageEnded = [this](loop::WPARAM wParam) {
+        OnStageEnded(wParam);
+    };
+    m_window->onTimer = [this](loop::UINT_PTR id) {
+        OnTimer(id);
+    };
     m_tester = std::make_unique<engine::CChanelTester>(m_window->Handle());
 }
 
@@ -163,7 +167,7 @@ void CChanelCheckerDlg::Check()
     m_check->setEnabled(false);
     for (QSpinBox* field : {m_serverPort, m_localPort, m_timeOut})
         field->interpretText(); // a half-typed value is taken as the field shows it
-    if (!m_tester) // a dialog shown again after it was closed
+    if (!m_tester)              // a dialog shown again after it was closed
         m_tester = std::make_unique<engine::CChanelTester>(m_window->Handle());
     m_tester->SetAccessServer(address, static_cast<std::uint16_t>(m_serverPort->value()));
     m_tester->SetLocalPort(static_cast<std::uint16_t>(m_localPort->value()));

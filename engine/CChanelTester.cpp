@@ -135,8 +135,8 @@ bool CChanelTester::Start()
         local.sin_family = AF_INET;
         local.sin_addr.s_addr = htonl(INADDR_ANY);
         local.sin_port = htons(m_localPort.load());
-        opened = platform::bind(m_socket, reinterpret_cast<const sockaddr*>(&local),
-                                sizeof local) == 0;
+        opened =
+            platform::bind(m_socket, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0;
     }
     if (!opened) {
         m_startError = platform::WSAGetLastError();
@@ -193,9 +193,8 @@ void CChanelTester::ReceiveLoop()
         std::vector<char> buffer(m_bufferSize.load());
         int errorsInARow = 0;
         while (m_receiving.load() && !m_stopping.load()) {
-            const int received = platform::recvfrom(m_socket, buffer.data(),
-                                                    static_cast<int>(buffer.size()), 0, nullptr,
-                                                    nullptr);
+            const int received = platform::recvfrom(
+                m_socket, buffer.data(), static_cast<int>(buffer.size()), 0, nullptr, nullptr);
             const int error = received >= 0 ? 0 : platform::WSAGetLastError();
             if (received >= 0 || error == platform::WSAEMSGSIZE) {
                 // 10040 is a datagram longer than the buffer: it came, so it is
@@ -277,9 +276,9 @@ void CChanelTester::RunTrace()
     }
     int oldTtl = 0;
     int length = sizeof oldTtl;
-    const bool haveOldTtl = platform::getsockopt(m_socket, IPPROTO_IP, IP_TTL,
-                                                 reinterpret_cast<char*>(&oldTtl),
-                                                 &length) != platform::SOCKET_ERROR;
+    const bool haveOldTtl =
+        platform::getsockopt(m_socket, IPPROTO_IP, IP_TTL, reinterpret_cast<char*>(&oldTtl),
+                             &length) != platform::SOCKET_ERROR;
     if (!haveOldTtl && Error.GetEnabled())
         Error.printf("Get TTL WSAGetLastError = %d\n", platform::WSAGetLastError());
 
@@ -346,8 +345,8 @@ void CChanelTester::RunTrace()
 bool CChanelTester::PortTest(std::vector<char>& buffer)
 {
     for (int tries = 0; tries < PortTestTries;) {
-        if (platform::recvfrom(m_socket, buffer.data(), static_cast<int>(buffer.size()), 0,
-                               nullptr, nullptr) >= 0)
+        if (platform::recvfrom(m_socket, buffer.data(), static_cast<int>(buffer.size()), 0, nullptr,
+                               nullptr) >= 0)
             return true;
         switch (platform::WSAGetLastError()) {
         case platform::WSAEWOULDBLOCK: // nothing came back: not refused

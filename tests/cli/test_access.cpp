@@ -54,8 +54,8 @@ public:
         if (!netns.empty())
             argv.insert(argv.begin(), {"ip", "netns", "exec", netns});
         static int counter = 0;
-        const std::string stem = ::testing::TempDir() + "access_" + std::to_string(getpid()) +
-                                 "_" + std::to_string(counter++);
+        const std::string stem = ::testing::TempDir() + "access_" + std::to_string(getpid()) + "_" +
+                                 std::to_string(counter++);
         m_out = stem + ".out";
         m_err = stem + ".err";
         posix_spawn_file_actions_t actions;

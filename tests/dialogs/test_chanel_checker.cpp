@@ -118,15 +118,14 @@ KANALIKO_ECHO_HELPER_MODE(checker_trace_and_close)
 
     // Again, and close the dialog while the third hop waits for its echo.
     QTest::mouseClick(controls.check, Qt::LeftButton);
-    const bool inTrace = WaitFor(
-        [&] { return dialog.Tester() && dialog.Tester()->Hops().size() >= 2; }, 20000);
+    const bool inTrace =
+        WaitFor([&] { return dialog.Tester() && dialog.Tester()->Hops().size() >= 2; }, 20000);
     std::printf("in_trace=%d\n", inTrace ? 1 : 0);
     const QString before = dialog.ResultText();
     const auto closing = Clock::now();
     QTest::keyClick(&dialog, Qt::Key_Escape);
     std::printf("close_ms=%lld\n", MsSince(closing));
-    std::printf("closed=%d\ntester_gone=%d\n", dialog.isVisible() ? 0 : 1,
-                dialog.Tester() ? 0 : 1);
+    std::printf("closed=%d\ntester_gone=%d\n", dialog.isVisible() ? 0 : 1, dialog.Tester() ? 0 : 1);
     QTest::qWait(2500); // longer than the rest of the hop and the trace's end
     std::printf("text_unchanged=%d\n", dialog.ResultText() == before ? 1 : 0);
     std::printf("port_free=%d\n", PortIsFree(static_cast<std::uint16_t>(localPort)) ? 1 : 0);

@@ -32,9 +32,9 @@
 
 #include <gtest/gtest.h>
 
+using engine::CChanelTester;
 using engine::ChanelHop;
 using engine::ChanelStage;
-using engine::CChanelTester;
 using testsupport::CUdpResponder;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
@@ -97,7 +97,8 @@ bool EchoAvailable()
 
 std::uint32_t TimeField(const std::vector<std::uint8_t>& datagram)
 {
-    return static_cast<std::uint32_t>(datagram[15]) | static_cast<std::uint32_t>(datagram[16]) << 8 |
+    return static_cast<std::uint32_t>(datagram[15]) |
+           static_cast<std::uint32_t>(datagram[16]) << 8 |
            static_cast<std::uint32_t>(datagram[17]) << 16 |
            static_cast<std::uint32_t>(datagram[18]) << 24;
 }
@@ -128,10 +129,10 @@ int TraceTo(const char* server)
         return 1;
     }
     std::printf("finished=%d\n", driver.RunToResult(30s) ? 1 : 0);
-    std::printf("elapsed_ms=%lld\n", static_cast<long long>(
-                                         std::chrono::duration_cast<std::chrono::milliseconds>(
-                                             Clock::now() - started)
-                                             .count()));
+    std::printf(
+        "elapsed_ms=%lld\n",
+        static_cast<long long>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count()));
     PrintReport(driver);
     return 0;
 }
@@ -173,10 +174,10 @@ KANALIKO_ECHO_HELPER_MODE(tester_close_mid_trace)
     const std::size_t messagesBefore = window.messages.size();
     const auto closing = Clock::now();
     tester.reset();
-    std::printf("close_ms=%lld\n",
-                static_cast<long long>(
-                    std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - closing)
-                        .count()));
+    std::printf(
+        "close_ms=%lld\n",
+        static_cast<long long>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - closing).count()));
     // Longer than the rest of the hop's echo wait and the trace's end.
     loop::ProcessEventsFor(2500ms);
     std::printf("late_messages=%zu\n", window.messages.size() - messagesBefore);
@@ -380,9 +381,9 @@ TEST_F(ChanelTesterRouted, AClosedPortIsFoundAtTheServerBehindTwoRouters)
     EXPECT_EQ(child.All("stage"), (std::vector<std::string>{"2", "3"})); // tracing, reported
     // Each router lets the datagram's time-to-live run out (not refused); B
     // refuses the port.
-    EXPECT_EQ(Lines(child), (std::vector<std::string>{"Истёк тайм-аут\r", "198.18.1.1: порт открыт\r",
-                                                      "198.18.2.2: порт открыт\r",
-                                                      "198.18.3.2: порт закрыт\r"}))
+    EXPECT_EQ(Lines(child),
+              (std::vector<std::string>{"Истёк тайм-аут\r", "198.18.1.1: порт открыт\r",
+                                        "198.18.2.2: порт открыт\r", "198.18.3.2: порт закрыт\r"}))
         << child.output;
 }
 
