@@ -167,7 +167,8 @@ void CChanelCheckerDlg::Check()
     m_check->setEnabled(false);
     for (QSpinBox* field : {m_serverPort, m_localPort, m_timeOut})
         field->interpretText(); // a half-typed value is taken as the field shows it
-    if (!m_tester)              // a dialog shown again after it was closed
+    // A dialog shown again after it was closed gets a new tester.
+    if (!m_tester)
         m_tester = std::make_unique<engine::CChanelTester>(m_window->Handle());
     m_tester->SetAccessServer(address, static_cast<std::uint16_t>(m_serverPort->value()));
     m_tester->SetLocalPort(static_cast<std::uint16_t>(m_localPort->value()));

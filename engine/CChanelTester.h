@@ -56,7 +56,8 @@ namespace engine {
 // One hop of a trace, in order of time-to-live.
 struct ChanelHop
 {
-    std::wstring Text; // the dotted address, or "заданный узел недоступен"
+    // The dotted address, or "заданный узел недоступен".
+    std::wstring Text;
     bool PortOpen = false;     // the datagram's port was not found closed there
     bool Answered = false;     // the echo request of this TTL got an answer
     std::uint32_t Address = 0; // who answered, network order; 0 when nobody did
