@@ -1,7 +1,9 @@
 #include "app/ProgramParts.h"
 
 #include "dialogs/CAboutDlg.h"
+#include "dialogs/CChanelCheckerDlg.h"
 #include "dialogs/COptionsDlg.h"
+#include "dialogs/CQtPrompt.h"
 #include "dialogs/CSchemaEditorDlg.h"
 
 namespace app {
@@ -21,6 +23,12 @@ FrameDialogs ProgramDialogs()
     dialogs.schemeEditor = &dialogs::CSchemaEditorDlg::Edit;
     dialogs.optionsDialog = &dialogs::COptionsDlg::Edit;
     dialogs.aboutDialog = &dialogs::CAboutDlg::Show;
+    // The check needs nothing of the logic (the frame stops and restarts the
+    // servers around it); its messages are message boxes over the main window.
+    dialogs.accessServerDialog = [](QWidget* parent, core::CAppLogic&) {
+        dialogs::CQtPrompt prompt(parent);
+        dialogs::CChanelCheckerDlg::Run(parent, prompt);
+    };
     return dialogs;
 }
 
