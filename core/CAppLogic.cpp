@@ -2,12 +2,6 @@
 
 #include "channel/AppMessages.h"
 #include "channel/EventCodes.h"
-#include "engine/CIpClient.h"
-#include "engine/CIpServer.h"
-#include "engine/CTcpClient.h"
-#include "engine/CTcpServer.h"
-#include "engine/CUdpClient.h"
-#include "engine/CUdpServer.h"
 #include "ferrox/debug/DebugStream.h"
 #include "ferrox/exceptions/EStructuredException.h"
 #include "ferrox/exceptions/Exceptions.h"
@@ -38,13 +32,20 @@ bool FileExists(const std::string& path)
 
 } // namespace
 
-CAppLogic::CAppLogic(IUserNotifier* notifier) : CAppLogic(notifier, nullptr) {}
-
-CAppLogic::CAppLogic(IUserNotifier* notifier, IInterfaceSource& source)
-    : CAppLogic(notifier, &source)
+CAppLogic::CAppLogic(IUserNotifier* notifier)
+    : CAppLogic(notifier, nullptr, IEngineFactory::Engine())
 {}
 
-CAppLogic::CAppLogic(IUserNotifier* notifier, IInterfaceSource* source) : m_notifier(notifier)
+CAppLogic::CAppLogic(IUserNotifier* notifier, IInterfaceSource& source)
+    : CAppLogic(notifier, &source, IEngineFactory::Engine())
+{}
+
+CAppLogic::CAppLogic(IUserNotifier* notifier, IInterfaceSource& source, IEngineFactory& factory)
+    : CAppLogic(notifier, &source, factory)
+{}
+
+CAppLogic::CAppLogic(IUserNotifier* notifier, IInterfaceSource* source, IEngineFactory& factory)
+    : m_notifier(notifier), m_factory(factory)
 {
     // Faults on this (the GUI) thread arrive as EStructuredException, a pure
     // call as EPurecallException; there is no COM whose errors need a hook.
@@ -65,9 +66,9 @@ CAppLogic::CAppLogic(IUserNotifier* notifier, IInterfaceSource* source) : m_noti
         channel::ParseAddress(m_localAddress, kLoopbackText);
 
     for (const channel::PeerAddress& address : m_interfaces->ServerAddresses()) {
-        m_tcpServers.push_back(std::make_unique<engine::CTcpServer>(this, address));
-        m_udpServers.push_back(std::make_unique<engine::CUdpServer>(this, address));
-        m_ipServers.push_back(std::make_unique<engine::CIpServer>(this, address));
+        m_tcpServers.push_back(m_factory.MakeServer(channel::PROTOCOL_TCP, this, address));
+        m_udpServers.push_back(m_factory.MakeServer(channel::PROTOCOL_UDP, this, address));
+        m_ipServers.push_back(m_factory.MakeServer(channel::PROTOCOL_IP, this, address));
     }
 }
 
@@ -277,9 +278,9 @@ channel::PeerAddress CAppLogic::StartClients(const std::string& peerText, const 
 {
     channel::PeerAddress peer;
     channel::ParseAddress(peer, peerText.c_str());
-    auto tcp = std::make_shared<engine::CTcpClient>(this, peer, plan.options);
-    auto udp = std::make_shared<engine::CUdpClient>(this, peer, plan.options);
-    auto ip = std::make_shared<engine::CIpClient>(this, peer, plan.options);
+    ClientPtr tcp = m_factory.MakeClient(channel::PROTOCOL_TCP, this, peer, plan.options);
+    ClientPtr udp = m_factory.MakeClient(channel::PROTOCOL_UDP, this, peer, plan.options);
+    ClientPtr ip = m_factory.MakeClient(channel::PROTOCOL_IP, this, peer, plan.options);
     {
         // Held through the starts: a dispatch must not find a client whose
         // Start (its socket array) is still being built.
@@ -408,8 +409,11 @@ void CAppLogic::ReportDispatchError(const char* operation, const EGeneric& error
     const std::string listing = error.what();
     if (Error.GetEnabled())
         TDebugStreamSession(Error) << listing << "\n";
+    // An error without "Text" (a bare socket code, say) shows an empty error
+    // text: reading a missing value as a string would throw from here.
+    const _value_t text = error.get_value("Text");
     if (IUserNotifier* user = m_notifier.load())
-        user->ShowError(operation, listing, error.get_value("Text").as_string());
+        user->ShowError(operation, listing, text.empty() ? std::string() : text.as_string());
 }
 
 int CAppLogic::DispatchServerMessage(int protocol, platform::SOCKET socket, loop::LPARAM code)

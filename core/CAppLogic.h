@@ -37,6 +37,7 @@
 #include "channel/ProbeOptions.h"
 #include "core/CNetInterfaces.h"
 #include "core/CXmlSettings.h"
+#include "core/IEngineFactory.h"
 #include "core/IUserNotifier.h"
 #include "engine/CSocketList.h"
 #include "engine/IApp.h"
@@ -83,9 +84,11 @@ class CAppLogic final : public engine::IApp, public events::IEventFiltring
 public:
     // Installs the fault translation on the calling thread and the pure-call
     // handler; collects the local addresses (from the system, or from source);
-    // creates one TCP, UDP and IP server per server address.
+    // creates one TCP, UDP and IP server per server address (the engine's, or
+    // the factory's).
     explicit CAppLogic(IUserNotifier* notifier = nullptr);
     CAppLogic(IUserNotifier* notifier, IInterfaceSource& source);
+    CAppLogic(IUserNotifier* notifier, IInterfaceSource& source, IEngineFactory& factory);
     ~CAppLogic() override;
     CAppLogic(const CAppLogic&) = delete;
     CAppLogic& operator=(const CAppLogic&) = delete;
@@ -209,7 +212,7 @@ private:
         bool taken = false;
     };
 
-    CAppLogic(IUserNotifier* notifier, IInterfaceSource* source);
+    CAppLogic(IUserNotifier* notifier, IInterfaceSource* source, IEngineFactory& factory);
     ClientList* ClientsOf(int protocol);
     // Waits until no dispatch has the client pinned, then deletes it (no lock held).
     void DeleteClients(std::vector<ClientPtr>& clients);
@@ -219,6 +222,7 @@ private:
     std::atomic<loop::HWND> m_serverPane{nullptr};
     std::atomic<loop::HWND> m_clientPane{nullptr};
     std::atomic<IUserNotifier*> m_notifier;
+    IEngineFactory& m_factory;
 
     std::unique_ptr<CNetInterfaces> m_interfaces;
     std::unique_ptr<CXmlSettings> m_settings;
