@@ -44,7 +44,7 @@ public:
     virtual ~CAppSettings();
 
     // Stores the four options and writes them with WriteOptions to the current
-    // options path (the values stay stored when writing throws).
+    // options path (the values stay stored when the file cannot be written).
     void SetOptions(int timeOut, int timeSendDelay, int sendDataSize, int maxSendCount);
 
     // True when the port is the client port of a UDP pair: it equals an entry

@@ -173,12 +173,10 @@ void CXmlSettings::WriteOptions(const std::string& path)
     root.append(kMaxSendCount).put_value(MaxSendCount());
     root.append(kSendDataSize).put_value(SendDataSize());
     document.normalize_text();
-    if (!document.save_xml(path)) {
-        EGeneric error(false);
-        error.put_value("Text", "Не удалось записать настройки в файл \"" + path + "\"");
-        error.put_value("File", path);
-        throw error;
-    }
+    // A failed save is not the caller's business: the values stay in force for
+    // this run, and the Error stream says why they will not be there next time.
+    if (!document.save_xml(path) && Error.GetEnabled())
+        TDebugStreamSession(Error) << "Не удалось записать настройки в файл \"" << path << "\"\n";
 }
 
 void CXmlSettings::SetGroups(const std::vector<const channel::SchemeGroup*>& groups)

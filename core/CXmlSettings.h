@@ -56,8 +56,8 @@ public:
     // whether the file was written.
     bool WriteScheme(const std::string& path) override;
 
-    // Writes the four options to path; the options path is not changed. Throws
-    // EGeneric when the file cannot be written.
+    // Writes the four options to path; the options path is not changed. A file
+    // that cannot be written is a line on the Error stream, not an exception.
     void WriteOptions(const std::string& path) override;
 
     // Replaces the groups by deep copies of the given ones (null entries are

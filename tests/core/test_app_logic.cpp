@@ -153,6 +153,25 @@ TEST_F(AppLogic, InitWritesDefaultOptionsAndForgetsAMissingScheme)
     EXPECT_EQ(logic.Settings().TcpPorts(), (channel::PortList{2222}));
 }
 
+// A failed save of the default options at start-up used to show "Файл с
+// настройками не найден либо повреждён." although nothing was damaged.
+TEST_F(AppLogic, DefaultOptionsThatCannotBeSavedAreOnlyLogged)
+{
+    for (const std::string& options : {folder.File("no-such-folder/options.xml"), std::string()}) {
+        SCOPED_TRACE("options path \"" + options + "\"");
+        CLogicHarness harness;
+        testsupport::StreamCapture error(Error);
+        harness.Logic().Init(nullptr, folder.File("missing.xml"), options);
+        EXPECT_TRUE(harness.Notifier().All().empty()) << harness.Notifier().All()[0].text;
+        EXPECT_EQ(error.Text(), "Не удалось записать настройки в файл \"" + options + "\"\n");
+        EXPECT_EQ(harness.Logic().Settings().TimeOut(), 200);
+        EXPECT_EQ(harness.Logic().Settings().TimeSendDelay(), 1);
+        EXPECT_EQ(harness.Logic().Settings().SendDataSize(), 10);
+        EXPECT_EQ(harness.Logic().Settings().MaxSendCount(), 5);
+        EXPECT_EQ(harness.Logic().Settings().OptionsPath(), options);
+    }
+}
+
 TEST_F(AppLogic, DuplicatedTcpPortRowsTakeTheReportsInTurn)
 {
     CLogicHarness harness;
