@@ -11,10 +11,22 @@ namespace cli {
 namespace {
 
 int g_pipe[2] = {-1, -1};
+// Signals seen while a watcher lives (both signals are blocked while the
+// handler runs, so the count is never raced).
+volatile sig_atomic_t g_signals = 0;
 
 void OnSignal(int signal)
 {
     const int saved = errno;
+    g_signals = g_signals + 1;
+    if (g_signals >= 2) {
+        // The first signal asked for an orderly end; this one is asked of a
+        // process whose GUI thread may be waiting for it: end here and now.
+        static const char text[] = "kanaliko-cli: interrupted again, quitting at once\n";
+        ssize_t ignored = ::write(2, text, sizeof text - 1);
+        (void)ignored;
+        ::_exit(128 + signal);
+    }
     const unsigned char byte = static_cast<unsigned char>(signal);
     ssize_t ignored = ::write(g_pipe[1], &byte, 1);
     (void)ignored;
@@ -33,6 +45,9 @@ CSignalWatcher::CSignalWatcher(std::function<void(int)> onSignal) : m_onSignal(s
     {};
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
+    sigaddset(&action.sa_mask, SIGINT);
+    sigaddset(&action.sa_mask, SIGTERM);
+    g_signals = 0;
     action.sa_flags = SA_RESTART;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);

@@ -84,6 +84,10 @@ int RunCheck(int argc, char** argv)
             summary.Record(row);
         });
         CSignalWatcher interrupts([&](int) {
+            if (!interrupted)
+                std::cerr << "kanaliko-cli: stopping: the clients end their current steps "
+                             "(interrupt again to quit at once)"
+                          << std::endl;
             interrupted = true;
             check.Stop();
         });

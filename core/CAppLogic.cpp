@@ -23,6 +23,8 @@ constexpr const char* kSocketsInfo = "Ошибка инициализации с
 constexpr const char* kOptionsDamaged = "Файл с настройками не найден либо повреждён.";
 constexpr const char* kServerMessages = "Обработка серверных сообщений";
 constexpr const char* kClientMessages = "Обработка клиентских сообщений";
+constexpr const char* kOptionsClamped =
+    "Настройки вне допустимых пределов, для проверки взяты ближайшие допустимые значения: ";
 
 bool FileExists(const std::string& path)
 {
@@ -113,6 +115,16 @@ void CAppLogic::Init(IUserNotifier* notifier, const std::string& schemePath,
         if (user)
             user->ShowMessage(kOptionsDamaged, true);
     }
+    // A hand-edited file may hold values the dialog never gives (a negative
+    // delay would sleep for weeks): they stay in the file, the clients get them
+    // clamped (MakeClientPlan), and the Error stream says so once.
+    m_optionsNotice.clear();
+    const std::string changes = ReadOptionsAsStored().ClampedChanges();
+    if (!changes.empty()) {
+        m_optionsNotice = kOptionsClamped + changes;
+        if (Error.GetEnabled())
+            TDebugStreamSession(Error) << m_optionsNotice << "\n";
+    }
 
     const std::string scheme = schemePath.empty() ? std::string(kDefaultSchemeName) : schemePath;
     if (FileExists(scheme))
@@ -139,7 +151,9 @@ int CAppLogic::SelectAsync(platform::SOCKET socket, loop::UINT message, long eve
 
 void CAppLogic::StartSendTimer(loop::UINT_PTR id, int seconds)
 {
-    loop::SetTimer(m_mainWindow.load(), id, static_cast<unsigned>(seconds) * 1000u);
+    // The clients pass clamped delays; anything else must still not wrap.
+    const int bounded = std::clamp(seconds, 0, channel::ProbeOptions::MaxTimeSendDelay);
+    loop::SetTimer(m_mainWindow.load(), id, static_cast<unsigned>(bounded) * 1000u);
 }
 
 void CAppLogic::StopSendTimer(loop::UINT_PTR id)
@@ -256,13 +270,20 @@ CAppLogic::ClientList* CAppLogic::ClientsOf(int protocol)
     }
 }
 
+channel::ProbeOptions CAppLogic::ReadOptionsAsStored() const
+{
+    channel::ProbeOptions options;
+    options.timeOut = m_settings->TimeOut();
+    options.timeSendDelay = m_settings->TimeSendDelay();
+    options.sendDataSize = m_settings->SendDataSize();
+    options.maxSendCount = m_settings->MaxSendCount();
+    return options;
+}
+
 ClientPlan CAppLogic::MakeClientPlan() const
 {
     ClientPlan plan;
-    plan.options.timeOut = m_settings->TimeOut();
-    plan.options.timeSendDelay = m_settings->TimeSendDelay();
-    plan.options.sendDataSize = m_settings->SendDataSize();
-    plan.options.maxSendCount = m_settings->MaxSendCount();
+    plan.options = ReadOptionsAsStored().Clamped();
     plan.tcpPorts = m_settings->TcpPorts();
     plan.udpPorts = m_settings->UdpPorts();
     plan.ipPorts = m_settings->IpPorts();

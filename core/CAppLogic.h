@@ -73,7 +73,7 @@ struct ServerRow
 // while a check runs).
 struct ClientPlan
 {
-    channel::ProbeOptions options;
+    channel::ProbeOptions options; // within the options dialog's ranges
     channel::PortList tcpPorts;
     channel::PortList udpPorts; // (server port, client port) pairs
     channel::PortList ipPorts;
@@ -103,12 +103,16 @@ public:
     loop::HWND MainWindow() const { return m_mainWindow.load(); }
 
     // Sockets, options file (defaults written when it is missing, a message when
-    // it is damaged), scheme file ("settings.xml" when the path is empty; the
-    // scheme path becomes "" when the file does not exist). An EGeneric of
-    // ReadScheme reaches the caller. The notifier (may be null) replaces the one
-    // given at construction.
+    // it is damaged; values outside the options dialog's ranges are kept, and
+    // one line on the Error stream says that the clients get them clamped),
+    // scheme file ("settings.xml" when the path is empty; the scheme path
+    // becomes "" when the file does not exist). An EGeneric of ReadScheme
+    // reaches the caller. The notifier (may be null) replaces the one given at
+    // construction.
     void Init(IUserNotifier* notifier, const std::string& schemePath,
               const std::string& optionsPath);
+    // The line Init wrote about clamped options (without the line feed), or "".
+    const std::string& OptionsNotice() const { return m_optionsNotice; }
 
     // IApp.
     bool PostToWindow(loop::UINT message, loop::WPARAM wParam, loop::LPARAM lParam) override;
@@ -133,7 +137,9 @@ public:
     void StopServers();
     void ClearServerRows();
 
-    // Clients of one peer. StartClients creates a TCP, a UDP and an IP client
+    // Clients of one peer. MakeClientPlan copies the options clamped to the
+    // options dialog's ranges (channel::ProbeOptions::Clamped) and the port
+    // lists. StartClients creates a TCP, a UDP and an IP client
     // for the peer, lists them and starts them (under the client lock, so no
     // notification reaches a client before its Start is over); returns the
     // peer's address. The one-argument form takes the plan from the settings
@@ -214,6 +220,8 @@ private:
 
     CAppLogic(IUserNotifier* notifier, IInterfaceSource* source, IEngineFactory& factory);
     ClientList* ClientsOf(int protocol);
+    // The four options as the settings hold them (maybe out of range).
+    channel::ProbeOptions ReadOptionsAsStored() const;
     // Waits until no dispatch has the client pinned, then deletes it (no lock held).
     void DeleteClients(std::vector<ClientPtr>& clients);
     void ReportDispatchError(const char* operation, const EGeneric& error);
@@ -224,6 +232,7 @@ private:
     std::atomic<IUserNotifier*> m_notifier;
     IEngineFactory& m_factory;
 
+    std::string m_optionsNotice; // GUI thread
     std::unique_ptr<CNetInterfaces> m_interfaces;
     std::unique_ptr<CXmlSettings> m_settings;
     channel::PeerAddress m_localAddress;

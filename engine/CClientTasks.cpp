@@ -117,9 +117,11 @@ void CClientTasks::Shutdown(int waitMs)
         for (auto& [socket, task] : m_retired)
             retired.push_back(task);
     }
-    // No lock from here: a task that is still running may want it.
+    // No lock from here: a task that is still running may want it. A negative
+    // wait (from a hand-edited delay) would be no limit at all: it is none.
+    const int boundedWaitMs = std::clamp(waitMs, 0, MaxShutdownWaitMs);
     for (auto& task : listed) {
-        task->WaitForFinish(waitMs);
+        task->WaitForFinish(boundedWaitMs);
         task->Cancel();
     }
     for (auto& task : retired)

@@ -41,9 +41,16 @@ public:
     void WaitForRetired(platform::SOCKET socket);
     bool Closing() const;
 
-    // Refuses new tasks; waits up to waitMs for each listed task to finish,
-    // cancels it, and waits for every task, listed or not, to end.
+    // Refuses new tasks; waits up to waitMs (taken within 0 .. MaxShutdownWaitMs)
+    // for each listed task to finish, cancels it, and waits for every task,
+    // listed or not, to end. A cancelled task leaves its ferrox waits and
+    // sleeps at once, and its socket calls end within the client's time-out, so
+    // the whole shutdown is bounded.
     void Shutdown(int waitMs);
+
+    // The longest wait for a listed task: the options dialog's longest delay
+    // between attempts (600 s).
+    static constexpr int MaxShutdownWaitMs = 600 * 1000;
 
 private:
     void Retire(platform::SOCKET socket, TaskPtr task);

@@ -5,6 +5,7 @@
 //
 // R1 drops everything for 198.18.49.0/24 (a peer that never answers).
 
+#include "cli/support/CliProcess.h"
 #include "support/NetNamespaces.h"
 
 #include <QJsonArray>
@@ -15,98 +16,35 @@
 
 #include <chrono>
 #include <csignal>
-#include <cstdlib>
-#include <fcntl.h>
 #include <fstream>
-#include <spawn.h>
+#include <map>
 #include <sstream>
-#include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace {
 
 using namespace std::chrono_literals;
+using clitest::CChild;
+using clitest::Cli;
+using clitest::ReadFile;
+using clitest::Source;
 using testsupport::TestNamespaces;
 
-std::string Cli()
+// The example scheme's server sockets: 3 TCP, 4 UDP and 2 IP.
+constexpr int kExampleServerPorts = 9;
+
+// Waits until serve has reported every port of the example (open, busy or
+// needing rights): only then does a check find them listening.
+bool ServingEveryPort(CChild& server)
 {
-    return std::string(std::getenv("KANALIKO_BINARY_DIR")) + "/cli/kanaliko-cli";
+    return server.WaitForOutput(
+        [](const std::string& out) {
+            return clitest::Count(out, "Порт открыт") + clitest::Count(out, "Порт занят") +
+                       clitest::Count(out, "Нужны права администратора") >=
+                   kExampleServerPorts;
+        },
+        20s);
 }
-
-std::string Source(const std::string& path)
-{
-    return std::string(std::getenv("KANALIKO_SOURCE_DIR")) + "/" + path;
-}
-
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-// A child process whose standard output and error go to files.
-class CChild
-{
-public:
-    explicit CChild(const std::vector<std::string>& argv)
-    {
-        static int counter = 0;
-        m_out = ::testing::TempDir() + "cli_out_" + std::to_string(getpid()) + "_" +
-                std::to_string(counter);
-        m_err = ::testing::TempDir() + "cli_err_" + std::to_string(getpid()) + "_" +
-                std::to_string(counter++);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, m_out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
-        posix_spawn_file_actions_addopen(&actions, 2, m_err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
-        std::vector<char*> args;
-        for (const auto& a : argv)
-            args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        if (posix_spawnp(&m_pid, args[0], &actions, nullptr, args.data(), environ) != 0)
-            m_pid = -1;
-        posix_spawn_file_actions_destroy(&actions);
-    }
-    ~CChild()
-    {
-        if (m_pid > 0 && !m_done) {
-            ::kill(m_pid, SIGKILL);
-            ::waitpid(m_pid, nullptr, 0);
-        }
-        std::remove(m_out.c_str());
-        std::remove(m_err.c_str());
-    }
-    // The exit status, or -1 when it did not exit in time (it is killed then).
-    int Wait(std::chrono::seconds limit)
-    {
-        auto deadline = std::chrono::steady_clock::now() + limit;
-        while (std::chrono::steady_clock::now() < deadline) {
-            int status = 0;
-            if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
-                m_done = true;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            }
-            std::this_thread::sleep_for(20ms);
-        }
-        return -1;
-    }
-    void Signal(int signal) { ::kill(m_pid, signal); }
-    std::string Out() const { return ReadFile(m_out); }
-    std::string Err() const { return ReadFile(m_err); }
-
-private:
-    pid_t m_pid = -1;
-    bool m_done = false;
-    std::string m_out;
-    std::string m_err;
-};
 
 class CliTopology : public ::testing::Test
 {
@@ -171,7 +109,7 @@ TEST_F(CliTopology, CheckOfAServingNodeAnswersEveryChannelThenMissesAStoppedOne)
         ::testing::TempDir() + "cli_events_" + std::to_string(getpid()) + ".csv";
     {
         CChild server(In(a, {"serve", "--scheme", scheme, "--options", options}));
-        std::this_thread::sleep_for(500ms); // the servers open their ports
+        ASSERT_TRUE(ServingEveryPort(server)) << server.Err();
         CChild check(In(b, {"check", "198.18.41.2", "--json", "--csv", csv, "--scheme", scheme,
                             "--options", options}));
         ASSERT_EQ(check.Wait(60s), 0) << check.Err() << check.Out();
@@ -217,7 +155,7 @@ TEST_F(CliTopology, CheckOfAServingNodeAnswersEveryChannelThenMissesAStoppedOne)
     text.replace(text.find(channel), channel.size(), "srvPort=\"47991\"");
     std::ofstream(partial) << text;
     CChild server(In(a, {"serve", "--scheme", partial, "--options", options}));
-    std::this_thread::sleep_for(500ms);
+    ASSERT_TRUE(ServingEveryPort(server)) << server.Err();
     CChild check(
         In(b, {"check", "198.18.41.2", "--json", "--scheme", scheme, "--options", options}));
     EXPECT_EQ(check.Wait(60s), 1) << check.Err();
@@ -240,7 +178,8 @@ TEST_F(CliTopology, CheckOfAPeerThatNeverAnswersEndsWithinItsWaitBound)
     EXPECT_EQ(check.Wait(60s), 1) << check.Err();
     // The example has 3 TCP and 2 IP ports: (max(3 x 200 x 3, 200 x 2) + 1000 x 1) x 2 ms.
     const auto bound = std::chrono::milliseconds((3 * 200 * 3 + 1000 * 1) * 2);
-    EXPECT_LT(std::chrono::steady_clock::now() - begin, bound + 4s);
+    // The clients' ends and the start-up come on top; 3x slack for a busy machine.
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, 3 * (bound + 1s));
     EXPECT_NE(check.Out().find("198.18.49.9"), std::string::npos);
 }
 

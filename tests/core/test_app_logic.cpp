@@ -172,6 +172,50 @@ TEST_F(AppLogic, DefaultOptionsThatCannotBeSavedAreOnlyLogged)
     }
 }
 
+// Hand-edited options (TimeSendDelay -1, values whose x 1000 overflows) used to
+// reach the clients as they were: a 49.7-day sleep, an endless shutdown wait.
+TEST_F(AppLogic, OptionsOutsideTheDialogRangesReachTheClientsClamped)
+{
+    CLogicHarness harness;
+    core::CAppLogic& logic = harness.Logic();
+    const std::string options = folder.File("options.xml");
+    WriteOptionsFile(options, 2147484, -1, 5000, 0);
+    const std::string text = testsupport::ReadBytes(options);
+    testsupport::StreamCapture error(Error);
+    logic.Init(nullptr, folder.File("missing.xml"), options);
+
+    EXPECT_EQ(logic.Settings().TimeOut(), 2147484) << "the settings keep the file's values";
+    EXPECT_EQ(logic.Settings().TimeSendDelay(), -1);
+    EXPECT_EQ(testsupport::ReadBytes(options), text) << "and so does the file";
+    const core::ClientPlan plan = logic.MakeClientPlan();
+    EXPECT_EQ(plan.options.timeOut, 30000);
+    EXPECT_EQ(plan.options.timeSendDelay, 1);
+    EXPECT_EQ(plan.options.sendDataSize, 1024);
+    EXPECT_EQ(plan.options.maxSendCount, 1);
+    const std::string notice =
+        "Настройки вне допустимых пределов, для проверки взяты ближайшие допустимые значения: "
+        "TimeOut 2147484 -> 30000, TimeSendDelay -1 -> 1, MaxSendCount 0 -> 1, "
+        "SendDataSize 5000 -> 1024";
+    EXPECT_EQ(error.Text(), notice + "\n") << "said once, at start-up";
+    EXPECT_EQ(logic.OptionsNotice(), notice);
+    logic.MakeClientPlan();
+    EXPECT_EQ(error.Text(), notice + "\n");
+    EXPECT_TRUE(harness.Notifier().All().empty());
+
+    // Within the ranges nothing changes and nothing is said; the ends count.
+    WriteOptionsFile(options, 10, 600, 10, 10000);
+    logic.Init(nullptr, "", options);
+    EXPECT_EQ(logic.OptionsNotice(), "");
+    EXPECT_EQ(logic.MakeClientPlan().options, (channel::ProbeOptions{10, 600, 10, 10000}));
+    WriteOptionsFile(options, 30000, 1, 1024, 1);
+    logic.Init(nullptr, "", options);
+    EXPECT_EQ(logic.MakeClientPlan().options, (channel::ProbeOptions{30000, 1, 1024, 1}));
+    WriteOptionsFile(options, 9, 0, 9, 10001);
+    logic.Init(nullptr, "", options);
+    EXPECT_EQ(logic.MakeClientPlan().options, (channel::ProbeOptions{10, 1, 10, 10000}));
+    EXPECT_EQ(error.Text().size(), notice.size() + 1 + logic.OptionsNotice().size() + 1);
+}
+
 TEST_F(AppLogic, DuplicatedTcpPortRowsTakeTheReportsInTurn)
 {
     CLogicHarness harness;

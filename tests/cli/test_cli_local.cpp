@@ -1,0 +1,104 @@
+// kanaliko-cli on loopback, without test hosts: hand-edited options, signals,
+// schemes with nothing to probe, the CSV file and peer address texts.
+
+#include "cli/support/CliProcess.h"
+#include "support/FreePorts.h"
+#include "support/TestFiles.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <sys/socket.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+using clitest::CChild;
+using clitest::Cli;
+using clitest::Count;
+using clitest::ReadFile;
+using testsupport::FreePort;
+using testsupport::TempFolder;
+using testsupport::WriteBytes;
+
+std::string OptionsText(int timeOut, int timeSendDelay, int maxSendCount, int sendDataSize)
+{
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Options><TimeOut>" +
+           std::to_string(timeOut) + "</TimeOut><TimeSendDelay>" + std::to_string(timeSendDelay) +
+           "</TimeSendDelay><MaxSendCount>" + std::to_string(maxSendCount) +
+           "</MaxSendCount><SendDataSize>" + std::to_string(sendDataSize) +
+           "</SendDataSize></Options>\n";
+}
+
+// One group with the given Proto elements.
+std::string SchemeText(const std::string& protos)
+{
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Chanels><Group senderName=\"a\" "
+           "receiverName=\"b\">" +
+           protos + "</Group></Chanels>\n";
+}
+
+std::string TcpProto(std::uint16_t port)
+{
+    return "<Proto name=\"TCP\"><Port srvPort=\"" + std::to_string(port) +
+           "\" clPort=\"0\"/></Proto>";
+}
+
+class CliLocal : public ::testing::Test
+{
+protected:
+    std::vector<std::string> Check(std::vector<std::string> extra)
+    {
+        std::vector<std::string> argv = {Cli(), "check"};
+        argv.insert(argv.end(), extra.begin(), extra.end());
+        return argv;
+    }
+
+    TempFolder folder{"kanaliko-cli"};
+};
+
+// TimeSendDelay -1 in options.xml used to make the TCP client sleep 49.7 days
+// after a refused connection and its shutdown wait for ever: SIGTERM did not end
+// check, only SIGKILL did.
+TEST_F(CliLocal, OutOfRangeOptionsAreClampedAndSigtermEndsTheCheck)
+{
+    const std::string options = folder.File("options.xml");
+    const std::string optionsText = OptionsText(200, -1, 10000, 10);
+    WriteBytes(options, optionsText);
+    const std::string scheme = folder.File("scheme.xml");
+    WriteBytes(scheme, SchemeText(TcpProto(FreePort(SOCK_STREAM)))); // nobody listens
+    CChild check(Check({"127.0.0.1", "--scheme", scheme, "--options", options}));
+    ASSERT_TRUE(check.WaitForText("Не удалось подключиться", 20s)) << check.Err();
+    check.Signal(SIGTERM);
+    // Expected within about a second (the listed task's TimeSendDelay of 1 s).
+    const int status = check.Wait(15s);
+    ASSERT_NE(status, -1) << "SIGTERM did not end the check\n" << check.Err();
+    EXPECT_EQ(status, 1) << "interrupted: not every port answered";
+    // Said once: the Error stream's line on standard error.
+    EXPECT_EQ(Count(check.Err(), "TimeSendDelay -1 -> 1"), 1) << check.Err();
+    EXPECT_EQ(ReadFile(options), optionsText) << "the file keeps its values";
+}
+
+// A second SIGINT ends the process at once, even while the clients still end
+// their steps (here a refused connection's pause of TimeSendDelay = 600 s,
+// which the TCP client's shutdown waits for).
+TEST_F(CliLocal, ASecondInterruptQuitsAtOnce)
+{
+    const std::string options = folder.File("options.xml");
+    WriteBytes(options, OptionsText(200, 600, 5, 10));
+    const std::string scheme = folder.File("scheme.xml");
+    WriteBytes(scheme, SchemeText(TcpProto(FreePort(SOCK_STREAM))));
+    CChild check(Check({"127.0.0.1", "--scheme", scheme, "--options", options}));
+    ASSERT_TRUE(check.WaitForText("Не удалось подключиться", 20s)) << check.Err();
+    check.Signal(SIGINT);
+    ASSERT_TRUE(check.WaitForText("again to quit at once", 10s)) << check.Err();
+    EXPECT_EQ(check.Wait(500ms), -1) << "the first interrupt lets the clients end their steps";
+    check.Signal(SIGINT);
+    EXPECT_EQ(check.Wait(10s), 128 + SIGINT) << check.Err();
+}
+
+} // namespace
