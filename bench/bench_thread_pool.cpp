@@ -45,6 +45,28 @@ void BM_PoolEmptyTasks(benchmark::State& state)
 }
 BENCHMARK(BM_PoolEmptyTasks)->Arg(1000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// Tasks below normal priority, as the clients' probe steps run. A worker
+// returns to normal priority after each; without the right to raise a nice
+// value again (an ordinary user) it leaves instead and a fresh worker starts:
+// run this as root and under setpriv --reuid to see both costs.
+void BM_PoolBelowNormalTasks(benchmark::State& state)
+{
+    SmartPtr<IThreadPool> pool = CreateNewThreadPool();
+    CEmpty work;
+    const int batch = static_cast<int>(state.range(0));
+    for (auto _ : state) {
+        for (int i = 0; i < batch; ++i) {
+            SmartPtr<TThreadTask> task = MakeMemberTask(&work, &CEmpty::Run);
+            task->SetPriority(THREAD_PRIORITY_BELOW_NORMAL);
+            pool->AddTask(task);
+        }
+        pool->WaitForIdle(-1);
+    }
+    state.SetItemsProcessed(state.iterations() * batch);
+    pool->Shutdown();
+}
+BENCHMARK(BM_PoolBelowNormalTasks)->Arg(1000)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 void BM_ThreadPerTaskEmptyTasks(benchmark::State& state)
 {
     CEmpty work;

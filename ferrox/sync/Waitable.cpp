@@ -90,6 +90,15 @@ void TThreadAlert::Resume()
         m_resumed.notify_all();
 }
 
+void TThreadAlert::ClearSuspension()
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    if (m_suspendCount != 0) {
+        m_suspendCount = 0;
+        m_resumed.notify_all();
+    }
+}
+
 void TThreadAlert::WaitWhileSuspended()
 {
     std::unique_lock<std::mutex> lock(m_lock);

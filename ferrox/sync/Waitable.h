@@ -41,6 +41,9 @@ public:
     // Cooperative suspension: takes effect at the thread's next ferrox wait.
     void Suspend();
     void Resume();
+    // Drops every suspension not yet resumed (a pool worker between two jobs:
+    // a suspension belongs to the job it was asked for).
+    void ClearSuspension();
     // Blocks the calling (owning) thread while it is suspended.
     void WaitWhileSuspended();
 

@@ -14,14 +14,17 @@ namespace {
 
 std::atomic<thread_start_hook> g_startHook{nullptr};
 
-// Windows priorities onto nice values: below normal runs nicer.
-int nice_for(int priority)
+// Windows priorities onto nice values: below normal runs nicer. A priority is
+// relative to the normal one, as the priority class of a Windows process is:
+// here the nice value the thread started with. Idle and time-critical are the
+// two ends of the range.
+int nice_for(int priority, int normal)
 {
     if (priority <= THREAD_PRIORITY_IDLE)
         return 19;
     if (priority >= THREAD_PRIORITY_TIME_CRITICAL)
         return -20;
-    int nice = -priority * 5;
+    int nice = normal - priority * 5;
     return nice < -20 ? -20 : (nice > 19 ? 19 : nice);
 }
 
@@ -72,7 +75,7 @@ void TThreadClass::StartThread()
     m_state.compare_exchange_strong(expected, StateIdle); // a new run starts clean
     m_started = true;
     try {
-        m_thread = std::thread(&TThreadClass::StaticThreadEntry, this, m_ended);
+        m_thread = LaunchThread([this, ended = m_ended] { StaticThreadEntry(this, ended); });
     } catch (const std::system_error& e) {
         m_ended->Set();
         ThrowSystemException(e.code().value());
@@ -84,6 +87,7 @@ void TThreadClass::StaticThreadEntry(TThreadClass* self, std::shared_ptr<TEvent>
     redirect_structured_exceptions translate;
     if (thread_start_hook hook = g_startHook.load())
         hook();
+    self->m_normalNice = CurrentNice();
     self->m_tid = current_thread_id();
     self->m_alert = TThreadAlert::Current();
     self->m_alertReady->Set();
@@ -148,7 +152,31 @@ void TThreadClass::SetThreadPriority(int priority)
     if (tid == 0 || HasEnded())
         return;
     // A priority the process may not set (raising needs privilege) is ignored.
-    setpriority(PRIO_PROCESS, static_cast<id_t>(tid), nice_for(priority));
+    setpriority(PRIO_PROCESS, static_cast<id_t>(tid), NiceFor(priority));
+}
+
+std::thread TThreadClass::LaunchThread(std::function<void()> entry)
+{
+    return std::thread(std::move(entry));
+}
+
+int TThreadClass::NiceFor(int priority) const
+{
+    return nice_for(priority, m_normalNice.load());
+}
+
+int TThreadClass::CurrentNice()
+{
+    errno = 0;
+    const int nice = getpriority(PRIO_PROCESS, 0); // Linux: the calling thread
+    return errno == 0 ? nice : 0;
+}
+
+bool TThreadClass::SetCurrentNice(int nice)
+{
+    if (CurrentNice() == nice)
+        return true;
+    return setpriority(PRIO_PROCESS, 0, nice) == 0 && CurrentNice() == nice;
 }
 
 void TThreadClass::InterruptThread(unsigned wait, unsigned stop)

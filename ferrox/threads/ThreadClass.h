@@ -38,6 +38,8 @@ public:
     virtual bool StopThread(unsigned ms);
     virtual void SuspendThread();
     virtual void ResumeThread();
+    // Priorities are relative to the nice value the thread started with (its
+    // normal priority): below normal is 5 nicer, lowest 10.
     virtual void SetThreadPriority(int priority);
     // Requests an interrupt, waits `wait` ms for the thread to end, then allows
     // `stop` ms more (StopThread).
@@ -55,6 +57,17 @@ public:
 
 protected:
     virtual void DynamicThreadEntry();
+    // Makes the std::thread that runs `entry`; by default the calling thread
+    // creates it (and the new thread inherits its nice value).
+    virtual std::thread LaunchThread(std::function<void()> entry);
+    // The nice value of the priority for this thread (started: its normal nice
+    // value is known).
+    int NiceFor(int priority) const;
+    // The calling thread's nice value, and a change of it; true when the thread
+    // has that value afterwards (raising a priority needs CAP_SYS_NICE or room
+    // in RLIMIT_NICE).
+    static int CurrentNice();
+    static bool SetCurrentNice(int nice);
     // InterruptThread, but the queued call only interrupts while `stillWanted()`
     // holds on the thread at the moment it runs.
     void InterruptIf(std::function<bool()> stillWanted, unsigned wait, unsigned stop);
@@ -65,6 +78,7 @@ private:
     std::atomic<int> m_state{StateIdle};
     std::atomic<bool> m_started{false};
     std::atomic<pid_t> m_tid{0};
+    std::atomic<int> m_normalNice{0}; // the nice value the thread started with
     std::shared_ptr<TThreadAlert> m_alert; // the thread's alert state, set once it runs
     std::shared_ptr<TEvent> m_ended;       // manual-reset, set when the thread leaves
     std::shared_ptr<TEvent> m_alertReady;  // set once m_alert is published

@@ -1,6 +1,7 @@
 #include "ferrox/threads/ThreadPool.h"
 
 #include "ferrox/exceptions/Exceptions.h"
+#include "ferrox/threads/ThreadSpawner.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -11,7 +12,11 @@
 TThreadPool::TThreadPool(int maxTotalThreads, int minIdleThreads, int priority, int capacity)
     : m_maxTotalThreads(maxTotalThreads), m_minIdleThreads(minIdleThreads),
       m_jobs(0, capacity > 0 ? capacity : 1), m_priority(priority), m_capacity(capacity)
-{}
+{
+    // The spawner is born here, at the priority of the thread that makes the
+    // first pool, before any worker could start it from a lowered thread.
+    (void)TThreadSpawner::Instance();
+}
 
 TThreadPool::~TThreadPool() = default;
 
@@ -72,11 +77,13 @@ bool TThreadPool::TooManyThreads() const
 
 SmartPtr<IThreadContext> TThreadPool::StartWorkerLocked()
 {
-    SmartPtr<IThreadContext> context = CreateNewThreadContext(SmartPtr<IThreadOwner>(this));
+    // The worker takes the pool's priority itself, as its home priority, before
+    // it asks for its first job.
+    auto* worker = new TThreadContext(SmartPtr<IThreadOwner>(this));
+    SmartPtr<IThreadContext> context(worker);
+    worker->SetHomePriority(m_priority);
     m_workers.push_back(context);
     context->Start();
-    if (m_priority != 0)
-        context->SetPriority(m_priority);
     return context;
 }
 
@@ -300,7 +307,22 @@ void TThreadContext::DynamicThreadEntry()
     // reset its state: the pool may drop its last reference (a later worker's
     // exit replaces the kept "last worker") while this one is still finishing.
     SmartPtr<IThreadContext> keepAlive(this);
+    const int home = m_homePriority.load();
+    if (home != THREAD_PRIORITY_NORMAL)
+        SetCurrentNice(NiceFor(home)); // a priority the process may not set is ignored
+    m_homeNice = CurrentNice();
     TThreadClass::DynamicThreadEntry();
+}
+
+std::thread TThreadContext::LaunchThread(std::function<void()> entry)
+{
+    return TThreadSpawner::Instance().Spawn(std::move(entry));
+}
+
+bool TThreadContext::ShedJobState()
+{
+    TThreadAlert::Current()->ClearSuspension();
+    return SetCurrentNice(m_homeNice);
 }
 
 void TThreadContext::Body()
@@ -333,6 +355,9 @@ void TThreadContext::Body()
             ~JobGuard()
             {
                 context->m_currentJob = nullptr;
+                // Clean before the pool hears that the job is done.
+                if (!context->ShedJobState())
+                    context->m_retire = true;
                 try {
                     context->m_owner->JobFinished(job);
                 } catch (...) {

@@ -90,10 +90,20 @@ private:
 };
 
 // A pool worker: a thread that asks its owner for jobs until it gets none.
+//
+// Between two jobs a worker sheds what a job left on it: a suspension that was
+// never resumed, and the priority the job's task asked for. The thread is
+// started by the spawner (ThreadSpawner.h), so it begins at the process's
+// normal priority plus the pool's (its home priority). When it cannot return
+// to its home priority after a job (without CAP_SYS_NICE a raised nice value
+// cannot be lowered again) it leaves, and the pool starts a fresh worker when
+// work waits: a task never runs at a priority another task asked for.
 class FERROX_API TThreadContext : public IThreadContext, public TThreadClass
 {
 public:
     explicit TThreadContext(SmartPtr<IThreadOwner> owner);
+    // The priority the worker runs at between jobs (the pool's); before Start.
+    void SetHomePriority(int priority) { m_homePriority = priority; }
     // Waits 2000 ms for the thread, then interrupts it (5000 ms more).
     ~TThreadContext() override;
 
@@ -114,14 +124,20 @@ public:
 protected:
     void Body() override;
     void DynamicThreadEntry() override;
+    std::thread LaunchThread(std::function<void()> entry) override;
 
 private:
     void Interrupt(const IThreadJob* onlyFor);
+    // On the worker, after a job: no suspension, the home priority again. False
+    // when the priority could not be restored.
+    bool ShedJobState();
 
     SmartPtr<IThreadOwner> m_owner;
     std::atomic<const IThreadJob*> m_currentJob{nullptr};
     std::atomic<bool> m_retire{false};
     std::mutex m_startLock;
+    std::atomic<int> m_homePriority{THREAD_PRIORITY_NORMAL};
+    int m_homeNice = 0; // the worker's own
 };
 
 // The process-wide pool, created on first use (safe when several threads ask
