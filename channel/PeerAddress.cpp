@@ -1,5 +1,6 @@
 #include "channel/PeerAddress.h"
 
+#include <cstdio>
 #include <cstring>
 
 namespace channel {
@@ -35,6 +36,23 @@ bool ParseAddress(PeerAddress& record, const char* text)
 
     std::memcpy(&record.address, numbers, sizeof numbers); // first number at the lowest address
     std::memcpy(record.text, text, length + 1);
+    return true;
+}
+
+bool ReadPlainAddress(const std::string& text, std::uint32_t& address)
+{
+    PeerAddress record;
+    if (text.size() >= sizeof record.text || !ParseAddress(record, text.c_str()))
+        return false;
+    // Plain when the text is the address's own spelling: that rules out
+    // numbers above 255 and leading zeros, and (comparing the whole string)
+    // anything after a zero byte.
+    const auto* b = reinterpret_cast<const unsigned char*>(&record.address);
+    char spelling[sizeof record.text];
+    std::snprintf(spelling, sizeof spelling, "%u.%u.%u.%u", b[0], b[1], b[2], b[3]);
+    if (text != spelling)
+        return false;
+    address = record.address;
     return true;
 }
 

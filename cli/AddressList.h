@@ -1,9 +1,8 @@
 #pragma once
 
-// The peer and target lists of the command line, checked as the address box of
-// the program checks them: each piece (the words, split further at ';') must be
-// four numbers of at most 255 separated by dots, at most 15 characters, and an
-// address the system accepts (255.255.255.255 is not).
+// The peer and target lists of the command line, checked by the same rule as
+// the program's address boxes (core/AddressList.h): each word is split further
+// at spaces and semicolons.
 
 #include <string>
 #include <vector>

@@ -1,12 +1,12 @@
 #include "cli/CCheckSummary.h"
 
 #include "channel/EventCodes.h"
+#include "channel/PeerAddress.h"
 #include "engine/IApp.h"
 #include "ferrox/strings/Strings.h"
 
 #include <QJsonArray>
 
-#include <arpa/inet.h>
 #include <cstdio>
 
 namespace cli {
@@ -17,7 +17,10 @@ CCheckSummary::CCheckSummary(const std::vector<std::string>& peers,
     for (const std::string& peer : peers) {
         PeerRows peerRows;
         peerRows.address = peer;
-        peerRows.networkAddress = inet_addr(peer.c_str());
+        // The same reading as the clients' (StartClients): rows are found by it.
+        channel::PeerAddress address;
+        channel::ParseAddress(address, peer.c_str());
+        peerRows.networkAddress = address.address;
         for (const auto& group : groups) {
             GroupRows groupRows;
             groupRows.sender = group->senderName;

@@ -1,16 +1,16 @@
 #pragma once
 
 // The targets of an echo or route engine, by index in the order given: each
-// with its address (inet_addr of the text, 0xFFFFFFFF for text that is not an
-// address) and an echo handle owned for the engine's life. A duplicated
+// with its address (the text as channel::ParseAddress reads it, 0xFFFFFFFF for
+// text that is not an address) and an echo handle owned for the engine's life. A duplicated
 // address is probed twice; looking it up gives its first occurrence.
 //
 // Threads: built and destroyed on the engine's controlling thread; the lookups
 // may be called from any thread (the list never changes after construction).
 
+#include "channel/PeerAddress.h"
 #include "diag/EchoTargetBase.h"
 
-#include <arpa/inet.h>
 #include <map>
 #include <memory>
 #include <string>
@@ -27,7 +27,7 @@ public:
         for (std::size_t i = 0; i < addresses.size(); ++i) {
             m_indexes.emplace(addresses[i], static_cast<int>(i)); // the first occurrence stays
             auto target = std::make_unique<Target>();
-            target->Address = ::inet_addr(addresses[i].c_str());
+            target->Address = AddressOfTarget(addresses[i]);
             target->Handle = platform::IcmpCreateFile();
             target->FitBuffers(size);
             m_targets.push_back(std::move(target));
@@ -55,6 +55,13 @@ public:
     {
         const auto it = m_indexes.find(address);
         return it == m_indexes.end() ? 0 : it->second;
+    }
+    // The program's one reading of an address text; 0xFFFFFFFF (what inet_addr
+    // gives) for text that is not an address.
+    static std::uint32_t AddressOfTarget(const std::string& text)
+    {
+        channel::PeerAddress record;
+        return channel::ParseAddress(record, text.c_str()) ? record.address : 0xFFFFFFFFu;
     }
     // The target's address; 0xFFFFFFFF past the end.
     std::uint32_t AddressOf(int index) const

@@ -5,7 +5,6 @@
 #include "ferrox/strings/Strings.h"
 #include "loop/Window.h"
 
-#include <arpa/inet.h>
 #include <cmath>
 #include <cstring>
 #include <ctime>
@@ -96,8 +95,10 @@ void CPing::RunRequests(int index, void* handle, unsigned long address)
     while (m_workers.Running()) {
         const EchoSettings settings = Settings();
         target.FitBuffers(settings.Size);
-        const platform::IPAddr source =
-            settings.Source.empty() ? 0 : ::inet_addr(settings.Source.c_str());
+        const platform::IPAddr source = settings.Source.empty()
+                                            ? 0
+                                            : CEchoTargets<EchoTarget>::AddressOfTarget(
+                                                  settings.Source);
         platform::IP_OPTION_INFORMATION options;
         options.Ttl = settings.Ttl;
 

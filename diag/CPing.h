@@ -52,7 +52,8 @@ class CPing final : public IPingInfo
 {
 public:
     // Opens one echo handle per address; an address that is not dotted is probed
-    // as 0xFFFFFFFF (inet_addr), as given.
+    // as 0xFFFFFFFF, as given (the addresses are read as channel::ParseAddress
+    // reads them, as is the source address).
     CPing(bool extendedEchoAvailable, const std::vector<std::string>& addresses,
           const EchoSettings& settings);
     ~CPing() override;

@@ -16,7 +16,7 @@ inline constexpr std::size_t EchoReplyHeaderSize = 28;
 
 struct EchoTargetBase
 {
-    std::uint32_t Address = 0; // network order, as inet_addr gives it
+    std::uint32_t Address = 0; // network order
     platform::HANDLE Handle = platform::INVALID_HANDLE_VALUE; // owned for the engine's life
     // The worker's own buffers: request data (size bytes) and reply (size + 28).
     std::vector<std::uint8_t> Request;

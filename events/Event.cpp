@@ -1,6 +1,7 @@
 #include "events/Event.h"
 
-#include <arpa/inet.h>
+#include "channel/PeerAddress.h"
+
 #include <atomic>
 #include <cstring>
 #include <ctime>
@@ -15,6 +16,8 @@ std::atomic<std::uint32_t> g_sequence{0};
 constexpr std::int64_t kEpochDifference = 11644473600LL;
 constexpr std::uint64_t kTicksPerSecond = 10000000ULL;
 constexpr std::uint64_t kTicksPerMillisecond = 10000ULL;
+// What a text that is no address reads as (inet_addr's INADDR_NONE).
+constexpr std::uint32_t kNoAddress = 0xFFFFFFFFu;
 
 } // namespace
 
@@ -48,49 +51,13 @@ std::uint64_t LocalFileTimeNow()
            milliseconds * kTicksPerMillisecond;
 }
 
-namespace {
-
-// The common spelling, four plain decimal numbers up to 255, read without the C
-// library (which takes several strtoul calls per address); false for anything
-// else, which inet_addr then reads with all its rules (octal, hex, fewer parts).
-bool ParsePlainDottedQuad(const char* text, std::uint32_t& address)
-{
-    std::uint8_t bytes[4];
-    const char* p = text;
-    for (int part = 0; part < 4; ++part) {
-        if (*p < '0' || *p > '9')
-            return false;
-        if (*p == '0' && p[1] >= '0' && p[1] <= '9')
-            return false; // a leading zero means octal to inet_addr
-        unsigned value = 0;
-        int digits = 0;
-        while (*p >= '0' && *p <= '9') {
-            value = value * 10 + static_cast<unsigned>(*p++ - '0');
-            if (++digits > 3)
-                return false;
-        }
-        if (value > 255)
-            return false;
-        bytes[part] = static_cast<std::uint8_t>(value);
-        if (part < 3 && *p++ != '.')
-            return false;
-    }
-    if (*p != '\0')
-        return false;
-    std::memcpy(&address, bytes, sizeof(address)); // network order: first number first
-    return true;
-}
-
-} // namespace
-
 std::uint32_t AddressOfText(const char* text)
 {
     if (text == nullptr || *text == '\0')
         return 0;
-    std::uint32_t address = 0;
-    if (ParsePlainDottedQuad(text, address))
-        return address;
-    return static_cast<std::uint32_t>(::inet_addr(text));
+    // The program's one reading of an address text (decimal numbers).
+    channel::PeerAddress record;
+    return channel::ParseAddress(record, text) ? record.address : kNoAddress;
 }
 
 void CopyAddressText(char (&field)[EVENT_ADDRESS_TEXT_SIZE], const char* text)

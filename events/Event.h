@@ -21,8 +21,8 @@ struct Event
     std::int32_t protocol = 0;    // 1 TCP, 2 UDP, 3 IP
     char senderText[EVENT_ADDRESS_TEXT_SIZE] = {};
     char receiverText[EVENT_ADDRESS_TEXT_SIZE] = {}; // "" when there is no receiver
-    std::uint32_t senderAddress = 0;                 // inet_addr of senderText (network byte order)
-    std::uint32_t receiverAddress = 0; // inet_addr of receiverText; 0 when there is none
+    std::uint32_t senderAddress = 0;   // AddressOfText(senderText), network byte order
+    std::uint32_t receiverAddress = 0; // AddressOfText(receiverText); 0 when there is none
     std::uint16_t senderPort = 0;
     std::uint16_t receiverPort = 0; // 0 when there is none
     // Local wall-clock time of creation as a FILETIME: 100 ns units since
@@ -40,8 +40,9 @@ std::uint32_t NextEventSequence();
 // The current local wall-clock time as a FILETIME value in whole milliseconds.
 std::uint64_t LocalFileTimeNow();
 
-// inet_addr of the text, except that an empty or absent text gives 0 ("no
-// address"); text that is not an address gives INADDR_NONE, as inet_addr does.
+// The address of the text as channel::ParseAddress reads it (decimal numbers,
+// never octal or hex); an empty or absent text gives 0 ("no address"), text
+// that is not an address 0xFFFFFFFF (INADDR_NONE).
 std::uint32_t AddressOfText(const char* text);
 
 // Copies text into a 16-character field: at most 15 characters and the zero

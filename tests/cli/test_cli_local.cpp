@@ -102,3 +102,44 @@ TEST_F(CliLocal, ASecondInterruptQuitsAtOnce)
 }
 
 } // namespace
+
+namespace {
+
+// A scheme of one TCP and one UDP channel on free loopback ports.
+std::string LoopbackScheme()
+{
+    return SchemeText(TcpProto(FreePort(SOCK_STREAM)) + "<Proto name=\"UDP\"><Port srvPort=\"" +
+                      std::to_string(FreePort(SOCK_DGRAM)) + "\" clPort=\"" +
+                      std::to_string(FreePort(SOCK_DGRAM)) + "\"/></Proto>");
+}
+
+// "127.0.0.010" used to be accepted by the address list through inet_addr
+// (octal: 127.0.0.8), probed as 127.0.0.10 and looked up as 127.0.0.8: every
+// probe was answered, yet the summary showed 0/0 and check exited 1.
+TEST_F(CliLocal, AnAddressWithALeadingZeroIsRefusedAsAmbiguous)
+{
+    const std::string options = folder.File("options.xml");
+    WriteBytes(options, OptionsText(200, 1, 2, 10));
+    const std::string scheme = folder.File("scheme.xml");
+    WriteBytes(scheme, LoopbackScheme());
+    for (const std::string peer : {"127.0.0.010", "127.0.0.1;010.0.0.1", "127.000.0.1"}) {
+        CChild check(Check({peer, "--serve", "--scheme", scheme, "--options", options}));
+        EXPECT_EQ(check.Wait(30s), 2) << peer << "\n" << check.Out();
+        const std::string refused = peer.substr(peer.find(';') + 1);
+        EXPECT_NE(check.Err().find("Адрес " + (peer.find(';') == std::string::npos ? peer : refused) +
+                                   " содержит ошибку"),
+                  std::string::npos)
+            << check.Err();
+        EXPECT_EQ(check.Out(), "") << "nothing is probed";
+    }
+
+    // The plain spelling is probed and found under the same reading.
+    CChild check(Check({"127.0.0.10", "--serve", "--json", "--scheme", scheme, "--options",
+                        options}));
+    ASSERT_EQ(check.Wait(30s), 0) << check.Err() << check.Out();
+    const QJsonObject document =
+        QJsonDocument::fromJson(QByteArray::fromStdString(check.Out())).object();
+    EXPECT_TRUE(document["allAnswered"].toBool()) << check.Out();
+}
+
+} // namespace

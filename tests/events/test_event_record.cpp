@@ -1,5 +1,6 @@
 // The event record, the text forms of its fields and the CSV export.
 
+#include "channel/PeerAddress.h"
 #include "events/Event.h"
 #include "events/EventCsv.h"
 #include "events/EventText.h"
@@ -48,17 +49,31 @@ TEST(EventRecord, MakeEventFillsBothEndsWithTheirAddresses)
     EXPECT_EQ(empty.receiverAddress, 0u);
 }
 
-TEST(EventRecord, AddressIsWhatInetAddrGives)
+// The record used to read its texts with inet_addr (octal for "010"), while
+// the probes read them decimal: one address had two readings.
+TEST(EventRecord, AddressIsTheProgramsOneReadingOfTheText)
 {
-    // The plain spelling is read without the C library; every other spelling
-    // must still come out as inet_addr reads it.
-    const char* texts[] = {"1.2.3.4",   "255.255.255.255", "0.0.0.0",   "010.0.0.1",  "0x7f.0.0.1",
-                           "1.2.3",     "256.1.1.1",       "1.2.3.4 ",  "1..2.3",     "01.2.3.4",
-                           "1.2.3.4.5", "999.1.1.1",       "127.1",     "1.2.3.0255", "a.b.c.d",
-                           "-1.2.3.4",  "1.2.3.",          "4294967295"};
-    for (const char* text : texts)
-        EXPECT_EQ(events::AddressOfText(text), static_cast<std::uint32_t>(::inet_addr(text)))
-            << text;
+    struct Case
+    {
+        const char* text;
+        std::uint32_t address;
+    } cases[] = {
+        {"1.2.3.4", ::inet_addr("1.2.3.4")},
+        {"0.0.0.0", 0},
+        {"", 0},
+        {"010.0.0.1", ::inet_addr("10.0.0.1")}, // decimal, never octal
+        {"127.0.0.010", ::inet_addr("127.0.0.10")},
+        {"0x7f.0.0.1", 0xFFFFFFFFu},
+        {"1.2.3", 0xFFFFFFFFu},
+        {"1.2.3.4 ", 0xFFFFFFFFu},
+        {"127.1", 0xFFFFFFFFu},
+        {"a.b.c.d", 0xFFFFFFFFu},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(events::AddressOfText(c.text), c.address) << c.text;
+
+    // Random texts: the peer parser's reading; for a plain spelling that is
+    // also the system's.
     std::mt19937 random(11);
     const char alphabet[] = "0123456789.";
     for (int i = 0; i < 20000; ++i) {
@@ -66,9 +81,15 @@ TEST(EventRecord, AddressIsWhatInetAddrGives)
         const int length = 1 + static_cast<int>(random() % 15);
         for (int c = 0; c < length; ++c)
             text += alphabet[random() % (sizeof(alphabet) - 1)];
-        ASSERT_EQ(events::AddressOfText(text.c_str()),
-                  static_cast<std::uint32_t>(::inet_addr(text.c_str())))
-            << text;
+        channel::PeerAddress peer;
+        const std::uint32_t expected =
+            channel::ParseAddress(peer, text.c_str()) ? peer.address : 0xFFFFFFFFu;
+        ASSERT_EQ(events::AddressOfText(text.c_str()), expected) << text;
+        std::uint32_t plain = 0;
+        if (channel::ReadPlainAddress(text, plain)) {
+            ASSERT_EQ(plain, expected) << text;
+            ASSERT_EQ(plain, static_cast<std::uint32_t>(::inet_addr(text.c_str()))) << text;
+        }
     }
 }
 
