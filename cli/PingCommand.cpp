@@ -90,6 +90,8 @@ int RunPing(int argc, char** argv)
         settings.Source = ParseAddressList({*source}, "source address").front();
     // Keep every result of a bounded run; an endless one keeps the pane's maximum.
     settings.RecordLimit = count > 0 ? static_cast<std::uint32_t>(count) : 100000u;
+    // Each target stops at exactly its count, however long the others take.
+    settings.RequestLimit = count > 0 ? static_cast<std::uint32_t>(count) : 0u;
     ApplyDebugOption(command.Has("debug"));
 
     platform::HANDLE probe = platform::IcmpCreateFile();
@@ -103,17 +105,7 @@ int RunPing(int argc, char** argv)
     ping.SetStatisticsWindow(window.Handle());
     bool interrupted = false;
     CSignalWatcher interrupts([&](int) { interrupted = true; });
-    auto done = [&] {
-        if (interrupted)
-            return true;
-        if (count <= 0)
-            return false;
-        for (int i = 0; i < static_cast<int>(targets.size()); ++i) {
-            if (ping.GetStatistics(i).Sent < static_cast<std::uint32_t>(count))
-                return false;
-        }
-        return true;
-    };
+    auto done = [&] { return interrupted || (count > 0 && ping.RequestsDone()); };
     ping.Start();
     while (!done())
         loop::RunUntil(done, std::chrono::hours(1));

@@ -2,6 +2,8 @@
 
 #include "ferrox/threads/ThreadPool.h"
 
+#include <algorithm>
+
 namespace diag {
 
 void CEchoWorkers::Start(std::vector<SmartPtr<TThreadTask>> tasks, int priority)
@@ -41,6 +43,13 @@ void CEchoWorkers::WaitForAll()
     m_stopped.clear();
     if (m_tasks.empty())
         m_reservation.Release();
+}
+
+bool CEchoWorkers::AllReturned() const
+{
+    return !m_tasks.empty() &&
+           std::all_of(m_tasks.begin(), m_tasks.end(),
+                       [](const SmartPtr<TThreadTask>& task) { return task->WaitForEnd(0); });
 }
 
 } // namespace diag

@@ -39,6 +39,9 @@ public:
     void WaitForAll();
 
     bool Running() const { return m_running.load(); }
+    // During a run (between Start and Stop): true when every worker has
+    // returned by itself.
+    bool AllReturned() const;
     // The worker's pause: ends early (true) when the engine stops.
     bool Sleep(unsigned ms) { return m_stop.Wait(ms, true) == WAIT_OBJECT_0; }
 

@@ -128,6 +128,7 @@ void CPing::RunRequests(int index, void* handle, unsigned long address)
         record.Size = requestSize;
         record.Ttl = settings.Ttl;
         std::uint32_t storedCount;
+        std::uint32_t sentCount;
         {
             std::lock_guard<std::mutex> lock(target.Lock);
             EchoStatistics& statistics = target.Statistics;
@@ -152,6 +153,7 @@ void CPing::RunRequests(int index, void* handle, unsigned long address)
             statistics.Average = CeilingHalf(statistics.Minimum, statistics.Maximum);
             StoreRecord(target, record, settings.RecordLimit);
             storedCount = static_cast<std::uint32_t>(target.Records.size());
+            sentCount = statistics.Sent;
         }
         loop::PostToWindow(m_statisticsWindow.load(), channel::WM_ECHO_STATISTICS,
                            static_cast<loop::WPARAM>(index), 0);
@@ -159,6 +161,9 @@ void CPing::RunRequests(int index, void* handle, unsigned long address)
                            static_cast<loop::WPARAM>(index),
                            static_cast<loop::LPARAM>(storedCount));
 
+        // A bounded run ends with its last request, without the pause after it.
+        if (settings.RequestLimit != 0 && sentCount >= settings.RequestLimit)
+            return;
         const std::int64_t pause = static_cast<std::int64_t>(settings.Interval) -
                                    static_cast<std::int64_t>(record.RoundTripTime);
         if (pause > 0 && m_workers.Running())

@@ -67,6 +67,9 @@ public:
     void ApplySettings(const EchoSettings& settings);
     EchoSettings Settings() const;
     bool IsRunning() const { return m_workers.Running(); }
+    // True once every worker of the run has returned by itself: each target
+    // has had its RequestLimit requests.
+    bool RequestsDone() const { return m_workers.AllReturned(); }
     int TargetCount() const { return m_targets.Count(); }
 
     // IPingInfo

@@ -19,6 +19,9 @@ struct EchoSettings
     std::string Source;               // dotted source address; empty: the system chooses
     std::uint16_t Size = 32;          // bytes of request data
     std::uint32_t RecordLimit = 1000; // most results kept per target
+    // Requests per target, after which its worker ends (a bounded run, as
+    // kanaliko-cli ping --count makes); 0: until the engine is stopped.
+    std::uint32_t RequestLimit = 0;
 };
 
 // One result.

@@ -213,6 +213,24 @@ TEST_F(CliTopology, PingAndTracePrintTheStatusesOfTheRoute)
         << table;
 }
 
+// With --count N the command used to stop when the slowest target had N
+// probes: the answering targets of a mixed set got many more (30 for 20).
+TEST_F(CliTopology, PingCountIsExactlyThatManyRequestsPerTarget)
+{
+    CChild ping(In(a, {"ping", "198.18.43.2", "198.18.49.9", "--count", "4", "--interval", "200",
+                       "--timeout", "1000"}));
+    EXPECT_EQ(ping.Wait(60s), 1) << "one target never answers\n" << ping.Err();
+    const std::string out = ping.Out();
+    EXPECT_EQ(clitest::Count(out, "198.18.43.2  ["), 4) << out;
+    EXPECT_EQ(clitest::Count(out, "198.18.49.9  ["), 4) << out;
+    EXPECT_NE(out.find("198.18.43.2\n\tПакеты: Отправлено: 4, Получено: 4, Потеряно: 0"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("198.18.49.9\n\tПакеты: Отправлено: 4, Получено: 0, Потеряно: 4"),
+              std::string::npos)
+        << out;
+}
+
 TEST(CliUsage, BadInputIsOneLineAndExitStatusTwo)
 {
     struct Case

@@ -229,6 +229,28 @@ TEST_F(PingLoopback, RepliesAreCountedStoredAndAnnouncedInOrder)
     }
 }
 
+// A bounded run (kanaliko-cli ping --count) used to stop only when the slowest
+// target had its requests: each target now stops at exactly its limit.
+TEST_F(PingLoopback, RequestLimitStopsEachTargetAtExactlyThatMany)
+{
+    EchoSettings settings = Settings(200, 500);
+    settings.RequestLimit = 3;
+    CPing ping(true, {"127.0.0.1", "127.0.0.2"}, settings);
+    ping.SetRecordsWindow(records.Handle());
+    ping.Start();
+    ASSERT_TRUE(diagtest::RunUntil([&] { return ping.RequestsDone(); }, milliseconds(8000)))
+        << "every worker returns by itself after its third request";
+    diagtest::RunUntil([] { return false; }, milliseconds(50)); // the last messages
+    ping.Stop();
+    for (int target = 0; target < 2; ++target) {
+        const EchoStatistics s = ping.GetStatistics(target);
+        EXPECT_EQ(s.Sent, 3u) << target;
+        EXPECT_EQ(s.Received + s.Lost, 3u) << target;
+        EXPECT_EQ(ping.GetRecordCount(target), 3) << target;
+        EXPECT_EQ(records.With(channel::WM_ECHO_RECORDS, target).size(), 3u) << target;
+    }
+}
+
 TEST_F(PingLoopback, RingWithLimitThreeHoldsResultsFourFiveThree)
 {
     // Each request gets its own size (n for request n), so each stored result
