@@ -47,8 +47,18 @@ CChannelSession::CChannelSession(const CCommandLine& command, bool printEvents)
         throw ESetupError("cannot read the scheme " + scheme + ": " +
                           (text.empty() ? e.what() : text.as_string()));
     }
-    if (m_logic->Settings().Groups().empty())
-        throw ESetupError("the scheme " + scheme + " has no channels");
+    m_scheme = scheme;
+}
+
+void CChannelSession::RequirePorts(const char* nothing) const
+{
+    // Nothing probed is not "every port answered", and listening on nothing is
+    // no service: a scheme without a single port (no groups, or only Proto
+    // elements whose name is not exactly TCP, UDP or IP) is a set-up error.
+    const core::CXmlSettings& settings = m_logic->Settings();
+    if (settings.TcpPorts().empty() && settings.UdpPorts().empty() && settings.IpPorts().empty())
+        throw ESetupError("the scheme " + m_scheme + " has " + nothing +
+                          ": no Proto named TCP, UDP or IP with a Port");
 }
 
 CChannelSession::~CChannelSession()

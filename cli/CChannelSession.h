@@ -30,6 +30,9 @@ public:
     ~CChannelSession();
 
     core::CAppLogic& Logic() { return *m_logic; }
+    // ESetupError "the scheme ... has <nothing>: ..." when the scheme has no
+    // port of any protocol.
+    void RequirePorts(const char* nothing) const;
     CConsoleNotifier& Notifier() { return m_notifier; }
 
     // Starts the servers on every port of the scheme.
@@ -52,6 +55,7 @@ private:
     std::unique_ptr<core::CAppLogic> m_logic;
     std::unique_ptr<core::CAppWindow> m_window;
     std::function<void(const channel::ClientRow&)> m_onRow;
+    std::string m_scheme;
     bool m_printEvents;
     int m_printed = 0;
 };

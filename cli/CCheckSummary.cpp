@@ -75,13 +75,17 @@ void CCheckSummary::Record(const channel::ClientRow& row)
 
 bool CCheckSummary::AllAnswered() const
 {
+    // Nothing probed is not "every port answered".
+    bool any = false;
     for (const auto& peer : m_peers)
         for (const auto& group : peer.groups)
             for (const auto& protocol : group.protocols)
-                for (const auto& port : protocol.ports)
+                for (const auto& port : protocol.ports) {
                     if (port.replies <= 0)
                         return false;
-    return true;
+                    any = true;
+                }
+    return any;
 }
 
 int CCheckSummary::RowsNeedingRights() const

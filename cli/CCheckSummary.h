@@ -26,7 +26,8 @@ public:
 
     void Record(const channel::ClientRow& row);
 
-    // True when every port row of every peer got at least one reply.
+    // True when there are port rows and every one of every peer got at least
+    // one reply.
     bool AllAnswered() const;
     // Port rows whose last code was 3 (no rights for raw sockets).
     int RowsNeedingRights() const;

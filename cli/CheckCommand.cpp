@@ -74,6 +74,7 @@ int RunCheck(int argc, char** argv)
     ApplyDebugOption(command.Has("debug"));
 
     CChannelSession session(command, !json);
+    session.RequirePorts("no channel to probe");
     CCheckSummary summary(peers, session.Logic().Settings().Groups());
     CCheckProgress progress(!json);
     bool interrupted = false;

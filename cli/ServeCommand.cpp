@@ -34,6 +34,7 @@ int RunServe(int argc, char** argv)
     ApplyDebugOption(command.Has("debug"));
 
     CChannelSession session(command, true);
+    session.RequirePorts("nothing to listen on");
     bool stopping = false;
     CSignalWatcher interrupts([&](int) { stopping = true; });
     session.StartServers();

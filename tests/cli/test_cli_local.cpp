@@ -143,3 +143,41 @@ TEST_F(CliLocal, AnAddressWithALeadingZeroIsRefusedAsAmbiguous)
 }
 
 } // namespace
+
+namespace {
+
+// A group whose only protocol is written name="tcp" (skipped, as the scheme
+// reader's rule says), or groups under another root, used to make check exit 0
+// with "allAnswered": true and no events, and serve listen on nothing quietly.
+TEST_F(CliLocal, ASchemeWithNothingToProbeOrServeIsASetUpError)
+{
+    const std::string options = folder.File("options.xml");
+    WriteBytes(options, OptionsText(200, 1, 2, 10));
+    const std::string lowerCase = folder.File("lower.xml");
+    WriteBytes(lowerCase, SchemeText("<Proto name=\"tcp\"><Port srvPort=\"" +
+                                     std::to_string(FreePort(SOCK_STREAM)) +
+                                     "\" clPort=\"0\"/></Proto>"));
+    const std::string nested = folder.File("nested.xml");
+    WriteBytes(nested, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Schemes><Chanels><Group "
+                       "senderName=\"a\" receiverName=\"b\">" +
+                           TcpProto(FreePort(SOCK_STREAM)) + "</Group></Chanels></Schemes>\n");
+    const std::string empty = folder.File("empty.xml");
+    WriteBytes(empty, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Chanels></Chanels>\n");
+    for (const std::string& scheme : {lowerCase, nested, empty}) {
+        SCOPED_TRACE(scheme);
+        CChild check(Check({"127.0.0.1", "--json", "--scheme", scheme, "--options", options}));
+        EXPECT_EQ(check.Wait(30s), 2) << check.Out();
+        EXPECT_EQ(check.Err(), "kanaliko-cli: the scheme " + scheme +
+                                   " has no channel to probe: no Proto named TCP, UDP or IP "
+                                   "with a Port\n");
+        EXPECT_EQ(check.Out(), "");
+
+        CChild serve({Cli(), "serve", "--scheme", scheme, "--options", options});
+        EXPECT_EQ(serve.Wait(30s), 2) << serve.Out();
+        EXPECT_EQ(serve.Err(), "kanaliko-cli: the scheme " + scheme +
+                                   " has nothing to listen on: no Proto named TCP, UDP or IP "
+                                   "with a Port\n");
+    }
+}
+
+} // namespace
