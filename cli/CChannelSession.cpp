@@ -5,9 +5,13 @@
 #include "cli/EventLines.h"
 #include "core/OptionsLocation.h"
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <fstream>
 #include <iostream>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace cli {
 
@@ -98,15 +102,50 @@ void CChannelSession::PrintNewEvents()
     std::cout.flush();
 }
 
+namespace {
+
+std::string CsvFailure(const std::string& path, int error)
+{
+    return "Не удалось сохранить файл " + path + ": " + std::strerror(error);
+}
+
+} // namespace
+
+void CChannelSession::CheckCsvPath(const std::string& path)
+{
+    // Opened for writing without truncating an existing file; a new one is
+    // created exclusively and removed again.
+    int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd >= 0) {
+        ::close(fd);
+        return;
+    }
+    if (errno != ENOENT)
+        throw ESetupError(CsvFailure(path, errno));
+    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+    if (fd < 0)
+        throw ESetupError(CsvFailure(path, errno));
+    ::close(fd);
+    ::unlink(path.c_str());
+}
+
 void CChannelSession::WriteCsv(const std::string& path) const
 {
+    struct stat before
+    {};
+    const bool existed = ::stat(path.c_str(), &before) == 0;
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     if (!out)
-        throw ESetupError("Не удалось сохранить файл " + path);
+        throw ESetupError(CsvFailure(path, errno));
     m_logic->ExportCsv(out);
     out.flush();
-    if (!out)
-        throw ESetupError("Не удалось сохранить файл " + path);
+    if (!out) {
+        const int error = errno;
+        out.close();
+        if (!existed)
+            ::unlink(path.c_str()); // no empty or partial file where there was none
+        throw ESetupError(CsvFailure(path, error != 0 ? error : EIO));
+    }
 }
 
 } // namespace cli

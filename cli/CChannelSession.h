@@ -44,8 +44,13 @@ public:
     }
     // Prints the events not printed yet.
     void PrintNewEvents();
+    // Before a check: ESetupError when the CSV file cannot be created (or
+    // opened for writing). The test leaves nothing behind: a file it had to
+    // create is removed at once, so no empty file stands there until the
+    // events are written.
+    static void CheckCsvPath(const std::string& path);
     // Writes every event in the export's format; ESetupError when the file
-    // cannot be written.
+    // cannot be written, and then no file is left where there was none.
     void WriteCsv(const std::string& path) const;
 
 private:

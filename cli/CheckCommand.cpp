@@ -70,6 +70,10 @@ int RunCheck(int argc, char** argv)
         return 0;
     }
     const std::vector<std::string> peers = ParseAddressList(command.Positional(), "peer addresses");
+    // Found out after the whole check, a CSV file that cannot be written would
+    // lose the check's result.
+    if (auto csv = command.Value("csv"))
+        CChannelSession::CheckCsvPath(*csv);
     const bool json = command.Has("json");
     ApplyDebugOption(command.Has("debug"));
 
@@ -107,9 +111,6 @@ int RunCheck(int argc, char** argv)
         session.PrintNewEvents();
     session.OnClientRow(nullptr);
 
-    if (auto csv = command.Value("csv"))
-        session.WriteCsv(*csv);
-
     if (json) {
         QJsonArray events;
         const int count = session.Logic().GetEventCount();
@@ -125,6 +126,9 @@ int RunCheck(int argc, char** argv)
         std::cout << "\n" << summary.Text();
     }
     std::cout.flush();
+    // After the result is out: a file that fails now costs only itself.
+    if (auto csv = command.Value("csv"))
+        session.WriteCsv(*csv);
     if (summary.RowsNeedingRights() > 0)
         std::cerr << "kanaliko-cli: IP channels need administrator rights: run as root or give the "
                      "program "
