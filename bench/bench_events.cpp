@@ -200,6 +200,42 @@ void BM_MemoryPerEvent(benchmark::State& state)
 }
 BENCHMARK(BM_MemoryPerEvent)->Iterations(1)->Unit(benchmark::kMillisecond);
 
+// A serving node's bounded history (kanaliko-cli serve keeps 100000 events by
+// default) under a flood of a million events from as many spoofed sources:
+// the time per event with the trims included, and what the store holds at the
+// end (the records kept and the sender texts), against one that keeps all.
+void BM_BoundedHistoryUnderAFlood(benchmark::State& state)
+{
+    const int limit = static_cast<int>(state.range(0));
+    for (auto _ : state) {
+        auto logic = MakeLogic();
+        logic->SetEventLimit(limit);
+        const auto start = Clock::now();
+        char sender[16];
+        for (int i = 0; i < kEvents; ++i) {
+            std::snprintf(sender, sizeof sender, "10.%d.%d.%d", i >> 16 & 255, i >> 8 & 255,
+                          i & 255);
+            logic->AddEvent(0, channel::EC_RECEIVED, 0, channel::PROTOCOL_UDP, sender, 40000,
+                            47001, true);
+            if (i % 1000 == 999)
+                logic->TrimEvents(); // as the front end does at each WM_EVENT_ADDED
+        }
+        state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
+        state.counters["events_kept"] = logic->GetEventCount();
+        state.counters["senders_kept"] = static_cast<double>(logic->Senders().size());
+        state.counters["arena_MB"] =
+            static_cast<double>(logic->Events().EventBytes()) / (1024.0 * 1024.0);
+        state.counters["ns_per_event"] =
+            std::chrono::duration<double, std::nano>(Clock::now() - start).count() / kEvents;
+    }
+}
+BENCHMARK(BM_BoundedHistoryUnderAFlood)
+    ->Arg(100000)
+    ->Arg(0)
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+
 void BM_AddEventFourThreads(benchmark::State& state)
 {
     for (auto _ : state) {

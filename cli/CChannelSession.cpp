@@ -78,11 +78,22 @@ void CChannelSession::StartServers()
     m_logic->StartServers(0);
 }
 
+void CChannelSession::KeepEvents(int limit)
+{
+    m_logic->SetEventLimit(limit);
+}
+
 void CChannelSession::OnMessage(loop::UINT message, loop::WPARAM wParam, loop::LPARAM)
 {
     if (message == channel::WM_EVENT_ADDED) {
         if (m_printEvents)
             PrintNewEvents();
+        // Printed first: only events already shown can go.
+        if (const int dropped = m_logic->TrimEvents()) {
+            m_printed = m_printed > dropped ? m_printed - dropped : 0;
+            std::cerr << "kanaliko-cli: dropped the oldest " << dropped << " events, keeping the last "
+                      << m_logic->Events().Limit() << " (--keep-events)" << std::endl;
+        }
     } else if (message == channel::WM_CLIENT_ROW_QUEUED) {
         channel::ClientRow row = m_logic->TakeClientRow(static_cast<std::uint32_t>(wParam));
         if (row.eventIndex != -1) { // -1: not queued, or already taken

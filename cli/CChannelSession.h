@@ -42,6 +42,10 @@ public:
     {
         m_onRow = std::move(handler);
     }
+    // Keeps at most about that many events (core::CAppLogic::SetEventLimit):
+    // after printing new events the session drops the oldest and says so on
+    // standard error.
+    void KeepEvents(int limit);
     // Prints the events not printed yet.
     void PrintNewEvents();
     // Before a check: ESetupError when the CSV file cannot be created (or

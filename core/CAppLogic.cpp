@@ -422,6 +422,19 @@ int CAppLogic::PurgeEvents(bool keepPortResults)
     });
 }
 
+int CAppLogic::TrimEvents()
+{
+    const int dropped = m_events.TrimToLimit();
+    if (dropped > 0) {
+        std::lock_guard<std::mutex> lock(m_serverRowLock);
+        for (ServerRow& row : m_serverRows) {
+            if (row.eventIndex >= 0)
+                row.eventIndex = row.eventIndex >= dropped ? row.eventIndex - dropped : -1;
+        }
+    }
+    return dropped;
+}
+
 // ---------------------------------------------------------------------------
 // Dispatch
 

@@ -171,6 +171,12 @@ public:
         m_events.SortEvents(column, ascending, multiple);
     }
     void ToggleSortColumn(int column) { m_events.ToggleSortColumn(column); }
+    // A bounded history (events/CEventStore.h): the most events kept, 0 for
+    // all; TrimEvents drops the oldest when there are a quarter more than that
+    // and returns how many went. The server rows follow the new event indexes
+    // (a row whose event went shows none). GUI thread.
+    void SetEventLimit(int limit) { m_events.SetLimit(limit); }
+    int TrimEvents();
     void SetFilterFollow(bool follow) { m_events.SetFollow(follow); }
 
     std::optional<events::Event> EventAtRow(int row) const { return m_events.EventAtRow(row); }

@@ -5,6 +5,7 @@
 #include "loop/Window.h"
 
 #include <algorithm>
+#include <climits>
 #include <numeric>
 
 namespace events {
@@ -196,6 +197,75 @@ int CEventStore::Purge(const std::function<bool(const Event&)>& keep)
     }
     m_filter.Resume(keptCount);
     return rows;
+}
+
+int CEventStore::TrimThreshold(int limit)
+{
+    const int slack = limit / 4 > 0 ? limit / 4 : 1;
+    return limit > INT_MAX - slack ? INT_MAX : limit + slack;
+}
+
+int CEventStore::TrimToLimit()
+{
+    const int limit = m_limit;
+    if (limit <= 0 || m_eventCount.load() < TrimThreshold(limit))
+        return 0;
+    // The task would go on with indexes of the old list: hold it, and resume
+    // it where it was, renumbered.
+    const bool filterActive = m_filter.Pause();
+    const int filterNext = m_filter.NextIndex();
+    int dropped = 0;
+    std::unique_ptr<CEventArena> old;
+    {
+        auto fresh = std::make_unique<CEventArena>();
+        std::lock_guard<std::mutex> lock(m_eventLock);
+        const int count = m_arena->Size();
+        dropped = count - limit;
+        m_senders.clear();
+        m_receivers.clear();
+        for (int i = dropped; i < count; ++i) {
+            const Event& event = m_arena->At(i);
+            fresh->Append(event);
+            InsertText(m_senders, event.senderText);
+            InsertText(m_receivers, event.receiverText);
+        }
+        old = std::move(m_arena);
+        m_arena = std::move(fresh);
+        m_eventCount.store(m_arena->Size());
+    }
+    old.reset(); // freed outside the lock
+    {
+        std::lock_guard<std::mutex> lock(m_indexLock);
+        DropFromViewsLocked(dropped, filterActive);
+    }
+    m_dropped.fetch_add(static_cast<std::uint64_t>(dropped));
+    m_filter.Resume(filterNext > dropped ? filterNext - dropped : 0);
+    return dropped;
+}
+
+void CEventStore::DropFromViewsLocked(int dropped, bool filterActive)
+{
+    // Entries below `cut` go, the others move down by it; the order of what
+    // stays is kept (the filtered list ascends, a sorted order stays sorted).
+    auto renumber = [](std::vector<std::int32_t>& entries, int cut) {
+        if (cut <= 0)
+            return;
+        entries.erase(std::remove_if(entries.begin(), entries.end(),
+                                     [cut](std::int32_t entry) { return entry < cut; }),
+                      entries.end());
+        for (std::int32_t& entry : entries)
+            entry -= cut;
+    };
+    const auto keptFiltered = std::lower_bound(m_filtered.begin(), m_filtered.end(), dropped);
+    const int droppedMatches = static_cast<int>(keptFiltered - m_filtered.begin());
+    renumber(m_filtered, dropped);
+    if (filterActive) {
+        renumber(m_display, droppedMatches); // the display order indexes the filtered list
+    } else if (m_displayOverEvents) {
+        renumber(m_display, dropped);
+        m_displayCovered = m_displayCovered > dropped ? m_displayCovered - dropped : 0;
+        CatchUpDisplayLocked(); // events added while the list was replaced
+    }
 }
 
 void CEventStore::ApplyFilter(const FilterCriteria& criteria)

@@ -13,12 +13,24 @@
 //   and new matches are appended at its end, so the rows grow by exactly one
 //   per WM_EVENT_ADDED or match, unsorted until the next sort.
 //
+// Bounded history
+// - Unbounded unless SetLimit gives a limit: then TrimToLimit (called by the
+//   owner on the GUI thread, say at each WM_EVENT_ADDED) drops the oldest
+//   events once there are a quarter more than the limit, keeping the newest
+//   `limit`. Sequence numbers stay with their events; the filtered list, the
+//   display order (sorted rows keep their order) and the filter's resume point
+//   follow the new indexes; the sender and receiver sets are rebuilt from the
+//   events kept, so a flood of distinct (spoofed) addresses cannot grow them
+//   past the limit either. Like Purge it renumbers: an index taken before a
+//   trim names a later event, or none, after it.
+//
 // Threads
 // - Add, the IEventFiltring operations, SetFollow, StartFilterIfIdle, the row
-//   lookups, Senders/Receivers: any thread.
-// - Purge, ApplyFilter, ClearFilter, SortEvents, ToggleSortColumn and WriteCsv:
-//   the GUI thread only (one thread; they replace the views and the event list,
-//   and a sort reads the events without the event lock).
+//   lookups, Senders/Receivers, DroppedCount: any thread.
+// - Purge, TrimToLimit, SetLimit, ApplyFilter, ClearFilter, SortEvents,
+//   ToggleSortColumn and WriteCsv: the GUI thread only (one thread; they
+//   replace the views and the event list, and a sort reads the events without
+//   the event lock).
 //
 // Locks (both plain, never held together, never held while the filter is
 // called): the event lock guards the event list and the two text sets; the
@@ -77,6 +89,20 @@ public:
     // the text sets and the views. Returns the rows to show: the filtered
     // length with a filter active, else the number of events kept.
     int Purge(const std::function<bool(const Event&)>& keep);
+
+    // The most events kept by TrimToLimit; 0 (the default) keeps every event.
+    void SetLimit(int limit) { m_limit = limit < 0 ? 0 : limit; }
+    int Limit() const { return m_limit; }
+    // With a limit, once the store holds TrimThreshold(limit) events or more:
+    // drops the oldest so that the newest `limit` stay, and returns how many
+    // went (0 when nothing was dropped).
+    int TrimToLimit();
+    // The count at which TrimToLimit drops events: the limit and a quarter (at
+    // least one) more, so each trim copies the kept events once per quarter of
+    // the limit added.
+    static int TrimThreshold(int limit);
+    // Events dropped by TrimToLimit since the store was made.
+    std::uint64_t DroppedCount() const { return m_dropped.load(); }
     void ApplyFilter(const FilterCriteria& criteria);
     // Stops the filter, posts the full event count, shows every event (sorted
     // when a sort is in force).
@@ -124,6 +150,8 @@ private:
     void ResetViewsLocked();
     // Index lock held: the display order covers every event (no filter, sorted).
     void CatchUpDisplayLocked();
+    // Index lock held: the views after the first `dropped` events went.
+    void DropFromViewsLocked(int dropped, bool filterActive);
     // Fills an empty display order and sorts it by the sort state.
     void SortDisplayOrder();
     // A copy of the event at the index, none when out of range (takes the event lock).
@@ -161,6 +189,8 @@ private:
     std::atomic<bool> m_displayFollowsEvents{false};
 
     CEventSort m_sort; // GUI thread
+    int m_limit = 0;   // GUI thread; 0: no limit
+    std::atomic<std::uint64_t> m_dropped{0};
     // Last: destroyed first, so its task never outlives the store it reads.
     EventFilter m_filter;
 };

@@ -209,6 +209,12 @@ void EventFilter::Resume(int nextIndex)
     Start();
 }
 
+int EventFilter::NextIndex() const
+{
+    std::lock_guard<std::mutex> lock(m_taskLock);
+    return m_nextIndex;
+}
+
 void EventFilter::Run()
 {
     int i;

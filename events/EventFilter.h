@@ -58,6 +58,8 @@ public:
     // Continues after a purge: the next event to test is nextIndex; the task
     // starts again when the filter is active.
     void Resume(int nextIndex);
+    // The first event the next task tests (paused: where the last one stopped).
+    int NextIndex() const;
 
     // False when the filter is not active or has no criteria; else the criteria
     // test (MatchesCriteria).

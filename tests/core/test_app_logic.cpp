@@ -297,6 +297,41 @@ TEST_F(AppLogic, PurgeKeepsTheServersPortResults)
     EXPECT_TRUE(logic.Senders().empty());
 }
 
+// With a bounded history the server rows must not point at events that went,
+// nor at the wrong ones once the rest moved down.
+TEST_F(AppLogic, TrimmedEventsTakeTheServerRowsAlong)
+{
+    CLogicHarness harness;
+    core::CAppLogic& logic = harness.Logic();
+    const std::uint16_t early = FreePort(SOCK_STREAM);
+    const std::uint16_t late = FreePort(SOCK_STREAM);
+    const std::string scheme = folder.File("scheme.xml");
+    // Rows: early (open), late (open), late again (busy: the one that takes reports).
+    WriteScheme(scheme, {Group({{early, 0}, {late, 0}}), Group({{late, 0}})});
+    logic.Init(nullptr, scheme, folder.File("options.xml"));
+    logic.SetEventLimit(100);
+    ASSERT_EQ(logic.StartServers(0), 0);
+    ASSERT_EQ(logic.GetEventCount(), 3);
+    ASSERT_EQ(logic.ServerRowAt(0)->eventIndex, 0);
+    for (int i = 0; i < 150; ++i) {
+        logic.AddEvent(0, channel::EC_RECEIVED, 0, channel::PROTOCOL_TCP, "198.18.0.7", 4000,
+                       late, true);
+        if (i == 100)
+            logic.UpdateServerRow(channel::EC_INTERNAL_ERROR, channel::PROTOCOL_TCP, late,
+                                  logic.GetEventCount() - 1);
+    }
+    const core::ServerRow reported = *logic.ServerRowAt(2);
+    ASSERT_EQ(reported.eventIndex, 103);
+    const std::uint32_t sequence = logic.GetEvent(reported.eventIndex)->sequence;
+    EXPECT_EQ(logic.TrimEvents(), 53) << "153 events, the newest 100 stay";
+    EXPECT_EQ(logic.GetEventCount(), 100);
+    EXPECT_EQ(logic.ServerRowAt(0)->eventIndex, -1) << "its event went";
+    EXPECT_EQ(logic.ServerRowAt(1)->eventIndex, -1);
+    EXPECT_EQ(logic.ServerRowAt(2)->eventIndex, 103 - 53);
+    EXPECT_EQ(logic.GetEvent(logic.ServerRowAt(2)->eventIndex)->sequence, sequence);
+    EXPECT_EQ(logic.TrimEvents(), 0) << "below the limit and a quarter";
+}
+
 TEST_F(AppLogic, ClientRowQueueHandsOutEachRowOnce)
 {
     CLogicHarness harness;
