@@ -393,13 +393,26 @@ TEST_F(AppLogic, StoppingClientsWhileTheyProbe)
     ASSERT_EQ(logic.StartServers(0), 0);
     const core::ClientPlan plan = logic.MakeClientPlan();
 
+    // UDP replies received so far.
+    auto udpReplies = [&logic] {
+        int replies = 0;
+        for (int i = 0; i < logic.GetEventCount(); ++i) {
+            if (auto e = logic.GetEvent(i))
+                replies += e->protocol == channel::PROTOCOL_UDP &&
+                           e->description == channel::EC_RECEIVED;
+        }
+        return replies;
+    };
     for (int round = 0; round < 3; ++round) {
-        std::atomic<bool> started{false};
         std::atomic<bool> stopped{false};
         std::thread check([&] {
+            // Stopped at a different point of the probing each round: once
+            // 1, 2 and 3 further UDP replies have come (or after 20 s).
+            const int before = udpReplies();
             logic.StartClients("127.0.0.1", plan);
-            started = true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(150 + 100 * round));
+            const auto deadline = std::chrono::steady_clock::now() + 20s;
+            while (udpReplies() < before + round + 1 && std::chrono::steady_clock::now() < deadline)
+                std::this_thread::sleep_for(1ms);
             logic.StopClients("127.0.0.1");
             stopped = true;
         });

@@ -24,10 +24,15 @@ KANALIKO_ECHO_HELPER_MODE(engines_without_rights)
     echo.Interval = 200;
     echo.TimeOut = 200;
     echo.Ttl = 64;
+    echo.RequestLimit = 3;
     {
         CPing ping(true, {echotest::kHostB, "127.0.0.1"}, echo);
         ping.Start();
-        std::this_thread::sleep_for(std::chrono::milliseconds(900));
+        // Three requests each (every one fails at once), then the workers end.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!ping.RequestsDone() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        std::printf("ping_done=%d\n", ping.RequestsDone() ? 1 : 0);
         ping.Stop();
         for (int target = 0; target < 2; ++target) {
             const EchoStatistics s = ping.GetStatistics(target);
@@ -73,12 +78,13 @@ TEST(DiagWithoutRights, EveryRequestIsReportedAsAFailureAndNothingCrashes)
     ASSERT_EQ(child.exitCode, 0) << child.output;
     ASSERT_EQ(child.Value("helper-finished"), "engines_without_rights") << child.output;
 
+    EXPECT_EQ(child.Value("ping_done"), "1") << child.output;
     const auto sent = child.All("ping_sent");
     const auto lost = child.All("ping_lost");
     const auto records = child.All("ping_records");
     ASSERT_EQ(sent.size(), 2u) << child.output;
     for (std::size_t i = 0; i < 2; ++i) {
-        EXPECT_GE(std::atoi(sent[i].c_str()), 3);
+        EXPECT_EQ(sent[i], "3");
         EXPECT_EQ(lost[i], sent[i]);
         EXPECT_EQ(records[i], sent[i]);
     }

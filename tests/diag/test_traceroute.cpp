@@ -155,8 +155,15 @@ KANALIKO_ECHO_HELPER_MODE(trace_lower_steps)
             return count == 3 && state.Steps == 3 && state.State == ROUTE_NOT_BUILT;
         },
         10000, 1);
-    // A few more passes at the new limit.
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    // Two more passes at the new limit (each ends at the third step).
+    const HopRecord* third = trace.GetRecord(0, 2);
+    const int sentAtChange = third ? third->Sent : 0;
+    PollUntil(
+        [&] {
+            const HopRecord* hop = trace.GetRecord(0, 2);
+            return hop && hop->Sent >= sentAtChange + 2;
+        },
+        10000);
     trace.Stop();
     PrintHops(trace, 0);
     return 0;
