@@ -1,7 +1,5 @@
 #pragma once
 
-#include "ferrox/FerroxApi.h"
-
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -23,8 +21,8 @@
 //
 // Threads: Spawn from any thread; it blocks until the thread exists. The
 // spawner's own thread lives until the process ends. After a fork the child
-// gets a spawner of its own on first use.
-class FERROX_API TThreadSpawner
+// gets a spawner of its own on first use. Internal to the library.
+class TThreadSpawner
 {
 public:
     // The process's spawner, created on first use.
