@@ -1,35 +1,17 @@
 #include "app/AddressBox.h"
 
+#include "core/AddressList.h"
 #include "dialogs/IPrompt.h"
 
 #include <QComboBox>
 #include <QRegularExpression>
 
-#include <arpa/inet.h>
-
 namespace app {
 
 bool IsValidPeerAddress(const std::string& piece)
 {
-    // The headless front end's rule (cli/AddressList.cpp), kept in step with it
-    // until one core function decides for both; switching is this one body.
-    if (piece.empty() || piece.size() > 15)
-        return false;
-    int parts = 0;
-    std::size_t start = 0;
-    while (start <= piece.size()) {
-        const std::size_t dot = piece.find('.', start);
-        const std::string part =
-            piece.substr(start, dot == std::string::npos ? std::string::npos : dot - start);
-        if (part.empty() || part.size() > 3 ||
-            part.find_first_not_of("0123456789") != std::string::npos || std::stoi(part) > 255)
-            return false;
-        ++parts;
-        if (dot == std::string::npos)
-            break;
-        start = dot + 1;
-    }
-    return parts == 4 && inet_addr(piece.c_str()) != INADDR_NONE;
+    // One rule for both front ends, with one reading of an address text.
+    return core::IsValidListAddress(piece);
 }
 
 AddressList ParseAddressList(QComboBox& box, dialogs::IPrompt& prompt)

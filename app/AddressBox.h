@@ -16,9 +16,9 @@ class IPrompt;
 
 namespace app {
 
-// Whether one piece is a peer address: four numbers of at most 255 separated by
-// dots, at most 15 characters, an address the system accepts
-// (255.255.255.255 is not).
+// Whether one piece is a peer address: core::IsValidListAddress, the rule the
+// headless front end uses too (four plain decimal numbers of 0..255 without
+// leading zeros, at most 15 characters, not 255.255.255.255).
 bool IsValidPeerAddress(const std::string& piece);
 
 struct AddressList

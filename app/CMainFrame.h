@@ -26,7 +26,8 @@
 //   at construction; notices from outside a command (the logic's
 //   core::IUserNotifier) go through the CNoticeQueue, one box at a time.
 // - The three "IP адрес" boxes are read by ParseAddressList (AddressBox.h),
-//   whose IsValidPeerAddress is the one place the address rule is decided.
+//   whose IsValidPeerAddress defers to core::IsValidListAddress, the rule both
+//   front ends share.
 //
 // Start-up (CKanalikoApp): construct (ribbon, docks, empty views), then
 // AttachLogic (panes, servers), RestoreWindowState, show.

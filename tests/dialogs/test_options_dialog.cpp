@@ -24,13 +24,7 @@ using dialogs::test::ActOnNextModal;
 
 namespace channel {
 
-// For the assertions (found by argument-dependent lookup).
-bool operator==(const ProbeOptions& a, const ProbeOptions& b)
-{
-    return a.timeOut == b.timeOut && a.timeSendDelay == b.timeSendDelay &&
-           a.sendDataSize == b.sendDataSize && a.maxSendCount == b.maxSendCount;
-}
-
+// For the assertions' messages (found by argument-dependent lookup).
 std::ostream& operator<<(std::ostream& out, const ProbeOptions& o)
 {
     return out << "{timeOut " << o.timeOut << ", delay " << o.timeSendDelay << ", size "
