@@ -4,6 +4,8 @@
 #include "channel/EventCodes.h"
 #include "channel/ProbeMessages.h"
 
+#include <algorithm>
+
 namespace engine {
 
 CUdpServer::CUdpServer(IApp* sink, const channel::PeerAddress& localAddress)
@@ -27,6 +29,15 @@ void CUdpServer::Start(const std::vector<std::uint16_t>& pairs)
     }
     StartPorts(listening);
     m_replyPorts = replies;
+    // Every server port of the scheme, also one whose socket could not be
+    // opened here: the peers serve it all the same.
+    m_serverPorts = listening;
+    std::sort(m_serverPorts.begin(), m_serverPorts.end());
+}
+
+bool CUdpServer::IsServerPort(std::uint16_t port) const
+{
+    return std::binary_search(m_serverPorts.begin(), m_serverPorts.end(), port);
 }
 
 void CUdpServer::OpenSocket(SOCKET& socket, std::uint16_t port)
@@ -60,6 +71,7 @@ void CUdpServer::OpenSocket(SOCKET& socket, std::uint16_t port)
 void CUdpServer::CloseAll()
 {
     m_replyPorts.clear();
+    m_serverPorts.clear();
     CloseSockets();
 }
 
@@ -97,6 +109,10 @@ void CUdpServer::ReceiveAndEcho(SOCKET socket, std::uint16_t listenPort, std::ui
     const std::string senderText = channel::AddressText(sender.sin_addr.s_addr);
     Report(channel::STATUS_INFORMATION, channel::EC_RECEIVED, 0, senderText.c_str(), listenPort,
            ntohs(sender.sin_port), true);
+    // Some server's echo (see the header): answering it would start an exchange
+    // of echoes that never ends.
+    if (IsServerPort(ntohs(sender.sin_port)))
+        return;
 
     // The echo goes to the channel's configured client port, not to the port the
     // datagram came from. A channel without a client port (0) is answered where

@@ -7,6 +7,18 @@
 // Start takes a flat list of pairs: server port, client port, server port, ...
 // An odd last entry is ignored.
 //
+// Echoes of echoes are not answered. Every node serves the same scheme, and a
+// server's echo always leaves from one of the scheme's server ports, while a
+// probe leaves from its channel's client port (or, when that port cannot be
+// bound, from one the system picks). A datagram that comes from one of the
+// server ports is therefore some server's echo: it is reported as received and
+// not answered. Without this, one datagram made two servers (or one server and
+// itself) echo each other without end: a pair whose two ports are equal, crossed
+// pairs (a, b) + (b, a), or a pair without a client port hit from a server port.
+// A node that serves cannot probe from a port its own server holds, so no probe
+// of a serving node is lost; what no longer gets an answer is a probe from a
+// client port that is also a server port, sent by a node that does not serve.
+//
 // Threads: everything runs on the GUI thread, driven by WM_UDP_SERVER_SOCKET.
 
 #include "engine/CSocketList.h"
@@ -31,8 +43,11 @@ public:
 
 private:
     void ReceiveAndEcho(SOCKET socket, std::uint16_t listenPort, std::uint16_t replyPort);
+    bool IsServerPort(std::uint16_t port) const;
 
     std::vector<std::uint16_t> m_replyPorts;
+    // The scheme's server ports, sorted: where echoes come from.
+    std::vector<std::uint16_t> m_serverPorts;
 };
 
 } // namespace engine

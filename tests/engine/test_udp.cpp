@@ -15,6 +15,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <functional>
 #include <thread>
 
 namespace enginetest {
@@ -39,31 +40,38 @@ channel::ProbeOptions Options(int maxSendCount, int timeOut = 200, int delay = 1
     return o;
 }
 
+channel::PeerAddress Address(const char* text)
+{
+    channel::PeerAddress peer;
+    channel::ParseAddress(peer, text);
+    return peer;
+}
+
 // A plain UDP socket on a loopback port, for peers that are not the program.
 class CPlainUdp
 {
 public:
-    explicit CPlainUdp(std::uint16_t port = 0)
+    explicit CPlainUdp(std::uint16_t port = 0, const char* address = "127.0.0.1")
     {
         m_fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(port);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-        socklen_t length = sizeof(address);
-        ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length);
-        m_port = ntohs(address.sin_port);
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        local.sin_port = htons(port);
+        ::inet_pton(AF_INET, address, &local.sin_addr);
+        ::bind(m_fd, reinterpret_cast<sockaddr*>(&local), sizeof(local));
+        socklen_t length = sizeof(local);
+        ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&local), &length);
+        m_port = ntohs(local.sin_port);
         ::fcntl(m_fd, F_SETFL, O_NONBLOCK);
     }
     ~CPlainUdp() { ::close(m_fd); }
     std::uint16_t Port() const { return m_port; }
-    void SendTo(std::uint16_t port, const std::string& data)
+    void SendTo(std::uint16_t port, const std::string& data, const char* address = "127.0.0.1")
     {
         sockaddr_in to{};
         to.sin_family = AF_INET;
         to.sin_port = htons(port);
-        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::inet_pton(AF_INET, address, &to.sin_addr);
         ::sendto(m_fd, data.data(), data.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof(to));
     }
     int Drain()
@@ -320,6 +328,166 @@ TEST(UdpChannel, ServerKeepsAnsweringAFlood)
     const std::size_t before = serverSide.Events().size();
     flooder.SendTo(s, payload);
     EXPECT_TRUE(serverSide.RunUntil([&] { return serverSide.Events().size() >= before + 2; }, 2s));
+}
+
+// ---------------------------------------------------------------------------
+// Echo loops. Every node serves the same scheme, so two servers that answer each
+// other's echoes would never stop. Two nodes are two loopback addresses here:
+//
+//   node 1 127.0.0.1 (every server port) <-- lo --> node 2 127.0.0.2 (every server port)
+
+struct Exchange
+{
+    long received = 0;
+    long sent = 0;
+};
+
+Exchange CountExchange(const CRecordingApp& app)
+{
+    Exchange exchange;
+    for (const auto& e : app.Events()) {
+        exchange.received += e.code == channel::EC_RECEIVED;
+        exchange.sent += e.code == channel::EC_SENT;
+    }
+    return exchange;
+}
+
+std::string ExchangeText(const Exchange& e)
+{
+    return std::to_string(e.received) + " received, " + std::to_string(e.sent) + " sent";
+}
+
+// Waits until the expected datagrams have been handled, then keeps the loop
+// turning a while longer: an exchange that goes on would show in the counts.
+void SettleExchange(CRecordingApp& app, const std::function<bool()>& expected)
+{
+    app.RunUntil(expected, 5s);
+    app.RunUntil([] { return false; }, 500ms);
+}
+
+std::string ProbeText()
+{
+    const std::vector<char> probe = channel::BuildRequest(10);
+    return std::string(probe.begin(), probe.end());
+}
+
+TEST(UdpEchoLoop, NodeWithServerPortEqualToClientPortAnswersItsOwnEchoNever)
+{
+    // One datagram to a (P, P) pair used to make the server answer its own echo
+    // forever (100,000 events in 3 s): the echo goes to port P of the sender,
+    // which is this very server when the node checks itself.
+    const std::uint16_t p = FreePort(SOCK_DGRAM);
+    CRecordingApp node;
+    engine::CUdpServer server(&node, channel::PeerAddress{});
+    node.AddServer(&server);
+    server.Start({p, p});
+    CPlainUdp prober;
+    prober.SendTo(p, ProbeText());
+    SettleExchange(node, [&] { return CountExchange(node).received >= 2; });
+    const Exchange e = CountExchange(node);
+    EXPECT_EQ(e.sent, 1) << ExchangeText(e);
+    EXPECT_EQ(e.received, 2) << "the probe and the server's own echo: " << ExchangeText(e);
+    EXPECT_EQ(prober.Drain(), 0) << "the echo went to the configured port P, not the source";
+}
+
+TEST(UdpEchoLoop, NodeThatChecksItselfWithServerPortEqualToClientPortStops)
+{
+    // kanaliko-cli check 127.0.0.1 --serve with srvPort = clPort: the client's
+    // bind of P fails (the server holds it), its probes leave from another port,
+    // and each is answered once, to the server's own port P.
+    const std::uint16_t p = FreePort(SOCK_DGRAM);
+    CRecordingApp node;
+    engine::CUdpServer server(&node, channel::PeerAddress{});
+    node.AddServer(&server);
+    server.Start({p, p});
+    engine::CUdpClient client(&node, Address("127.0.0.1"), Options(2, 200));
+    node.AddClient(&client);
+    client.Start({p, p});
+    ASSERT_TRUE(node.RunUntil([&] { return Finished(node, p); }, 10s));
+    SettleExchange(node, [] { return true; });
+    auto clientEvents = node.EventsFor(channel::PROTOCOL_UDP, p);
+    ASSERT_FALSE(clientEvents.empty());
+    EXPECT_EQ(std::count_if(clientEvents.begin(), clientEvents.end(),
+                            [](const RecordedEvent& e) { return e.code == channel::EC_PORT_BUSY; }),
+              1);
+    const Exchange e = CountExchange(node);
+    // Two probes (sent by the client), two echoes (sent by the server), and each
+    // probe and each echo received once by the server.
+    EXPECT_EQ(e.sent, 4) << ExchangeText(e);
+    EXPECT_EQ(e.received, 4) << ExchangeText(e);
+    EXPECT_EQ(FinalRow(node, p).replies, 0);
+}
+
+TEST(UdpEchoLoop, CrossedPairsOnOneNodeAnswerOnce)
+{
+    // (a, b) + (b, a): server a echoes to port b, where server b listens; server
+    // b used to echo that back to port a, and so on without end.
+    const std::uint16_t a = FreePort(SOCK_DGRAM), b = FreePort(SOCK_DGRAM);
+    CRecordingApp node;
+    engine::CUdpServer server(&node, channel::PeerAddress{});
+    node.AddServer(&server);
+    server.Start({a, b, b, a});
+    CPlainUdp prober;
+    prober.SendTo(a, ProbeText());
+    SettleExchange(node, [&] { return CountExchange(node).received >= 2; });
+    const Exchange e = CountExchange(node);
+    EXPECT_EQ(e.sent, 1) << ExchangeText(e);
+    EXPECT_EQ(e.received, 2) << ExchangeText(e);
+    EXPECT_EQ(node.EventsFor(channel::PROTOCOL_UDP, b).size(), 2u) << "port b opened, echo received";
+}
+
+TEST(UdpEchoLoop, TwoNodesWithTheSameSchemeNeverEchoEachOthersEchoes)
+{
+    // Schemes in which one probe used to start an endless exchange between the
+    // servers of two nodes: (P, P); crossed pairs; and (Q, P) + (P, 0), where
+    // the (P, 0) pair answers the source port, which is Q.
+    const std::uint16_t p = FreePort(SOCK_DGRAM), q = FreePort(SOCK_DGRAM);
+    const std::vector<std::vector<std::uint16_t>> schemes = {
+        {p, p}, {p, q, q, p}, {q, p, p, 0}};
+    for (const auto& scheme : schemes) {
+        SCOPED_TRACE("scheme " + CodesText(std::vector<int>(scheme.begin(), scheme.end())));
+        CRecordingApp node1, node2;
+        engine::CUdpServer server1(&node1, Address("127.0.0.1"));
+        engine::CUdpServer server2(&node2, Address("127.0.0.2"));
+        node1.AddServer(&server1);
+        node2.AddServer(&server2);
+        server1.Start(scheme);
+        server2.Start(scheme);
+        ASSERT_NE(server2.SocketAt(0), platform::INVALID_SOCKET);
+        CPlainUdp prober(0, "127.0.0.1"); // a client of node 1, from a client port
+        prober.SendTo(scheme[0], ProbeText(), "127.0.0.2");
+        SettleExchange(node1, [&] { return CountExchange(node1).received >= 1; });
+        const Exchange one = CountExchange(node1), two = CountExchange(node2);
+        EXPECT_EQ(two.received, 1) << "node 2: " << ExchangeText(two);
+        EXPECT_EQ(two.sent, 1) << "node 2: " << ExchangeText(two);
+        EXPECT_EQ(one.received, 1) << "node 1: " << ExchangeText(one);
+        EXPECT_EQ(one.sent, 0) << "node 1 does not answer node 2's echo: " << ExchangeText(one);
+    }
+}
+
+TEST(UdpChannel, PairWithoutClientPortIsAnsweredAtTheSourcePort)
+{
+    // A channel whose client port is 0: the client binds a port the system
+    // picks, and the server answers wherever the probe came from.
+    CRecordingApp serverSide, clientSide;
+    const std::uint16_t s = FreePort(SOCK_DGRAM);
+    engine::CUdpServer server(&serverSide, channel::PeerAddress{});
+    serverSide.AddServer(&server);
+    server.Start({s, 0});
+    engine::CUdpClient client(&clientSide, Loopback(), Options(2, 300));
+    clientSide.AddClient(&client);
+    client.Start({s, 0});
+    ASSERT_TRUE(clientSide.RunUntil([&] { return Finished(clientSide, s); }, 10s));
+    const channel::ClientRow final = FinalRow(clientSide, s);
+    EXPECT_EQ(final.attempts, 2);
+    EXPECT_EQ(final.replies, 2);
+    EXPECT_EQ(final.port1, 0);
+    auto serverEvents = serverSide.EventsFor(channel::PROTOCOL_UDP, s);
+    ASSERT_GE(serverEvents.size(), 3u);
+    EXPECT_EQ(serverEvents[1].code, channel::EC_RECEIVED);
+    EXPECT_NE(serverEvents[1].port2, 0) << "the source port the system picked";
+    EXPECT_EQ(serverEvents[2].code, channel::EC_SENT);
+    EXPECT_EQ(serverEvents[2].port2, serverEvents[1].port2) << "answered at the source port";
 }
 
 } // namespace
