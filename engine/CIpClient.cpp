@@ -4,6 +4,7 @@
 #include "channel/EventCodes.h"
 #include "channel/ProbeMessages.h"
 #include "engine/ClientSupport.h"
+#include "engine/SendOutcome.h"
 #include "ferrox/sync/Waitable.h"
 
 namespace engine {
@@ -150,9 +151,9 @@ void CIpClient::Send(unsigned int socketValue, unsigned short protocol)
         const int sent =
             platform::sendto(socket, request.data(), static_cast<int>(request.size()), 0,
                              reinterpret_cast<const sockaddr*>(&peer), sizeof(peer));
-        const int code =
-            sent == static_cast<int>(request.size()) ? channel::EC_SENT : channel::EC_SEND_FAILED;
-        const int error = code == channel::EC_SENT ? 0 : platform::WSAGetLastError();
+        const SendOutcome outcome = OutcomeOfSend(sent, static_cast<int>(request.size()));
+        const int code = outcome.code;
+        const int error = outcome.error;
         const int eventIndex = Report(channel::EventCodeStatus(code), code, error, m_address.text,
                                       protocol, protocol, false);
         QueueClientRow(IpRow(m_address, code, eventIndex, protocol, counts, false));

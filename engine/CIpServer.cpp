@@ -3,6 +3,7 @@
 #include "channel/AppMessages.h"
 #include "channel/EventCodes.h"
 #include "channel/ProbeMessages.h"
+#include "engine/SendOutcome.h"
 
 namespace engine {
 
@@ -88,9 +89,9 @@ void CIpServer::ReadAndAnswer(SOCKET socket, std::uint16_t protocol)
     target.sin_addr = sender.sin_addr;
     const int sent = platform::sendto(socket, reply.data(), static_cast<int>(reply.size()), 0,
                                       reinterpret_cast<const sockaddr*>(&target), sizeof(target));
-    const int code =
-        sent == static_cast<int>(reply.size()) ? channel::EC_SENT : channel::EC_SEND_FAILED;
-    const int error = code == channel::EC_SENT ? 0 : platform::WSAGetLastError();
+    const SendOutcome outcome = OutcomeOfSend(sent, static_cast<int>(reply.size()));
+    const int code = outcome.code;
+    const int error = outcome.error;
     Report(channel::EventCodeStatus(code), code, error, senderText.c_str(), protocol, protocol,
            false);
 }

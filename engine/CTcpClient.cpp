@@ -4,6 +4,7 @@
 #include "channel/EventCodes.h"
 #include "channel/ProbeMessages.h"
 #include "engine/ClientSupport.h"
+#include "engine/SendOutcome.h"
 #include "ferrox/debug/DebugStream.h"
 #include "ferrox/sync/Waitable.h"
 
@@ -222,9 +223,11 @@ void CTcpClient::Probe(unsigned int socketValue, unsigned short port, std::strin
     try {
         const std::size_t size = channel::TcpProbeSize(m_options.sendDataSize);
         std::vector<char> buffer(size, 0);
-        const int sent = platform::send(socket, buffer.data(), static_cast<int>(size), 0);
-        int code = sent == platform::SOCKET_ERROR ? channel::EC_SEND_FAILED : channel::EC_SENT;
-        int error = code == channel::EC_SEND_FAILED ? platform::WSAGetLastError() : 0;
+        const SendOutcome outcome =
+            OutcomeOfSend(platform::send(socket, buffer.data(), static_cast<int>(size), 0),
+                          static_cast<int>(size));
+        int code = outcome.code;
+        int error = outcome.error;
         ProbeCounts counts = m_counters.AddAttempt(socket);
         ReportStep(code, error, port, false, false, counts, peerText);
 

@@ -2,6 +2,7 @@
 
 #include "channel/AppMessages.h"
 #include "channel/EventCodes.h"
+#include "engine/SendOutcome.h"
 
 #include <algorithm>
 
@@ -156,12 +157,12 @@ void CTcpServer::OnConnectionEvent(SOCKET socket, unsigned event, unsigned error
         // A failed read is still reported as received; nothing is echoed then,
         // so no negative or oversize length ever reaches send.
         if (received > 0) {
-            int sent = platform::send(socket, buffer, received, 0);
-            const int code =
-                sent == platform::SOCKET_ERROR ? channel::EC_SEND_FAILED : channel::EC_SENT;
-            const int sendError = code == channel::EC_SENT ? 0 : platform::WSAGetLastError();
-            Report(channel::EventCodeStatus(code), code, sendError, address.c_str(), port, port,
-                   false);
+            // A short echo (a slow reader whose window and our send buffer are
+            // full) loses the rest: it is a failed send, with the counts.
+            const SendOutcome outcome =
+                OutcomeOfSend(platform::send(socket, buffer, received, 0), received);
+            Report(channel::EventCodeStatus(outcome.code), outcome.code, outcome.error,
+                   address.c_str(), port, port, false);
         }
         return;
     }

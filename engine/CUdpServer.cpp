@@ -3,6 +3,7 @@
 #include "channel/AppMessages.h"
 #include "channel/EventCodes.h"
 #include "channel/ProbeMessages.h"
+#include "engine/SendOutcome.h"
 
 #include <algorithm>
 
@@ -120,12 +121,12 @@ void CUdpServer::ReceiveAndEcho(SOCKET socket, std::uint16_t listenPort, std::ui
     sockaddr_in target = sender;
     if (replyPort != 0)
         target.sin_port = htons(replyPort);
-    const int sent = platform::sendto(socket, buffer, received, 0,
-                                      reinterpret_cast<const sockaddr*>(&target), sizeof(target));
-    const int code = sent == received ? channel::EC_SENT : channel::EC_SEND_FAILED;
-    const int error = code == channel::EC_SENT ? 0 : platform::WSAGetLastError();
-    Report(channel::EventCodeStatus(code), code, error, senderText.c_str(), listenPort,
-           ntohs(target.sin_port), false);
+    const SendOutcome outcome =
+        OutcomeOfSend(platform::sendto(socket, buffer, received, 0,
+                                       reinterpret_cast<const sockaddr*>(&target), sizeof(target)),
+                      received);
+    Report(channel::EventCodeStatus(outcome.code), outcome.code, outcome.error, senderText.c_str(),
+           listenPort, ntohs(target.sin_port), false);
 }
 
 } // namespace engine

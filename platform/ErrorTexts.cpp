@@ -2,6 +2,7 @@
 
 #include "ferrox/strings/Strings.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <cwchar>
@@ -75,6 +76,32 @@ constexpr ErrorText kTexts[] = {
     {11050, L"Общий сбой при отправке запроса."},
 };
 
+// The codes of ShortSendDetail: 1WWWWSSSS in decimal.
+constexpr unsigned kShortSendFirst = 100000000;
+constexpr unsigned kShortSendLast = 199999999;
+constexpr unsigned kCountLimit = 9999;
+
+unsigned ClampCount(int count)
+{
+    return count < 0 ? 0u : std::min(static_cast<unsigned>(count), kCountLimit);
+}
+
+// "байт" after "из N": genitive singular after a number ending in 1 (but not
+// 11), the counting form otherwise.
+const wchar_t* BytesWord(unsigned count)
+{
+    return count % 10 == 1 && count % 100 != 11 ? L"байта" : L"байт";
+}
+
+std::wstring ShortSendText(unsigned code)
+{
+    const unsigned wanted = (code / 10000) % 10000;
+    const unsigned sent = code % 10000;
+    return L"Отправлена только часть данных: " + std::to_wstring(sent) + L" из " +
+           std::to_wstring(wanted) + L" " + BytesWord(wanted) +
+           L"; получатель не успевает их принимать.";
+}
+
 const wchar_t* OwnText(unsigned code)
 {
     for (const ErrorText& entry : kTexts)
@@ -105,6 +132,8 @@ std::wstring SystemErrorText(unsigned code, bool withNumber)
     std::wstring text;
     if (const wchar_t* own = OwnText(code))
         text = own;
+    else if (code >= kShortSendFirst && code <= kShortSendLast)
+        text = ShortSendText(code);
     else
         text = LibraryText(code);
     // No line break at the end, whichever source the text came from.
@@ -113,6 +142,11 @@ std::wstring SystemErrorText(unsigned code, bool withNumber)
     if (!withNumber)
         return text;
     return std::to_wstring(code) + L": " + text;
+}
+
+unsigned ShortSendDetail(int sent, int wanted)
+{
+    return kShortSendFirst + ClampCount(wanted) * 10000 + ClampCount(sent);
 }
 
 } // namespace platform

@@ -19,4 +19,12 @@ namespace platform {
 // part may be empty).
 std::wstring SystemErrorText(unsigned code, bool withNumber = false);
 
+// A send that wrote only part of its bytes has no system error of its own. Its
+// event carries, where the error code goes, a code of the program's own that
+// holds both counts, and whose text says them: "Отправлена только часть данных:
+// 1880 из 2048 байт; получатель не успевает их принимать." The code reads in
+// decimal as 1, then the bytes wanted and the bytes sent, four digits each
+// (120481880); counts are taken as 0..9999.
+unsigned ShortSendDetail(int sent, int wanted);
+
 } // namespace platform

@@ -5,9 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/ErrorTexts.h"
+
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <memory>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -311,6 +315,87 @@ TEST(TcpChannel, DestroyingAClientMidCheckLeavesNoTaskBehind)
         client.reset(); // must wait for its tasks; ASan would see a task touch it
         EXPECT_LT(std::chrono::steady_clock::now() - begin, 3s);
     }
+}
+
+// A connection that sends and never reads: the server's echoes fill its
+// receive window and then the server's send buffer.
+class CSlowReader
+{
+public:
+    explicit CSlowReader(std::uint16_t port)
+    {
+        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        const int small = 4096; // the kernel doubles it; a small window fills soon
+        ::setsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof(small));
+        // Small segments: the server's send buffer then fills in the middle of an
+        // echo, not between two, and the send that meets the limit is short.
+        const int segment = 536;
+        ::setsockopt(m_fd, IPPROTO_TCP, TCP_MAXSEG, &segment, sizeof(segment));
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        m_connected = ::connect(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+        ::fcntl(m_fd, F_SETFL, O_NONBLOCK);
+    }
+    ~CSlowReader() { ::close(m_fd); }
+    bool Connected() const { return m_connected; }
+    // Sends what the socket takes now; false once it takes nothing.
+    bool Push()
+    {
+        char chunk[2048] = {};
+        return ::send(m_fd, chunk, sizeof(chunk), MSG_NOSIGNAL) > 0;
+    }
+
+private:
+    int m_fd;
+    bool m_connected = false;
+};
+
+TEST(TcpServer, ShortEchoToASlowReaderIsAFailedSend)
+{
+    // The server used to report an echo that wrote fewer bytes than it read (2048
+    // -> 1880 to a slow reader) as "Данные отправлены".
+    CRecordingApp serverSide;
+    const std::uint16_t port = FreePort(SOCK_STREAM);
+    engine::CTcpServer server(&serverSide, AnyAddress());
+    serverSide.AddServer(&server);
+    server.Start({port});
+    // A small send buffer (the accepted connection inherits it) fills after a
+    // few echoes.
+    const int small = 4096;
+    ASSERT_EQ(platform::setsockopt(server.SocketAt(0), SOL_SOCKET, SO_SNDBUF,
+                                   reinterpret_cast<const char*>(&small), sizeof(small)),
+              0);
+    CSlowReader reader(port);
+    ASSERT_TRUE(reader.Connected());
+    auto failedSends = [&] {
+        std::vector<RecordedEvent> failed;
+        for (const auto& e : serverSide.EventsFor(channel::PROTOCOL_TCP, port)) {
+            if (e.code == channel::EC_SEND_FAILED)
+                failed.push_back(e);
+        }
+        return failed;
+    };
+    // Bounded: at most 16 MB pushed, at most 20 s.
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    for (int chunk = 0;
+         chunk < 8192 && failedSends().empty() && std::chrono::steady_clock::now() < deadline;
+         ++chunk) {
+        reader.Push();
+        serverSide.RunUntil([] { return false; }, 1ms);
+    }
+    const auto failed = failedSends();
+    ASSERT_FALSE(failed.empty()) << "the server's send buffer never filled";
+    // The first echo that did not fit is the short one; the later ones fail
+    // outright (10035).
+    const RecordedEvent& first = failed.front();
+    EXPECT_EQ(first.status, channel::STATUS_WARNING);
+    EXPECT_FALSE(first.incoming);
+    EXPECT_EQ(first.peer, "127.0.0.1");
+    const std::wstring detail = platform::SystemErrorText(static_cast<unsigned>(first.error));
+    EXPECT_EQ(detail.rfind(L"Отправлена только часть данных: ", 0), 0u) << first.error;
+    EXPECT_NE(detail.find(L" из 2048 байт"), std::wstring::npos) << first.error;
 }
 
 } // namespace

@@ -433,7 +433,8 @@ TEST(UdpEchoLoop, CrossedPairsOnOneNodeAnswerOnce)
     const Exchange e = CountExchange(node);
     EXPECT_EQ(e.sent, 1) << ExchangeText(e);
     EXPECT_EQ(e.received, 2) << ExchangeText(e);
-    EXPECT_EQ(node.EventsFor(channel::PROTOCOL_UDP, b).size(), 2u) << "port b opened, echo received";
+    EXPECT_EQ(node.EventsFor(channel::PROTOCOL_UDP, b).size(), 2u)
+        << "port b opened, echo received";
 }
 
 TEST(UdpEchoLoop, TwoNodesWithTheSameSchemeNeverEchoEachOthersEchoes)
@@ -442,8 +443,7 @@ TEST(UdpEchoLoop, TwoNodesWithTheSameSchemeNeverEchoEachOthersEchoes)
     // servers of two nodes: (P, P); crossed pairs; and (Q, P) + (P, 0), where
     // the (P, 0) pair answers the source port, which is Q.
     const std::uint16_t p = FreePort(SOCK_DGRAM), q = FreePort(SOCK_DGRAM);
-    const std::vector<std::vector<std::uint16_t>> schemes = {
-        {p, p}, {p, q, q, p}, {q, p, p, 0}};
+    const std::vector<std::vector<std::uint16_t>> schemes = {{p, p}, {p, q, q, p}, {q, p, p, 0}};
     for (const auto& scheme : schemes) {
         SCOPED_TRACE("scheme " + CodesText(std::vector<int>(scheme.begin(), scheme.end())));
         CRecordingApp node1, node2;

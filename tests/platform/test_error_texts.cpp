@@ -72,3 +72,43 @@ TEST(SystemErrorText, OtherSystemErrorsFallBackToTheLibraryText)
         EXPECT_NE(text.back(), L'\n');
     }
 }
+
+TEST(SystemErrorText, CommonSocketErrorsReadAsTheUserSeesThem)
+{
+    // The texts themselves, not the function that builds them: these are what a
+    // user reads next to the commonest events.
+    EXPECT_EQ(platform::SystemErrorText(10048), L"Адрес и порт уже заняты другим сокетом.");
+    EXPECT_EQ(platform::SystemErrorText(10061), L"Удалённый узел отказал в подключении.");
+    EXPECT_EQ(platform::SystemErrorText(10060), L"Время ожидания истекло, ответ не получен.");
+    EXPECT_EQ(platform::SystemErrorText(10054),
+              L"Удалённый узел сбросил соединение или сообщил, что порт или протокол "
+              L"недоступен.");
+    EXPECT_EQ(platform::SystemErrorText(10013),
+              L"Доступ запрещён: для этой операции нужны права администратора.");
+    EXPECT_EQ(platform::SystemErrorText(10024), L"Открыто слишком много сокетов.");
+    EXPECT_EQ(platform::SystemErrorText(10035),
+              L"Операцию на неблокирующем сокете нельзя выполнить сразу.");
+    EXPECT_EQ(platform::SystemErrorText(10060, true),
+              L"10060: Время ожидания истекло, ответ не получен.");
+}
+
+TEST(SystemErrorText, ShortSendSaysHowMuchOfTheDataWent)
+{
+    const unsigned code = platform::ShortSendDetail(1880, 2048);
+    EXPECT_EQ(code, 120481880u) << "1, then the bytes wanted and sent, four digits each";
+    EXPECT_EQ(platform::SystemErrorText(code),
+              L"Отправлена только часть данных: 1880 из 2048 байт; получатель не успевает их "
+              L"принимать.");
+    EXPECT_EQ(platform::SystemErrorText(code, true),
+              L"120481880: Отправлена только часть данных: 1880 из 2048 байт; получатель не "
+              L"успевает их принимать.");
+    EXPECT_NE(platform::SystemErrorText(platform::ShortSendDetail(0, 21)).find(L": 0 из 21 байта;"),
+              std::wstring::npos);
+    EXPECT_NE(platform::SystemErrorText(platform::ShortSendDetail(3, 11)).find(L"3 из 11 байт;"),
+              std::wstring::npos);
+    // Counts out of range are clamped, never spill into another code's range.
+    EXPECT_EQ(platform::ShortSendDetail(-5, 100000), 199990000u);
+    EXPECT_EQ(platform::SystemErrorText(platform::ShortSendDetail(-5, 100000))
+                  .rfind(L"Отправлена только часть данных: 0 из 9999 байт;", 0),
+              0u);
+}
