@@ -38,6 +38,7 @@ CIpClient::CIpClient(IApp* sink, const channel::PeerAddress& peer,
 CIpClient::~CIpClient()
 {
     m_tasks.Shutdown(0);
+    StopTimers(); // their ids are socket numbers that the next client may be given
     CloseAll();
 }
 
@@ -49,6 +50,7 @@ void CIpClient::Start(const std::vector<std::uint16_t>& protocols)
 
 void CIpClient::OpenSocket(SOCKET& socket, std::uint16_t protocol)
 {
+    const int index = IndexOfSlot(socket);
     int code = channel::EC_OPENED;
     int error = 0;
     socket = platform::WSASocket(AF_INET, SOCK_RAW, protocol, nullptr, 0, 0);
@@ -80,7 +82,7 @@ void CIpClient::OpenSocket(SOCKET& socket, std::uint16_t protocol)
     m_counters.Enter(socket, ProbeCounts{});
     if (m_sink)
         m_sink->PostToWindow(channel::WM_IP_CLIENT_SOCKET, static_cast<loop::WPARAM>(socket),
-                             channel::PROBE_NOW);
+                             WithLife(channel::PROBE_NOW, LifeAt(index)));
     Report(channel::EventCodeStatus(code), code, error, nullptr, protocol, 0, false);
 }
 
@@ -89,15 +91,19 @@ void CIpClient::OnSocketEvent(SOCKET socket, int index, loop::LPARAM code)
     if (SocketCount() == 0 || index < 0 || index >= SocketCount() || SocketAt(index) != socket)
         return;
     const std::uint16_t protocol = m_ports[static_cast<std::size_t>(index)];
-    if (code == channel::PROBE_NOW) {
+    if (CodeOf(code) == channel::PROBE_NOW) {
+        // The first probe is asked for by a message with the socket's life, the
+        // others by the timer; anything else is meant for an earlier socket.
+        if (LifeOf(code) != 0 ? !IsCurrent(index, code) : !TakeTimer(index))
+            return;
         const int attempts = m_counters.Attempts(socket); // before the task counts its own
         if (attempts >= m_options.maxSendCount)
             return;
         m_tasks.Start(socket,
                       MakeMemberTask(this, &CIpClient::Send, static_cast<unsigned int>(socket),
                                      static_cast<unsigned short>(protocol)));
-        if (attempts < m_options.maxSendCount - 1 && m_sink)
-            m_sink->StartSendTimer(static_cast<loop::UINT_PTR>(socket), m_options.timeSendDelay);
+        if (attempts < m_options.maxSendCount - 1)
+            ArmTimer(index, socket, m_options.timeSendDelay);
         return;
     }
     if (platform::WSAGETSELECTERROR(code) != 0) {

@@ -27,8 +27,12 @@ void CSocketList::StartPorts(const std::vector<std::uint16_t>& ports)
     m_ports = ports;
     m_count = static_cast<int>(m_ports.size());
     m_sockets.reset(new SOCKET[m_ports.size()]);
+    m_lives.reset(new std::atomic<std::uint32_t>[m_ports.size()]);
+    m_timerLives.reset(new std::atomic<std::uint32_t>[m_ports.size()]);
     for (int i = 0; i < m_count; ++i) {
         SetSocketAt(i, platform::INVALID_SOCKET);
+        m_timerLives[static_cast<std::size_t>(i)].store(0);
+        NewLifeAt(i);
         OpenSocket(SlotAt(i), m_ports[static_cast<std::size_t>(i)]);
     }
 }
@@ -50,8 +54,10 @@ void CSocketList::CloseSockets()
         if (s != platform::INVALID_SOCKET)
             platform::closesocket(s);
     }
-    m_sockets.reset();
     m_count = 0;
+    m_sockets.reset();
+    m_lives.reset();
+    m_timerLives.reset();
 }
 
 void CSocketList::OnSocketEvent(SOCKET, int, loop::LPARAM) {}
@@ -117,6 +123,97 @@ void CSocketList::QueueClientRow(const channel::ClientRow& row)
         return;
     std::uint32_t sequence = m_sink->AddClientRow(row);
     m_sink->PostToWindow(channel::WM_CLIENT_ROW_QUEUED, sequence, 0);
+}
+
+namespace {
+
+// Process-wide, so that a life is never shared by two sockets of two objects.
+std::atomic<std::uint32_t> g_nextLife{1};
+
+constexpr std::uint64_t kCodeMask = 0xFFFFFFFFu;
+
+} // namespace
+
+static_assert(sizeof(loop::LPARAM) == 8, "a life travels in the upper half of lParam");
+
+loop::LPARAM CSocketList::WithLife(loop::LPARAM code, std::uint32_t life)
+{
+    const std::uint64_t value =
+        (static_cast<std::uint64_t>(code) & kCodeMask) | (static_cast<std::uint64_t>(life) << 32);
+    return static_cast<loop::LPARAM>(value);
+}
+
+std::uint32_t CSocketList::LifeOf(loop::LPARAM code)
+{
+    return static_cast<std::uint32_t>(static_cast<std::uint64_t>(code) >> 32);
+}
+
+loop::LPARAM CSocketList::CodeOf(loop::LPARAM code)
+{
+    return static_cast<loop::LPARAM>(static_cast<std::uint64_t>(code) & kCodeMask);
+}
+
+std::uint32_t CSocketList::LifeAt(int index) const
+{
+    if (!m_lives || index < 0 || index >= m_count)
+        return 0;
+    return m_lives[static_cast<std::size_t>(index)].load(std::memory_order_acquire);
+}
+
+std::uint32_t CSocketList::NewLifeAt(int index)
+{
+    if (!m_lives || index < 0 || index >= m_count)
+        return 0;
+    std::uint32_t life = g_nextLife.fetch_add(1, std::memory_order_relaxed);
+    if (life == 0) // after four thousand million sockets
+        life = g_nextLife.fetch_add(1, std::memory_order_relaxed);
+    m_lives[static_cast<std::size_t>(index)].store(life, std::memory_order_release);
+    return life;
+}
+
+bool CSocketList::IsCurrent(int index, loop::LPARAM code) const
+{
+    const std::uint32_t life = LifeOf(code);
+    return life != 0 && life == LifeAt(index);
+}
+
+void CSocketList::ArmTimer(int index, SOCKET socket, int seconds)
+{
+    if (m_sink == nullptr || !m_timerLives || index < 0 || index >= m_count)
+        return;
+    m_timerLives[static_cast<std::size_t>(index)].store(LifeAt(index), std::memory_order_release);
+    m_sink->StartSendTimer(static_cast<loop::UINT_PTR>(socket), seconds);
+}
+
+bool CSocketList::TakeTimer(int index)
+{
+    if (!m_timerLives || index < 0 || index >= m_count)
+        return false;
+    const std::uint32_t armed =
+        m_timerLives[static_cast<std::size_t>(index)].exchange(0, std::memory_order_acq_rel);
+    return armed != 0 && armed == LifeAt(index);
+}
+
+void CSocketList::StopTimerOfLife(SOCKET socket, std::uint32_t life)
+{
+    if (m_timerLives && life != 0) {
+        for (int i = 0; i < m_count; ++i) {
+            std::uint32_t expected = life;
+            m_timerLives[static_cast<std::size_t>(i)].compare_exchange_strong(expected, 0);
+        }
+    }
+    if (m_sink)
+        m_sink->StopSendTimer(static_cast<loop::UINT_PTR>(socket));
+}
+
+void CSocketList::StopTimers()
+{
+    if (!m_timerLives)
+        return;
+    for (int i = 0; i < m_count; ++i) {
+        if (m_timerLives[static_cast<std::size_t>(i)].exchange(0) != 0 && m_sink)
+            m_sink->StopSendTimer(static_cast<loop::UINT_PTR>(SocketAt(i)));
+    }
 }
 
 } // namespace engine

@@ -23,6 +23,14 @@ namespace engine {
 
 using platform::SOCKET;
 
+// A socket together with its life (see CSocketList::WithLife): what a client's
+// pool task is given, so that what it posts names the socket it worked on.
+struct SocketLife
+{
+    SOCKET socket = platform::INVALID_SOCKET;
+    std::uint32_t life = 0;
+};
+
 class CSocketList
 {
 public:
@@ -51,6 +59,18 @@ public:
     int SocketCount() const { return m_count; }
     SOCKET SocketAt(int index) const;
 
+    // Descriptor numbers come back at once: a socket closed now and the next one
+    // opened, by this object or another, often share one. Each socket a slot
+    // takes therefore gets a number of its own, unique in the process: its life.
+    // The clients' posted messages carry it (bits 32..63 of lParam, where a
+    // socket notification has nothing), and their timers are tied to it, so that
+    // a message or timer meant for an earlier socket with the same number is
+    // known for what it is and ignored. 0 is no life.
+    static loop::LPARAM WithLife(loop::LPARAM code, std::uint32_t life);
+    static std::uint32_t LifeOf(loop::LPARAM code);
+    // The code without its life.
+    static loop::LPARAM CodeOf(loop::LPARAM code);
+
 protected:
     // Starts with the ports given (the UDP objects split pairs first).
     void StartPorts(const std::vector<std::uint16_t>& ports);
@@ -69,6 +89,25 @@ protected:
     // AddClientRow, then WM_CLIENT_ROW_QUEUED with the sequence number.
     void QueueClientRow(const channel::ClientRow& row);
 
+    // The life of the socket the slot holds; a slot gets a new one when it
+    // takes a new socket (Start gives every slot one before OpenSocket).
+    std::uint32_t LifeAt(int index) const;
+    std::uint32_t NewLifeAt(int index);
+    // Whether a posted code belongs to the slot's present socket: its life is
+    // the slot's. Codes without a life (socket notifications, timers) do not.
+    bool IsCurrent(int index, loop::LPARAM code) const;
+
+    // The port's probe timer (the dispatcher passes its expiry as a code without
+    // a life): armed for the slot's present socket, and taken once when it
+    // fires. An expiry the slot's present socket did not arm is not its own.
+    void ArmTimer(int index, SOCKET socket, int seconds);
+    bool TakeTimer(int index);
+    // Stops the timer a socket of that life armed, if it is still armed.
+    void StopTimerOfLife(SOCKET socket, std::uint32_t life);
+    // Stops every armed timer: a client that goes leaves none behind to fire on
+    // a later socket with the same number. Call before the sockets are closed.
+    void StopTimers();
+
     IApp* m_sink;
     channel::PeerAddress m_address;
     int m_protocol;
@@ -79,6 +118,10 @@ private:
     // replaces a slot's socket on a pool thread while the GUI thread looks it up);
     // plain SOCKETs so that Start can hand a slot to OpenSocket by reference.
     std::unique_ptr<SOCKET[]> m_sockets;
+    // Per slot: the present socket's life, and the life that armed the timer (0:
+    // none armed). Read and written from the GUI and pool threads.
+    std::unique_ptr<std::atomic<std::uint32_t>[]> m_lives;
+    std::unique_ptr<std::atomic<std::uint32_t>[]> m_timerLives;
     int m_count = 0;
 };
 

@@ -38,8 +38,10 @@ CTcpClient::CTcpClient(IApp* sink, const channel::PeerAddress& peer,
 
 CTcpClient::~CTcpClient()
 {
-    // Tasks first: they use the sockets and this object.
+    // Tasks first: they use the sockets and this object. Then the timers, whose
+    // ids are socket numbers that the next client may be given.
     m_tasks.Shutdown(m_options.timeSendDelay * 1000);
+    StopTimers();
     CloseSockets();
 }
 
@@ -70,10 +72,11 @@ void CTcpClient::ReportStep(int code, int error, std::uint16_t port, bool incomi
 void CTcpClient::OpenSocket(SOCKET& socket, std::uint16_t port)
 {
     const SOCKET old = socket;
-    const int index = old == platform::INVALID_SOCKET ? -1 : FindSocket(old);
+    const int index = old == platform::INVALID_SOCKET ? IndexOfSlot(socket) : FindSocket(old);
     if (old != platform::INVALID_SOCKET && index < 0)
         return; // not (or no longer) a socket of this client
     SOCKET created;
+    std::uint32_t life;
     ProbeCounts carried;
     // A probe that was given up on may still be in its receive on the old socket;
     // it must be out before the socket is closed and its number reused.
@@ -90,6 +93,9 @@ void CTcpClient::OpenSocket(SOCKET& socket, std::uint16_t port)
         } else {
             socket = created;
         }
+        // Very likely the old socket's number: what is still queued for the old
+        // one must not reach this one.
+        life = NewLifeAt(index);
     }
     if (old != platform::INVALID_SOCKET)
         m_tasks.Rekey(old, created);
@@ -135,12 +141,11 @@ void CTcpClient::OpenSocket(SOCKET& socket, std::uint16_t port)
 
     if (m_tasks.Has(created)) {
         // A reconnect, already on the pool thread of its task.
-        Connect(static_cast<unsigned int>(created), port);
+        Connect(SocketLife{created, life}, port);
         return;
     }
-    m_tasks.Start(created,
-                  MakeMemberTask(this, &CTcpClient::Connect, static_cast<unsigned int>(created),
-                                 static_cast<unsigned short>(port)));
+    m_tasks.Start(created, MakeMemberTask(this, &CTcpClient::Connect, SocketLife{created, life},
+                                          static_cast<unsigned short>(port)));
 }
 
 void CTcpClient::Reopen(unsigned int socket, unsigned short port)
@@ -153,9 +158,9 @@ void CTcpClient::Reopen(unsigned int socket, unsigned short port)
     }
 }
 
-void CTcpClient::Connect(unsigned int socketValue, unsigned short port)
+void CTcpClient::Connect(SocketLife target, unsigned short port)
 {
-    const SOCKET socket = static_cast<SOCKET>(socketValue);
+    const SOCKET socket = target.socket;
     try {
         const sockaddr_in peer = PeerEndpoint(m_address, port);
         int code;
@@ -210,16 +215,17 @@ void CTcpClient::Connect(unsigned int socketValue, unsigned short port)
                 Sleep(static_cast<unsigned>(m_options.timeSendDelay) * 1000u);
         }
         if (m_sink)
-            m_sink->PostToWindow(channel::WM_TCP_CLIENT_SOCKET, static_cast<loop::WPARAM>(socket),
-                                 connected ? channel::TCP_CONNECTED : channel::TCP_FAILED);
+            m_sink->PostToWindow(
+                channel::WM_TCP_CLIENT_SOCKET, static_cast<loop::WPARAM>(socket),
+                WithLife(connected ? channel::TCP_CONNECTED : channel::TCP_FAILED, target.life));
     } catch (const EGeneric& e) {
         LogClientTaskError(e);
     }
 }
 
-void CTcpClient::Probe(unsigned int socketValue, unsigned short port, std::string peerText)
+void CTcpClient::Probe(SocketLife target, unsigned short port, std::string peerText)
 {
-    const SOCKET socket = static_cast<SOCKET>(socketValue);
+    const SOCKET socket = target.socket;
     try {
         const std::size_t size = channel::TcpProbeSize(m_options.sendDataSize);
         std::vector<char> buffer(size, 0);
@@ -243,14 +249,13 @@ void CTcpClient::Probe(unsigned int socketValue, unsigned short port, std::strin
             code = channel::EC_RECEIVE_FAILED;
             error = received < 0 ? platform::WSAGetLastError() : 0;
             counts = m_counters.Get(socket);
-            if (m_sink)
-                m_sink->StopSendTimer(static_cast<loop::UINT_PTR>(socket));
+            StopTimerOfLife(socket, target.life);
         }
         ReportStep(code, error, port, true, counts.attempts == m_options.maxSendCount, counts,
                    peerText);
         if (code == channel::EC_RECEIVE_FAILED && m_sink)
             m_sink->PostToWindow(channel::WM_TCP_CLIENT_SOCKET, static_cast<loop::WPARAM>(socket),
-                                 channel::TCP_FAILED);
+                                 WithLife(channel::TCP_FAILED, target.life));
     } catch (const EGeneric& e) {
         LogClientTaskError(e);
     }
@@ -260,6 +265,13 @@ void CTcpClient::OnSocketEvent(SOCKET socket, int index, loop::LPARAM code)
 {
     if (SocketCount() == 0 || index < 0 || index >= SocketCount() || SocketAt(index) != socket)
         return;
+    if (LifeOf(code) != 0) {
+        if (!IsCurrent(index, code))
+            return; // posted for an earlier socket that had this number
+    } else if (code != channel::TCP_CONNECTED || !TakeTimer(index)) {
+        return; // a timer this socket did not arm
+    }
+    code = CodeOf(code);
     // At most one task per socket: the previous one gets TimeOut to finish.
     m_tasks.WaitAndRemove(socket, m_options.timeOut);
     const std::uint16_t port = m_ports[static_cast<std::size_t>(index)];
@@ -271,10 +283,10 @@ void CTcpClient::OnSocketEvent(SOCKET socket, int index, loop::LPARAM code)
         if (attempts >= m_options.maxSendCount)
             return;
         m_tasks.Start(
-            socket, MakeMemberTask(this, &CTcpClient::Probe, static_cast<unsigned int>(socket),
+            socket, MakeMemberTask(this, &CTcpClient::Probe, SocketLife{socket, LifeAt(index)},
                                    static_cast<unsigned short>(port), std::string(m_address.text)));
-        if (attempts < m_options.maxSendCount - 1 && m_sink)
-            m_sink->StartSendTimer(static_cast<loop::UINT_PTR>(socket), m_options.timeSendDelay);
+        if (attempts < m_options.maxSendCount - 1)
+            ArmTimer(index, socket, m_options.timeSendDelay);
         return;
     }
     if (code == channel::TCP_FAILED) {

@@ -35,12 +35,15 @@ public:
     void Start(const std::vector<std::uint16_t>& ports) override;
     // Creates (or replaces) the socket of a port and starts connecting.
     void OpenSocket(SOCKET& socket, std::uint16_t port) override;
-    // code 0: the port's timer fired, probe again; code 1: reconnect.
+    // code 0: connected (posted with the socket's life), or the port's timer
+    // fired (no life): probe; code 1: reconnect. A message of an earlier socket
+    // with the same number, or a timer the present socket did not arm, is
+    // ignored.
     void OnSocketEvent(SOCKET socket, int index, loop::LPARAM code) override;
 
-    // Pool task bodies.
-    void Connect(unsigned int socket, unsigned short port);
-    void Probe(unsigned int socket, unsigned short port, std::string peerText);
+    // Pool task bodies. What they post carries the life of their socket.
+    void Connect(SocketLife socket, unsigned short port);
+    void Probe(SocketLife socket, unsigned short port, std::string peerText);
     // The reconnect task: replaces the socket and connects again.
     void Reopen(unsigned int socket, unsigned short port);
 

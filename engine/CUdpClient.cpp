@@ -18,6 +18,7 @@ CUdpClient::~CUdpClient()
 {
     // No bounded wait first: a running probe is interrupted in its last pause.
     m_tasks.Shutdown(0);
+    StopTimers(); // their ids are socket numbers that the next client may be given
     CloseAll();
 }
 
@@ -111,7 +112,7 @@ void CUdpClient::OpenSocket(SOCKET& socket, std::uint16_t clientPort)
     }
     if (m_sink)
         m_sink->PostToWindow(channel::WM_UDP_CLIENT_SOCKET, static_cast<loop::WPARAM>(socket),
-                             channel::PROBE_NOW);
+                             WithLife(channel::PROBE_NOW, LifeAt(index)));
     Report(channel::EventCodeStatus(code), code, error, nullptr, clientPort, 0, false);
 }
 
@@ -122,7 +123,11 @@ void CUdpClient::OnSocketEvent(SOCKET socket, int index, loop::LPARAM code)
     const std::uint16_t clientPort = m_ports[static_cast<std::size_t>(index)];
     const std::uint16_t serverPort = ServerPortAt(index);
 
-    if (code == channel::PROBE_NOW) {
+    if (CodeOf(code) == channel::PROBE_NOW) {
+        // The first probe is asked for by a message with the socket's life, the
+        // others by the timer; anything else is meant for an earlier socket.
+        if (LifeOf(code) != 0 ? !IsCurrent(index, code) : !TakeTimer(index))
+            return;
         // Read before the task can count its own attempt.
         const int attempts = m_counters.Attempts(socket);
         if (attempts >= m_options.maxSendCount)
@@ -131,8 +136,8 @@ void CUdpClient::OnSocketEvent(SOCKET socket, int index, loop::LPARAM code)
                       MakeMemberTask(this, &CUdpClient::Send, static_cast<unsigned int>(socket),
                                      static_cast<unsigned short>(serverPort),
                                      static_cast<unsigned short>(clientPort)));
-        if (attempts < m_options.maxSendCount - 1 && m_sink)
-            m_sink->StartSendTimer(static_cast<loop::UINT_PTR>(socket), m_options.timeSendDelay);
+        if (attempts < m_options.maxSendCount - 1)
+            ArmTimer(index, socket, m_options.timeSendDelay);
         return;
     }
     const unsigned error = platform::WSAGETSELECTERROR(code);

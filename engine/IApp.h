@@ -21,11 +21,15 @@ class IApp
 {
 public:
     // Posts (never sends): 0x8001 to the server pane, 0x8004 to the client pane,
-    // every other number to the main window.
+    // every other number to the main window. A client's own messages carry its
+    // socket's life in the upper half of lParam (CSocketList::WithLife): the
+    // dispatcher hands lParam to OnSocketEvent unchanged.
     virtual bool PostToWindow(loop::UINT message, loop::WPARAM wParam, loop::LPARAM lParam) = 0;
     // Asynchronous selection of the socket to the main window; 0 on success.
     virtual int SelectAsync(platform::SOCKET socket, loop::UINT message, long events) = 0;
     // A timer of the main window with the socket as its id, every seconds x 1000 ms.
+    // Its expiry reaches the client as code 0 (TCP) or PROBE_NOW (UDP, IP)
+    // without a life.
     virtual void StartSendTimer(loop::UINT_PTR id, int seconds) = 0;
     // Appends an event with the current local time; returns its index. With
     // incoming set the peer is the sender and the local address the receiver.

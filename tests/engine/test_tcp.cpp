@@ -1,3 +1,4 @@
+#include "channel/AppMessages.h"
 #include "channel/EventCodes.h"
 #include "engine/CTcpClient.h"
 #include "engine/CTcpServer.h"
@@ -42,6 +43,29 @@ channel::ProbeOptions Options(int maxSendCount, int timeOut = 200, int delay = 1
     o.sendDataSize = 10;
     o.maxSendCount = maxSendCount;
     return o;
+}
+
+channel::PeerAddress Address(const char* text)
+{
+    channel::PeerAddress peer;
+    channel::ParseAddress(peer, text);
+    return peer;
+}
+
+// Waits, without dispatching anything, until the sink has been asked to post the
+// message: it then sits in the loop's queue.
+bool WaitForPost(const CRecordingApp& app, loop::UINT message, std::chrono::milliseconds limit)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        for (const auto& post : app.Posts()) {
+            if (post.message == message)
+                return true;
+        }
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(5ms);
+    }
 }
 
 // A plain listening socket that accepts connections in the kernel's backlog
@@ -396,6 +420,74 @@ TEST(TcpServer, ShortEchoToASlowReaderIsAFailedSend)
     const std::wstring detail = platform::SystemErrorText(static_cast<unsigned>(first.error));
     EXPECT_EQ(detail.rfind(L"Отправлена только часть данных: ", 0), 0u) << first.error;
     EXPECT_NE(detail.find(L" из 2048 байт"), std::wstring::npos) << first.error;
+}
+
+// ---------------------------------------------------------------------------
+// Descriptor numbers come back at once: a client that replaces another (the
+// next peer after a quick Stop and Start) gets its sockets' numbers.
+
+// What a client does on a port where nothing listens, two attempts: open, a
+// connect that fails, the pause, and again. No probe.
+constexpr const char* kRefusedTwice = "6 13 7 6 13 7";
+
+TEST(TcpClient, QueuedMessageOfAnOldClientNeverReachesTheNextOne)
+{
+    // Client messages were keyed by the raw descriptor number: a queued
+    // "connected" of the old client made the new one probe a socket that had
+    // never connected.
+    CSilentListener oldPeer;
+    CRecordingApp clientSide;
+    auto oldClient = std::make_unique<engine::CTcpClient>(&clientSide, Loopback(), Options(2));
+    clientSide.AddClient(oldClient.get());
+    oldClient->Start({oldPeer.Port()});
+    const platform::SOCKET reused = oldClient->SocketAt(0);
+    ASSERT_TRUE(WaitForPost(clientSide, channel::WM_TCP_CLIENT_SOCKET, 5s));
+    clientSide.RemoveClient(oldClient.get());
+    oldClient.reset();
+
+    const std::uint16_t refused = FreePort(SOCK_STREAM);
+    engine::CTcpClient newClient(&clientSide, Address("127.0.0.2"), Options(2));
+    clientSide.AddClient(&newClient);
+    newClient.Start({refused});
+    ASSERT_EQ(newClient.SocketAt(0), reused) << "the system gave the number to another socket";
+    ASSERT_TRUE(clientSide.RunUntil([&] { return PortFinished(clientSide, refused); }, 10s));
+    EXPECT_EQ(CodesText(ClientCodes(clientSide, refused)), kRefusedTwice);
+}
+
+TEST(TcpClient, TimerOfAnOldClientNeverReachesTheNextOne)
+{
+    // Probe timers have the socket as their id: the old client's timer, still
+    // armed when it went, fired on the new client's socket and probed it.
+    CRecordingApp serverSide, clientSide;
+    const std::uint16_t port = FreePort(SOCK_STREAM);
+    engine::CTcpServer server(&serverSide, AnyAddress());
+    serverSide.AddServer(&server);
+    server.Start({port});
+    auto oldClient = std::make_unique<engine::CTcpClient>(&clientSide, Loopback(), Options(3));
+    clientSide.AddClient(oldClient.get());
+    oldClient->Start({port});
+    // The first probe answered, the timer for the second armed.
+    ASSERT_TRUE(clientSide.RunUntil(
+        [&] {
+            const auto codes = ClientCodes(clientSide, port);
+            return !clientSide.ArmedTimers().empty() &&
+                   std::count(codes.begin(), codes.end(), channel::EC_RECEIVED) == 1;
+        },
+        5s));
+    const platform::SOCKET reused = oldClient->SocketAt(0);
+    clientSide.RemoveClient(oldClient.get());
+    oldClient.reset();
+    EXPECT_TRUE(clientSide.ArmedTimers().empty()) << "a client that goes stops its timers";
+
+    const std::uint16_t refused = FreePort(SOCK_STREAM);
+    engine::CTcpClient newClient(&clientSide, Address("127.0.0.2"), Options(2));
+    clientSide.AddClient(&newClient);
+    newClient.Start({refused});
+    ASSERT_EQ(newClient.SocketAt(0), reused) << "the system gave the number to another socket";
+    // The old timer was due one second after it was armed, well within this.
+    ASSERT_TRUE(clientSide.RunUntil([&] { return PortFinished(clientSide, refused); }, 10s));
+    clientSide.RunUntil([] { return false; }, 200ms);
+    EXPECT_EQ(CodesText(ClientCodes(clientSide, refused)), kRefusedTwice);
 }
 
 } // namespace

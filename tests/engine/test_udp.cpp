@@ -490,5 +490,35 @@ TEST(UdpChannel, PairWithoutClientPortIsAnsweredAtTheSourcePort)
     EXPECT_EQ(serverEvents[2].port2, serverEvents[1].port2) << "answered at the source port";
 }
 
+TEST(UdpClient, ProbeRequestOfAnOldClientNeverReachesTheNextOne)
+{
+    // The first probe is asked for by a posted message keyed by the socket: a
+    // queued request of a client that went made the next client, which got the
+    // same descriptor number, send two probes at once instead of one a second.
+    CRecordingApp clientSide;
+    CPlainUdp oldPeer, newPeer; // take the probes, answer nothing
+    auto oldClient = std::make_unique<engine::CUdpClient>(&clientSide, Loopback(), Options(2));
+    clientSide.AddClient(oldClient.get());
+    oldClient->Start({oldPeer.Port(), FreePort(SOCK_DGRAM)});
+    const platform::SOCKET reused = oldClient->SocketAt(0);
+    clientSide.RemoveClient(oldClient.get());
+    oldClient.reset(); // its request for the first probe is still queued
+
+    const std::uint16_t c = FreePort(SOCK_DGRAM);
+    engine::CUdpClient newClient(&clientSide, Loopback(), Options(2));
+    clientSide.AddClient(&newClient);
+    newClient.Start({newPeer.Port(), c});
+    ASSERT_EQ(newClient.SocketAt(0), reused) << "the system gave the number to another socket";
+    ASSERT_TRUE(clientSide.RunUntil([&] { return Finished(clientSide, newPeer.Port()); }, 10s));
+    std::vector<RecordedEvent> sent;
+    for (const auto& e : clientSide.EventsFor(channel::PROTOCOL_UDP, c)) {
+        if (e.code == channel::EC_SENT)
+            sent.push_back(e);
+    }
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_GE(sent[1].at - sent[0].at, 900ms) << "the second probe waits for the timer";
+    EXPECT_EQ(newPeer.Drain(), 2);
+}
+
 } // namespace
 } // namespace enginetest
