@@ -4,10 +4,34 @@
 #include "loop/SocketWatchTable.h"
 
 #include <QSocketNotifier>
+#include <QTimer>
 
 namespace loop::detail {
 
-CSocketNotifierHost::CSocketNotifierHost() = default;
+namespace {
+
+// How long a listening socket whose accept failed for want of a descriptor waits
+// before it tries again, when no watched socket closes meanwhile: long enough
+// that such a listener costs nothing, short enough that a descriptor freed by
+// anything else (a client check that ends) is put to use soon.
+constexpr int kStarvedRetryMs = 250;
+
+} // namespace
+
+CSocketNotifierHost::CSocketNotifierHost() : m_starvedRetry(new QTimer(this))
+{
+    m_starvedRetry->setSingleShot(true);
+    m_starvedRetry->setInterval(kStarvedRetryMs);
+    connect(m_starvedRetry, &QTimer::timeout, this,
+            [] { CSocketWatchTable::Instance().RetryStarvedAccepts(); });
+}
+
+void CSocketNotifierHost::StartStarvedRetry()
+{
+    Q_ASSERT(IsGuiThread());
+    if (!m_starvedRetry->isActive())
+        m_starvedRetry->start();
+}
 
 CSocketNotifierHost::~CSocketNotifierHost()
 {
@@ -28,8 +52,10 @@ void CSocketNotifierHost::Sync(platform::SOCKET s)
         Drop(s);
         if (wish.action == NotifierWish::Action::RemoveAndErase)
             table.EraseCancelled(s, wish.generation);
-        else if (wish.action == NotifierWish::Action::RemoveAndRelease && table.EraseReserved(s))
+        else if (wish.action == NotifierWish::Action::RemoveAndRelease && table.EraseReserved(s)) {
             platform::ReleaseReservedDescriptor(s);
+            table.RetryStarvedAccepts(); // the number is free only now
+        }
         return;
     }
 

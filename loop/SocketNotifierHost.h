@@ -18,6 +18,7 @@
 #include <unordered_map>
 
 class QSocketNotifier;
+class QTimer;
 
 namespace loop::detail {
 
@@ -31,6 +32,9 @@ public:
     void Sync(platform::SOCKET s);
     // Disables and drops the socket's notifier, if any.
     void Drop(platform::SOCKET s);
+    // Has the table retry the accepts that failed for want of a descriptor, after
+    // a pause (unless a watched socket closes first).
+    void StartStarvedRetry();
 
 private:
     void OnActivated(platform::SOCKET s, std::uint64_t generation);
@@ -44,6 +48,7 @@ private:
     // The socket whose notifier is emitting right now: its notifier may not be
     // deleted from inside its own signal, only later.
     platform::SOCKET m_dispatching = platform::INVALID_SOCKET;
+    QTimer* m_starvedRetry;
 };
 
 } // namespace loop::detail

@@ -74,6 +74,49 @@ void CSocketWatchTable::Sync(SOCKET s)
         Qt::QueuedConnection);
 }
 
+void CSocketWatchTable::ScheduleStarvedRetry()
+{
+    std::unique_lock lock(m_mutex);
+    CSocketNotifierHost* host = m_host;
+    if (!host)
+        return;
+    if (IsGuiThread()) {
+        lock.unlock();
+        host->StartStarvedRetry();
+        return;
+    }
+    AnnotateBeforePost();
+    QMetaObject::invokeMethod(
+        host,
+        [host] {
+            AnnotateAfterDelivery();
+            host->StartStarvedRetry();
+        },
+        Qt::QueuedConnection);
+}
+
+void CSocketWatchTable::RetryStarvedAccepts()
+{
+    std::vector<SOCKET> rearmed;
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_anyStarved)
+            return;
+        for (auto& [s, watch] : m_watches) {
+            if (!watch.acceptStarved)
+                continue;
+            watch.acceptStarved = false;
+            if (watch.phase == Phase::Active) {
+                watch.acceptArmed = true;
+                rearmed.push_back(s);
+            }
+        }
+        m_anyStarved = false;
+    }
+    for (SOCKET s : rearmed)
+        Sync(s);
+}
+
 void CSocketWatchTable::EndWatch(Watch& watch, Phase phase)
 {
     watch.phase = phase;
@@ -243,6 +286,10 @@ void CSocketWatchTable::HostDestroyed()
 
 bool CSocketWatchTable::BeforeClose(SOCKET s)
 {
+    // A descriptor is about to be free (or, when the number is reserved, soon):
+    // a listener that could not accept for want of one may try again. Its
+    // notification is posted from the loop, after this close has happened.
+    RetryStarvedAccepts();
     std::unique_lock lock(m_mutex);
     auto it = m_watches.find(s);
     if (it == m_watches.end())
@@ -292,25 +339,39 @@ void CSocketWatchTable::AfterReceive(SOCKET s)
     Sync(s);
 }
 
-bool CSocketWatchTable::AfterAccept(SOCKET listening, SOCKET accepted)
+bool CSocketWatchTable::AfterAccept(SOCKET listening, SOCKET accepted, int error)
 {
     bool rearmed = false;
     bool watchedNew = false;
+    bool starved = false;
     {
         std::lock_guard lock(m_mutex);
         auto it = m_watches.find(listening);
         if (it == m_watches.end() || it->second.phase != Phase::Active)
             return false;
-        rearmed = !it->second.acceptArmed;
-        it->second.acceptArmed = true;
+        Watch& watch = it->second;
+        if (accepted == platform::INVALID_SOCKET &&
+            (error == platform::WSAEMFILE || error == platform::WSAENOBUFS)) {
+            // The connection is still waiting and the notifier would fire again
+            // at once, for as long as no descriptor is free: wait for one.
+            if (!watch.acceptArmed) {
+                watch.acceptStarved = true;
+                m_anyStarved = true;
+                starved = true;
+            }
+        } else {
+            rearmed = !watch.acceptArmed;
+            watch.acceptArmed = true;
+            watch.acceptStarved = false;
+        }
         if (accepted != platform::INVALID_SOCKET) {
-            Watch watch;
-            watch.generation = m_nextGeneration++;
-            watch.window = it->second.window;
-            watch.message = it->second.message;
-            watch.events = it->second.events;
-            watch.valid = std::make_shared<std::atomic<bool>>(true);
-            m_watches[accepted] = std::move(watch);
+            Watch fresh;
+            fresh.generation = m_nextGeneration++;
+            fresh.window = watch.window;
+            fresh.message = watch.message;
+            fresh.events = watch.events;
+            fresh.valid = std::make_shared<std::atomic<bool>>(true);
+            m_watches[accepted] = std::move(fresh);
             watchedNew = true;
         }
     }
@@ -318,6 +379,8 @@ bool CSocketWatchTable::AfterAccept(SOCKET listening, SOCKET accepted)
         Sync(listening);
     if (watchedNew)
         Sync(accepted);
+    if (starved)
+        ScheduleStarvedRetry();
     return watchedNew;
 }
 

@@ -63,12 +63,15 @@ public:
     // GUI thread: the host is going away with the QCoreApplication. Every watch
     // ends; reserved descriptor numbers are released.
     void HostDestroyed();
+    // Any thread: a descriptor may have become free. Listening sockets whose
+    // accept failed for want of one get their accept notification back.
+    void RetryStarvedAccepts();
 
     // platform::ISocketHooks, any thread.
     bool BeforeClose(platform::SOCKET s) override;
     void AfterCloseReserved(platform::SOCKET s) override;
     void AfterReceive(platform::SOCKET s) override;
-    bool AfterAccept(platform::SOCKET listening, platform::SOCKET accepted) override;
+    bool AfterAccept(platform::SOCKET listening, platform::SOCKET accepted, int error) override;
     void AfterStateChange(platform::SOCKET s) override;
 
 private:
@@ -93,6 +96,9 @@ private:
         bool acceptArmed = true;    // FD_ACCEPT may be posted
         bool peerClosed = false;    // FD_CLOSE was posted: the watch is over
         bool awaitingState = false; // a stream socket not yet listening or connected
+        // An accept failed for want of descriptors or memory: the accept
+        // notification waits for RetryStarvedAccepts instead of the next accept.
+        bool acceptStarved = false;
         // Cleared when the watch ends: queued notifications are then dropped.
         std::shared_ptr<std::atomic<bool>> valid;
     };
@@ -102,12 +108,15 @@ private:
     // Has the host bring the socket's notifier in line with Wish: at once on
     // the GUI thread, else by a posted event. Called without the lock.
     void Sync(platform::SOCKET s);
+    // Has the host call RetryStarvedAccepts after its pause. Without the lock.
+    void ScheduleStarvedRetry();
     static void EndWatch(Watch& watch, Phase phase);
 
     std::mutex m_mutex;
     std::unordered_map<platform::SOCKET, Watch> m_watches;
     CSocketNotifierHost* m_host = nullptr;
     std::uint64_t m_nextGeneration = 1;
+    bool m_anyStarved = false; // some watch may have acceptStarved set
 };
 
 } // namespace loop::detail

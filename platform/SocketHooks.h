@@ -34,9 +34,10 @@ public:
 
     // accept was called on a watched listening socket: the accept notification
     // is enabled again. accepted is the new socket (already non-blocking), or
-    // INVALID_SOCKET when the accept failed. Return true when the new socket is
-    // now watched (with the listening socket's window, message and events).
-    virtual bool AfterAccept(SOCKET listening, SOCKET accepted) = 0;
+    // INVALID_SOCKET when the accept failed with error (a Winsock code; 0 on
+    // success). Return true when the new socket is now watched (with the
+    // listening socket's window, message and events).
+    virtual bool AfterAccept(SOCKET listening, SOCKET accepted, int error) = 0;
 
     // A watched stream socket started listening, or started or finished
     // connecting: a watch that was waiting for such a state may start (a fresh

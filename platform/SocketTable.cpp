@@ -98,6 +98,8 @@ namespace platform {
 
 void InstallSocketHooks(ISocketHooks* hooks)
 {
+    if (hooks)
+        detail::PlaceholderDescriptor(); // now, while descriptors are to be had
     detail::g_hooks.store(hooks, std::memory_order_release);
 }
 

@@ -76,4 +76,8 @@ int Fail(int wsaError);
 // The installed hooks object, or null.
 ISocketHooks* InstalledHooks();
 
+// The never-ready descriptor closesocket puts on the number of a socket whose
+// notifier may still poll it; -1 when it could not be made.
+int PlaceholderDescriptor();
+
 } // namespace platform::detail

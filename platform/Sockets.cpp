@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
 #include <unistd.h>
 
 namespace platform {
@@ -21,26 +22,35 @@ using detail::FailWithErrno;
 using detail::FindOrFail;
 using detail::SocketRecord;
 
+namespace detail {
+
+// A descriptor that never becomes ready: the read end of a pipe whose write end
+// stays open and is never written. closesocket puts a copy of it on the number
+// of a socket whose notifier cannot be removed synchronously. Made when the
+// hooks are installed, long before the process may run out of descriptors: made
+// at the first such close, it could not be had just when it is needed most.
+int PlaceholderDescriptor()
+{
+    // Never destroyed: sockets may be closed while static objects go away.
+    static std::mutex* lock = new std::mutex;
+    static int descriptor = -1;
+    std::lock_guard guard(*lock);
+    if (descriptor < 0) {
+        int ends[2];
+        if (::pipe2(ends, O_CLOEXEC) == 0)
+            descriptor = ends[0]; // ends[1] is deliberately kept open for the process's life
+    }
+    return descriptor;
+}
+
+} // namespace detail
+
 namespace {
 
 // Lowest and highest raw protocol numbers a raw socket may carry. 0 is refused
 // by the system and 255 (IPPROTO_RAW) is send-only.
 constexpr int kMinRawProtocol = 1;
 constexpr int kMaxRawProtocol = 254;
-
-// A descriptor that never becomes ready: the read end of a pipe whose write end
-// stays open and is never written. closesocket puts a copy of it on the number
-// of a socket whose notifier cannot be removed synchronously.
-int PlaceholderDescriptor()
-{
-    static const int descriptor = [] {
-        int ends[2];
-        if (::pipe2(ends, O_CLOEXEC) != 0)
-            return -1;
-        return ends[0]; // ends[1] is deliberately kept open for the process's life
-    }();
-    return descriptor;
-}
 
 bool ValidAddressLength(const sockaddr* address, int length)
 {
@@ -137,16 +147,15 @@ int closesocket(SOCKET s)
         // socket now (the peer sees the close) while the number stays taken until
         // the watch layer has removed the notifier and calls
         // ReleaseReservedDescriptor.
-        const int placeholder = PlaceholderDescriptor();
-        if (placeholder >= 0 && ::dup3(placeholder, s, O_CLOEXEC) == s) {
-            CSocketTable::Instance().AddReserved(s);
-            hooks->AfterCloseReserved(s);
-            return 0;
+        const int placeholder = detail::PlaceholderDescriptor();
+        CSocketTable::Instance().AddReserved(s);
+        if (placeholder < 0 || ::dup3(placeholder, s, O_CLOEXEC) != s) {
+            // No placeholder: the socket itself keeps its number until the
+            // notifier is gone, and is closed then. Closing it under a live
+            // notifier would make the loop poll an invalid descriptor (Qt warns
+            // of each). A stream's peer sees the close now all the same.
+            ::shutdown(s, SHUT_RDWR);
         }
-        // No placeholder: close now and let the watch layer drop its notifier
-        // (nothing is reserved, so its release is a no-op). The notifier at worst
-        // sees an invalid descriptor once before it goes.
-        ::close(s);
         hooks->AfterCloseReserved(s);
         return 0;
     }
@@ -243,17 +252,17 @@ SOCKET accept(SOCKET s, sockaddr* address, int* addressLength)
         }
     }
 
+    const int wsaError = accepted >= 0     ? 0
+                         : error == EAGAIN ? WSAEWOULDBLOCK
+                                           : WsaFromErrno(error, listening.kind);
     if (ISocketHooks* hooks = listening.watched ? detail::InstalledHooks() : nullptr) {
         const SOCKET reported = accepted >= 0 ? accepted : INVALID_SOCKET;
-        if (hooks->AfterAccept(s, reported) && accepted >= 0)
+        if (hooks->AfterAccept(s, reported, wsaError) && accepted >= 0)
             SetSocketWatched(accepted, true);
     }
 
     if (accepted < 0) {
-        if (error == EAGAIN)
-            WSASetLastError(WSAEWOULDBLOCK);
-        else
-            SetLastErrorFromErrno(error, listening.kind);
+        WSASetLastError(wsaError);
         return INVALID_SOCKET;
     }
     return accepted;

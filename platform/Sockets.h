@@ -146,7 +146,10 @@ int listen(SOCKET s, int backlog);
 // The accepted socket is of the listening socket's kind and keeps its time-outs.
 // A socket accepted from a watched listening socket is non-blocking and watched
 // with the listening socket's window, message and events from the moment it
-// exists. Calling accept re-enables the accept notification.
+// exists. Calling accept re-enables the accept notification, except after a
+// failure for want of descriptors or memory (10024, 10055): the connection is
+// still waiting then, so the notification would come again at once and for
+// ever; it comes again after a pause, or as soon as a watched socket closes.
 SOCKET accept(SOCKET s, sockaddr* address, int* addressLength);
 // The extended form without a condition function (Kanaliko never uses one).
 SOCKET WSAAccept(SOCKET s, sockaddr* address, int* addressLength,

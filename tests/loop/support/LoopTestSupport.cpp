@@ -88,4 +88,42 @@ double ThreadCpuMilliseconds()
     return static_cast<double>(used.tv_sec) * 1000.0 + static_cast<double>(used.tv_nsec) / 1e6;
 }
 
+namespace {
+std::atomic<CQtMessageCounter*> g_counter{nullptr};
+} // namespace
+
+CQtMessageCounter::CQtMessageCounter(std::string phrase) : m_phrase(std::move(phrase))
+{
+    g_counter.store(this);
+    m_previous = qInstallMessageHandler(&CQtMessageCounter::Handle);
+}
+
+CQtMessageCounter::~CQtMessageCounter()
+{
+    qInstallMessageHandler(m_previous);
+    g_counter.store(nullptr);
+}
+
+std::string CQtMessageCounter::First() const
+{
+    std::lock_guard lock(m_lock);
+    return m_first;
+}
+
+void CQtMessageCounter::Handle(QtMsgType type, const QMessageLogContext& context,
+                               const QString& text)
+{
+    CQtMessageCounter* counter = g_counter.load();
+    const std::string message = text.toStdString();
+    if (counter && message.find(counter->m_phrase) != std::string::npos) {
+        if (counter->m_count.fetch_add(1) == 0) {
+            std::lock_guard lock(counter->m_lock);
+            counter->m_first = message;
+        }
+        return;
+    }
+    if (counter && counter->m_previous)
+        counter->m_previous(type, context, text);
+}
+
 } // namespace testsupport

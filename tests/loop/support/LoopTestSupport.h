@@ -6,9 +6,12 @@
 
 #include "loop/Window.h"
 
+#include <QtGlobal>
+
 #include <atomic>
 #include <functional>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -51,5 +54,29 @@ private:
 
 // CPU time used by the calling thread, in milliseconds.
 double ThreadCpuMilliseconds();
+
+// Counts, while it lives, the Qt messages (warnings and the like) whose text
+// holds a phrase; others go on to the handler that was there before.
+class CQtMessageCounter
+{
+public:
+    explicit CQtMessageCounter(std::string phrase);
+    ~CQtMessageCounter();
+    CQtMessageCounter(const CQtMessageCounter&) = delete;
+    CQtMessageCounter& operator=(const CQtMessageCounter&) = delete;
+
+    int Count() const { return m_count.load(); }
+    // The first message counted, for a readable failure.
+    std::string First() const;
+
+private:
+    static void Handle(QtMsgType type, const QMessageLogContext& context, const QString& text);
+
+    std::string m_phrase;
+    std::atomic<int> m_count{0};
+    mutable std::mutex m_lock;
+    std::string m_first;
+    QtMessageHandler m_previous = nullptr;
+};
 
 } // namespace testsupport

@@ -5,9 +5,13 @@
 
 #include "platform/Sockets.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cstdint>
+#include <fcntl.h>
 #include <string>
+#include <sys/resource.h>
+#include <unistd.h>
 #include <utility>
 
 namespace testsupport {
@@ -128,5 +132,53 @@ inline int SetTimeout(platform::SOCKET s, int option, platform::DWORD millisecon
     return platform::setsockopt(s, SOL_SOCKET, option, reinterpret_cast<const char*>(&milliseconds),
                                 sizeof milliseconds);
 }
+
+// The lowest descriptor number that is free now: the one the next socket gets.
+inline int LowestFreeDescriptor()
+{
+    const int fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (fd >= 0)
+        ::close(fd);
+    return fd;
+}
+
+// Sets the process's soft descriptor limit for the life of the object and puts
+// the old one back at the end.
+class CDescriptorLimit
+{
+public:
+    explicit CDescriptorLimit(rlim_t soft)
+    {
+        ::getrlimit(RLIMIT_NOFILE, &m_saved);
+        rlimit changed = m_saved;
+        changed.rlim_cur = std::min(soft, m_saved.rlim_max);
+        m_set = ::setrlimit(RLIMIT_NOFILE, &changed) == 0;
+    }
+    // No descriptor number is free below the limit: the next descriptor the
+    // process asks for fails with EMFILE until one is closed.
+    static rlim_t Exhausted() { return static_cast<rlim_t>(LowestFreeDescriptor()); }
+    // Whatever the hard limit allows, as the front end does.
+    static rlim_t Highest()
+    {
+        rlimit limit{};
+        ::getrlimit(RLIMIT_NOFILE, &limit);
+        return limit.rlim_max;
+    }
+    ~CDescriptorLimit() { Restore(); }
+    CDescriptorLimit(const CDescriptorLimit&) = delete;
+    CDescriptorLimit& operator=(const CDescriptorLimit&) = delete;
+
+    bool Set() const { return m_set; }
+    void Restore()
+    {
+        if (m_set)
+            ::setrlimit(RLIMIT_NOFILE, &m_saved);
+        m_set = false;
+    }
+
+private:
+    rlimit m_saved{};
+    bool m_set = false;
+};
 
 } // namespace testsupport
