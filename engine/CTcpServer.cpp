@@ -21,11 +21,29 @@ std::string LocalAddressText(SOCKET s)
     return channel::AddressText(local.sin_addr.s_addr);
 }
 
+constexpr std::size_t kMinConnections = 16;
+constexpr std::size_t kMaxConnections = 4096;
+
+std::size_t ConnectionLimitNow()
+{
+    const std::size_t quarter = static_cast<std::size_t>(platform::DescriptorLimit()) / 4;
+    return std::clamp(quarter, kMinConnections, kMaxConnections);
+}
+
 } // namespace
 
 CTcpServer::CTcpServer(IApp* sink, const channel::PeerAddress& localAddress)
-    : CSocketList(sink, localAddress, channel::PROTOCOL_TCP)
+    : CSocketList(sink, localAddress, channel::PROTOCOL_TCP), m_limit(ConnectionLimitNow())
 {}
+
+void CTcpServer::Start(const std::vector<std::uint16_t>& ports)
+{
+    m_limit = ConnectionLimitNow();
+    StartPorts(ports);
+    m_waiting.assign(ports.size(), false);
+    m_acceptErrors.assign(ports.size(), 0);
+    m_fullReported = false;
+}
 
 CTcpServer::~CTcpServer()
 {
@@ -69,6 +87,8 @@ void CTcpServer::CloseAll()
     for (const auto& [socket, port] : m_accepted)
         platform::closesocket(socket);
     m_accepted.clear();
+    m_waiting.clear();
+    m_acceptErrors.clear();
     CloseSockets();
 }
 
@@ -97,29 +117,50 @@ void CTcpServer::OnSocketEvent(SOCKET socket, int index, loop::LPARAM code)
         } else {
             // The notification's own error is not what is reported here: the
             // last socket error is.
-            const std::uint16_t port = m_ports[static_cast<std::size_t>(index)];
-            int eventIndex = Report(channel::STATUS_ERROR, channel::EC_INTERNAL_ERROR,
-                                    platform::WSAGetLastError(), nullptr, port, 0, false);
-            if (m_sink)
-                m_sink->UpdateServerRow(channel::EC_INTERNAL_ERROR, m_protocol, port, eventIndex);
+            ReportListenerError(index, platform::WSAGetLastError());
         }
         return;
     }
     OnConnectionEvent(socket, event, error);
 }
 
+void CTcpServer::ReportListenerError(int index, int error)
+{
+    const std::uint16_t port = m_ports[static_cast<std::size_t>(index)];
+    const int eventIndex =
+        Report(channel::STATUS_ERROR, channel::EC_INTERNAL_ERROR, error, nullptr, port, 0, false);
+    if (m_sink)
+        m_sink->UpdateServerRow(channel::EC_INTERNAL_ERROR, m_protocol, port, eventIndex);
+}
+
 void CTcpServer::Accept(int index)
 {
-    const SOCKET listening = SocketAt(index);
-    const std::uint16_t port = m_ports[static_cast<std::size_t>(index)];
-    SOCKET accepted = platform::WSAAccept(listening, nullptr, nullptr, nullptr, 0);
-    if (accepted == platform::INVALID_SOCKET) {
-        int eventIndex = Report(channel::STATUS_ERROR, channel::EC_INTERNAL_ERROR,
-                                platform::WSAGetLastError(), nullptr, port, 0, false);
-        if (m_sink)
-            m_sink->UpdateServerRow(channel::EC_INTERNAL_ERROR, m_protocol, port, eventIndex);
+    const std::size_t slot = static_cast<std::size_t>(index);
+    if (m_accepted.size() >= m_limit) {
+        // No accept call: the connection waits in the system's queue and the
+        // listener's notification stays off until a connection closes.
+        m_waiting[slot] = true;
+        if (!m_fullReported) {
+            m_fullReported = true;
+            ReportListenerError(index, platform::WSAEMFILE);
+        }
         return;
     }
+    m_waiting[slot] = false;
+    const SOCKET listening = SocketAt(index);
+    const std::uint16_t port = m_ports[slot];
+    SOCKET accepted = platform::WSAAccept(listening, nullptr, nullptr, nullptr, 0);
+    if (accepted == platform::INVALID_SOCKET) {
+        const int error = platform::WSAGetLastError();
+        // Nothing waiting (a retry after a close found the queue empty) is no
+        // failure; a failure that recurs is reported once.
+        if (error != platform::WSAEWOULDBLOCK && error != m_acceptErrors[slot]) {
+            m_acceptErrors[slot] = error;
+            ReportListenerError(index, error);
+        }
+        return;
+    }
+    m_acceptErrors[slot] = 0;
     // The accepted socket is watched like its listening socket from here on: its
     // reads and its close arrive as WM_TCP_SERVER_SOCKET.
     m_accepted.emplace_back(accepted, port);
@@ -145,8 +186,10 @@ void CTcpServer::OnConnectionEvent(SOCKET socket, unsigned event, unsigned error
         // A connection the peer reset is dead and no longer watched: keeping it
         // listed would only hold its descriptor until the servers stop, and a
         // node that sees many resets would run out of descriptors.
-        if (event == platform::FD_CLOSE)
+        if (event == platform::FD_CLOSE) {
             Forget(socket, port);
+            AcceptWaiting();
+        }
         return;
     }
     if (event == platform::FD_READ) {
@@ -170,6 +213,7 @@ void CTcpServer::OnConnectionEvent(SOCKET socket, unsigned event, unsigned error
         Forget(socket, port);
         Report(channel::STATUS_INFORMATION, channel::EC_DISCONNECTED, 0, address.c_str(), port,
                port, false);
+        AcceptWaiting();
         return;
     }
     Report(channel::STATUS_ERROR, channel::EC_INTERNAL_ERROR, platform::WSAGetLastError(),
@@ -183,6 +227,16 @@ void CTcpServer::Forget(SOCKET socket, std::uint16_t port)
                        [&](const auto& e) { return e.first == socket && e.second == port; }),
         m_accepted.end());
     platform::closesocket(socket);
+    if (m_accepted.size() <= m_limit / 2)
+        m_fullReported = false;
+}
+
+void CTcpServer::AcceptWaiting()
+{
+    for (int index = 0; index < SocketCount() && m_accepted.size() < m_limit; ++index) {
+        if (m_waiting[static_cast<std::size_t>(index)])
+            Accept(index); // one connection; the notification brings the next
+    }
 }
 
 } // namespace engine

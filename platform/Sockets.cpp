@@ -9,9 +9,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace platform {
@@ -132,6 +134,15 @@ SOCKET WSASocket(int af, int type, int protocol, WSAPROTOCOL_INFOW* protocolInfo
         return INVALID_SOCKET;
     }
     return platform::socket(af, type, protocol);
+}
+
+int DescriptorLimit()
+{
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY ||
+        limit.rlim_cur > static_cast<rlim_t>(INT_MAX))
+        return INT_MAX;
+    return static_cast<int>(limit.rlim_cur);
 }
 
 int closesocket(SOCKET s)

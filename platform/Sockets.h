@@ -133,6 +133,10 @@ inline constexpr DWORD WSA_FLAG_OVERLAPPED = 0x01;
 SOCKET WSASocket(int af, int type, int protocol, WSAPROTOCOL_INFOW* protocolInfo, GROUP group,
                  DWORD flags);
 
+// How many descriptors the process may have open (its soft limit); each socket
+// takes one. The largest int when there is no limit.
+int DescriptorLimit();
+
 // Removes the socket's asynchronous watch first (so a descriptor number that is
 // reused later never receives a stale notification), then closes it.
 int closesocket(SOCKET s);
