@@ -9,8 +9,10 @@
 #include "platform/ErrorTexts.h"
 
 #include <arpa/inet.h>
+#include <condition_variable>
 #include <fcntl.h>
 #include <memory>
+#include <mutex>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -104,6 +106,23 @@ std::vector<int> ClientCodes(const CRecordingApp& app, std::uint16_t port)
     return Codes(app.EventsFor(channel::PROTOCOL_TCP, port));
 }
 
+// The address a connection to `to` leaves from on this machine.
+std::string SourceAddressFor(const char* to, std::uint16_t port)
+{
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    ::inet_pton(AF_INET, to, &address.sin_addr);
+    ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)); // no packet
+    socklen_t length = sizeof(address);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    ::close(fd);
+    char text[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &address.sin_addr, text, sizeof(text));
+    return text;
+}
+
 TEST(TcpChannel, EveryProbeIsEchoedOnThreePorts)
 {
     CRecordingApp serverSide;
@@ -115,7 +134,12 @@ TEST(TcpChannel, EveryProbeIsEchoedOnThreePorts)
     serverSide.AddServer(&server);
     server.Start(ports);
 
-    auto client = std::make_unique<engine::CTcpClient>(&clientSide, Loopback(), Options(3));
+    // The peer is 127.0.0.2 and the connections come from 127.0.0.1, so the
+    // server's report of its connection's local address can be told from the
+    // remote one.
+    ASSERT_EQ(SourceAddressFor("127.0.0.2", ports[0]), "127.0.0.1");
+    auto client =
+        std::make_unique<engine::CTcpClient>(&clientSide, Address("127.0.0.2"), Options(3));
     clientSide.AddClient(client.get());
     client->Start(ports);
 
@@ -143,7 +167,12 @@ TEST(TcpChannel, EveryProbeIsEchoedOnThreePorts)
             EXPECT_FALSE(rows[i].finished) << "only the last row ends the cycle";
         EXPECT_EQ(rows.back().port1, port);
         EXPECT_EQ(rows.back().port2, port);
-        EXPECT_EQ(std::string(rows.back().peer.text), "127.0.0.1");
+        EXPECT_EQ(std::string(rows.back().peer.text), "127.0.0.2");
+        for (const auto& e : clientSide.EventsFor(channel::PROTOCOL_TCP, port)) {
+            if (e.code != channel::EC_OPENED) {
+                EXPECT_EQ(e.peer, "127.0.0.2") << "code " << e.code;
+            }
+        }
     }
     EXPECT_TRUE(clientSide.ArmedTimers().empty()) << "no timer after the last probe";
     EXPECT_EQ(clientSide.TimerStarts(), 6) << "a timer after probes 1 and 2 of each port";
@@ -151,7 +180,7 @@ TEST(TcpChannel, EveryProbeIsEchoedOnThreePorts)
     // The server's side: the port opened, then per connection 4, and per probe
     // 11 (incoming) and 10, with the connection's local address as the peer.
     client.reset();
-    serverSide.RunUntil([&] { return server.AcceptedCount() == 0; }, 5s);
+    ASSERT_TRUE(serverSide.RunUntil([&] { return server.AcceptedCount() == 0; }, 5s));
     for (std::uint16_t port : ports) {
         SCOPED_TRACE("server port " + std::to_string(port));
         auto events = serverSide.EventsFor(channel::PROTOCOL_TCP, port);
@@ -159,23 +188,120 @@ TEST(TcpChannel, EveryProbeIsEchoedOnThreePorts)
         EXPECT_EQ(events[0].code, channel::EC_PORT_OPEN);
         EXPECT_EQ(events[0].peer, "");
         EXPECT_EQ(events[1].code, channel::EC_CONNECTED);
-        EXPECT_EQ(events[1].peer, "127.0.0.1");
+        EXPECT_EQ(events[1].peer, "127.0.0.2") << "the connection's local address";
         for (int probe = 0; probe < 3; ++probe) {
             const auto& received = events[2 + probe * 2];
             const auto& sent = events[3 + probe * 2];
             EXPECT_EQ(received.code, channel::EC_RECEIVED);
             EXPECT_TRUE(received.incoming);
+            EXPECT_EQ(received.peer, "127.0.0.2");
             EXPECT_EQ(sent.code, channel::EC_SENT);
             EXPECT_FALSE(sent.incoming);
-            EXPECT_EQ(sent.peer, "127.0.0.1");
+            EXPECT_EQ(sent.peer, "127.0.0.2");
             EXPECT_EQ(sent.port2, port);
         }
         EXPECT_EQ(events.back().code, channel::EC_DISCONNECTED) << "the client's end closes it";
+        EXPECT_EQ(events.back().peer, "127.0.0.2");
     }
     auto rows = serverSide.ServerRows();
     ASSERT_EQ(rows.size(), 3u);
     for (const auto& row : rows)
         EXPECT_EQ(row.code, channel::EC_PORT_OPEN);
+}
+
+// A peer that echoes a probe in two pieces: the first half at once, the second
+// only when the test says so (after the client has given its verdict), so the
+// client's one receive sees half an echo whatever the machine's load.
+class CSplitEchoPeer
+{
+public:
+    CSplitEchoPeer()
+    {
+        m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+        ::listen(m_listener, 4);
+        socklen_t length = sizeof(address);
+        ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length);
+        m_port = ntohs(address.sin_port);
+        m_thread = std::thread([this] { Serve(); });
+    }
+    ~CSplitEchoPeer()
+    {
+        Release();
+        ::shutdown(m_listener, SHUT_RDWR); // ends a waiting accept
+        m_thread.join();
+        ::close(m_listener);
+    }
+    std::uint16_t Port() const { return m_port; }
+    void Release()
+    {
+        std::lock_guard lock(m_lock);
+        m_released = true;
+        m_changed.notify_all();
+    }
+
+private:
+    void Serve()
+    {
+        const int connection = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
+        if (connection < 0)
+            return;
+        const timeval limit{10, 0}; // bounded, whatever the client does
+        ::setsockopt(connection, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof(limit));
+        char probe[10];
+        std::size_t got = 0;
+        ssize_t n;
+        while (got < sizeof(probe) &&
+               (n = ::recv(connection, probe + got, sizeof(probe) - got, 0)) > 0)
+            got += static_cast<std::size_t>(n);
+        if (got == sizeof(probe)) {
+            ::send(connection, probe, 5, MSG_NOSIGNAL);
+            std::unique_lock lock(m_lock);
+            m_changed.wait_for(lock, 10s, [this] { return m_released; });
+            ::send(connection, probe + 5, 5, MSG_NOSIGNAL);
+        }
+        ::close(connection);
+    }
+
+    int m_listener;
+    std::uint16_t m_port;
+    std::mutex m_lock;
+    std::condition_variable m_changed;
+    bool m_released = false;
+    std::thread m_thread;
+};
+
+TEST(TcpChannel, EchoInTwoSegmentsIsNotAnAnswer)
+{
+    // The one receive takes what has come: half an echo fails the probe, though
+    // the rest would follow.
+    CSplitEchoPeer peer;
+    CRecordingApp clientSide;
+    engine::CTcpClient client(&clientSide, Loopback(), Options(1, 2000));
+    clientSide.AddClient(&client);
+    client.Start({peer.Port()});
+    ASSERT_TRUE(clientSide.RunUntil([&] { return PortFinished(clientSide, peer.Port()); }, 10s));
+    peer.Release();
+
+    auto events = clientSide.EventsFor(channel::PROTOCOL_TCP, peer.Port());
+    std::vector<int> compact;
+    for (const auto& e : events) {
+        if (e.code != channel::EC_CONNECTING)
+            compact.push_back(e.code);
+    }
+    EXPECT_EQ(CodesText(compact), "6 4 10 9");
+    const RecordedEvent& failed = events.back();
+    EXPECT_EQ(failed.code, channel::EC_RECEIVE_FAILED);
+    EXPECT_EQ(failed.status, channel::STATUS_WARNING);
+    EXPECT_EQ(failed.error, 0) << "a short read has no socket error (no time-out either)";
+    EXPECT_TRUE(failed.incoming);
+    const ClientRow last = clientSide.RowsFor(channel::PROTOCOL_TCP, peer.Port()).back();
+    EXPECT_EQ(last.attempts, 1);
+    EXPECT_EQ(last.replies, 0);
+    EXPECT_TRUE(last.finished);
 }
 
 TEST(TcpChannel, PortWithoutListenerRetriesAfterTheDelay)
@@ -337,7 +463,9 @@ TEST(TcpChannel, DestroyingAClientMidCheckLeavesNoTaskBehind)
         clientSide.RemoveClient(client.get());
         auto begin = std::chrono::steady_clock::now();
         client.reset(); // must wait for its tasks; ASan would see a task touch it
-        EXPECT_LT(std::chrono::steady_clock::now() - begin, 3s);
+        // Each of the two ports' tasks gets at most TimeSendDelay (1 s) before it
+        // is cancelled: about 2 s at worst, a hang would be far more.
+        EXPECT_LT(std::chrono::steady_clock::now() - begin, 8s);
     }
 }
 

@@ -285,7 +285,7 @@ TEST(AsyncSelect, CloseFromAnotherThreadKeepsTheNumberUntilTheNotifierIsGone)
 
     // Once the loop has removed the notifier, the number is free again and a
     // socket made with it is a fresh, quiet socket.
-    loop::ProcessEventsFor(30ms);
+    ASSERT_TRUE(loop::RunUntil([&] { return LowestFreeDescriptor() == number; }, 5s));
     CSocketGuard reused(platform::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
     EXPECT_EQ(reused.Get(), number);
     const sockaddr_in any = Loopback();

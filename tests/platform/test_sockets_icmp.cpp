@@ -88,12 +88,12 @@ TEST(DatagramIcmp, SendsGoOnAfterAnAnswerAndEachAnswerHasItsOwnReceive)
     ASSERT_EQ(platform::ioctlsocket(s, FIONBIO, &on), 0);
     for (int i = 0; i < 3; ++i)
         SendTo(s, Loopback(ClosedUdpPort()));
-    // Loopback answers at once; give the three answers time to be queued.
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-
-    EXPECT_EQ(ReceiveError(s), 10054);
-    EXPECT_EQ(ReceiveError(s), 10054);
-    EXPECT_EQ(ReceiveError(s), 10054);
+    // Each answer is reported by a receive of its own; each is waited for, not
+    // guessed to be there.
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(WaitReadable(s, 3000)) << "answer " << i;
+        EXPECT_EQ(ReceiveError(s), 10054) << "answer " << i;
+    }
     EXPECT_EQ(ReceiveError(s), 10035);
 }
 
