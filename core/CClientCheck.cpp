@@ -35,19 +35,6 @@ std::uint32_t CClientCheck::PeerWaitMs(const channel::ProbeOptions& options, std
     return ms == INFINITE ? INFINITE - 1 : ms;
 }
 
-std::map<std::pair<std::uint32_t, std::uint16_t>, int>
-CClientCheck::PortRows(const CXmlSettings::GroupList& groups)
-{
-    std::map<std::pair<std::uint32_t, std::uint16_t>, int> rows;
-    for (const auto& group : groups) {
-        for (channel::SchemeProtocol protocol : channel::AllSchemeProtocols) {
-            for (const channel::PortPair& pair : group->Pairs(protocol))
-                ++rows[{static_cast<std::uint32_t>(protocol), pair.serverPort}];
-        }
-    }
-    return rows;
-}
-
 bool CClientCheck::Start(const std::vector<std::string>& peers)
 {
     std::lock_guard<std::mutex> taskLock(m_taskLock);
@@ -63,10 +50,7 @@ bool CClientCheck::Start(const std::vector<std::string>& peers)
     m_waitMs.store(PeerWaitMs(m_plan.options, m_plan.tcpPorts.size(), m_plan.ipPorts.size()));
     {
         std::lock_guard<std::mutex> lock(m_lock);
-        m_portRows = PortRows(m_logic.Settings().Groups());
-        m_portRowCount = 0;
-        for (const auto& entry : m_portRows)
-            m_portRowCount += entry.second;
+        m_rows.Build(peers, m_logic.Settings().Groups());
         m_currentPeer.clear();
     }
     m_running.store(true);
@@ -153,12 +137,10 @@ bool CClientCheck::OnClientRow(const channel::ClientRow& row)
     // A late row of an earlier turn with the same peer does not count.
     if (static_cast<std::int32_t>(row.sequence - m_turnFirstSequence) < 0)
         return false;
-    auto port = m_remaining.find({row.protocol, static_cast<std::uint16_t>(row.port)});
-    if (port == m_remaining.end() || port->second == 0)
+    m_rows.Apply(row);
+    if (m_stopSetThisTurn || !m_rows.AllPortsFinished(m_currentAddress))
         return false;
-    --port->second;
-    if (++m_finishedRows != m_portRowCount)
-        return false;
+    m_stopSetThisTurn = true;
     m_stopEvent->Set();
     return true;
 }
@@ -183,8 +165,8 @@ void CClientCheck::Loop()
                 m_currentPeer = peer;
                 m_currentAddress = address.address;
                 m_turnFirstSequence = m_logic.NextClientRowSequence();
-                m_remaining = m_portRows;
-                m_finishedRows = 0;
+                m_rows.ResetFinished(address.address);
+                m_stopSetThisTurn = false;
             }
             if (m_observer)
                 m_observer->OnPeerStarted(peer);
@@ -193,7 +175,7 @@ void CClientCheck::Loop()
             bool allFinished;
             {
                 std::lock_guard<std::mutex> lock(m_lock);
-                allFinished = m_portRowCount > 0 && m_finishedRows == m_portRowCount;
+                allFinished = m_rows.AllPortsFinished(m_currentAddress);
                 m_currentPeer.clear();
                 m_currentAddress = 0;
             }

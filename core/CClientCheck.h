@@ -11,10 +11,11 @@
 // list does not count).
 //
 // Early end of a peer: the taker of client rows hands every row it takes to
-// OnClientRow. A finished row of the current peer that matches a port row (one
-// port row per pair of every protocol of every group; a row matches by
-// protocol and the pair's server port, each port row once) counts; when every
-// port row of the peer has its finished row, ClientStop is set.
+// OnClientRow. The check keeps the client pane's tree of the peers
+// (core::CPortRows) and applies to it every finished row of the current peer's
+// turn; when every port of the grid has finished for the peer (ports are
+// counted, not rows: a port listed in two groups counts once), ClientStop is
+// set.
 //
 // Threads
 // - Start, OnClientRow: the GUI thread. The options, port lists and groups are
@@ -25,12 +26,12 @@
 //   be destroyed before the application logic it drives.
 
 #include "core/CAppLogic.h"
+#include "core/CPortRows.h"
 #include "ferrox/sync/Event.h"
 #include "ferrox/threads/ThreadTask.h"
 
 #include <atomic>
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -84,9 +85,6 @@ public:
 
     static std::uint32_t PeerWaitMs(const channel::ProbeOptions& options, std::size_t tcpPorts,
                                     std::size_t ipPorts);
-    // Port rows per protocol and server port, one per pair of each group.
-    static std::map<std::pair<std::uint32_t, std::uint16_t>, int>
-    PortRows(const CXmlSettings::GroupList& groups);
 
 private:
     void Loop();
@@ -112,14 +110,12 @@ private:
     std::vector<std::string> m_peers;
     ClientPlan m_plan;
 
-    mutable std::mutex m_lock; // the current peer and its finished rows
+    mutable std::mutex m_lock; // the current peer and the rows
     std::string m_currentPeer;
     std::uint32_t m_currentAddress = 0;
     std::uint32_t m_turnFirstSequence = 0; // rows of earlier turns are older
-    std::map<std::pair<std::uint32_t, std::uint16_t>, int> m_portRows;  // per peer, from the scheme
-    std::map<std::pair<std::uint32_t, std::uint16_t>, int> m_remaining; // of the current peer
-    int m_portRowCount = 0;
-    int m_finishedRows = 0;
+    bool m_stopSetThisTurn = false;
+    CPortRows m_rows; // built at Start from the peers and the scheme
 };
 
 } // namespace core

@@ -86,24 +86,6 @@ TEST(ClientCheckWait, PeerTimeFromTheTcpAndIpListsOnly)
         << "unsigned 32-bit arithmetic";
 }
 
-TEST(ClientCheckWait, PortRowsCountEveryPairOfEveryGroup)
-{
-    core::CXmlSettings settings;
-    channel::SchemeGroup a;
-    a.tcpPairs = {{5000, 0}, {5001, 6001}};
-    a.udpPairs = {{7000, 7001}};
-    channel::SchemeGroup b;
-    b.tcpPairs = {{5000, 0}};
-    b.ipPairs = {{253, 0}};
-    settings.SetGroups(std::vector<channel::SchemeGroup>{a, b});
-    auto rows = core::CClientCheck::PortRows(settings.Groups());
-    EXPECT_EQ(rows.size(), 4u);
-    EXPECT_EQ((rows[{1u, 5000}]), 2) << "the same port in two groups is two rows";
-    EXPECT_EQ((rows[{1u, 5001}]), 1);
-    EXPECT_EQ((rows[{2u, 7000}]), 1);
-    EXPECT_EQ((rows[{3u, 253}]), 1);
-}
-
 TEST_F(ClientCheck, ExampleSchemeEveryPortFinishesAndThePeerEndsEarly)
 {
     CLogicHarness harness;
@@ -261,7 +243,11 @@ TEST_F(ClientCheck, StopDuringTheWaitEndsItAtOnce)
     EXPECT_EQ(harness.Logic().ClientCount(channel::PROTOCOL_UDP), 0u);
 }
 
-TEST_F(ClientCheck, EveryPortRowNeedsItsOwnFinishedRow)
+// The finished rule counts ports, not rows. A port listed in two groups used to
+// need a finished row per listing, and a UDP cycle (which reports finished twice:
+// at the last reply and after the pause behind it) could stand in for a second
+// listing that had not finished at all.
+TEST_F(ClientCheck, EveryPortNeedsAFinishedRowAndAPortListedTwiceCountsOnce)
 {
     CLogicHarness harness;
     const std::uint16_t tcp = FreePort(SOCK_STREAM);
@@ -292,20 +278,22 @@ TEST_F(ClientCheck, EveryPortRowNeedsItsOwnFinishedRow)
         return r;
     };
     EXPECT_FALSE(check.OnClientRow(with(1, tcp, false))) << "not finished";
-    EXPECT_FALSE(check.OnClientRow(with(1, tcp)));
-    channel::ClientRow other = with(1, tcp);
+    EXPECT_FALSE(check.OnClientRow(with(2, udpServer, false)));
+    channel::ClientRow other = with(2, udpServer);
     channel::ParseAddress(other.peer, "127.0.0.9");
     EXPECT_FALSE(check.OnClientRow(other)) << "another peer";
-    channel::ClientRow old = with(1, tcp);
+    channel::ClientRow old = with(2, udpServer);
     old.sequence -= 200000;
     EXPECT_FALSE(check.OnClientRow(old)) << "a row of an earlier turn";
     EXPECT_FALSE(check.OnClientRow(with(1, tcpClient)))
         << "the TCP client port is probed, but is no port row";
     EXPECT_FALSE(check.OnClientRow(with(2, udpClient))) << "UDP rows match by the server port";
-    EXPECT_FALSE(check.OnClientRow(with(2, udpServer)));
+    EXPECT_FALSE(check.OnClientRow(with(1, tcp)));
+    EXPECT_FALSE(check.OnClientRow(with(1, tcp))) << "the same port again is no other port";
     EXPECT_EQ(observer.Steps().size(), 1u) << "still waiting";
-    EXPECT_TRUE(check.OnClientRow(with(1, tcp)))
-        << "the second row of the port listed twice completes the peer";
+    EXPECT_TRUE(check.OnClientRow(with(2, udpServer)))
+        << "the last port completes the peer, although the TCP port stands twice";
+    EXPECT_FALSE(check.OnClientRow(with(2, udpServer))) << "ClientStop is set once per turn";
     ASSERT_TRUE(harness.RunUntil([&] { return observer.CheckFinished(); }, 20s));
     EXPECT_TRUE(observer.Steps()[1].allPortsFinished);
     EXPECT_FALSE(check.OnClientRow(with(1, tcp))) << "no check waits any more";
