@@ -1,14 +1,13 @@
 #pragma once
 
-// The client pane's tree in text and JSON form: per peer, per channel pair of
-// the scheme, per protocol, one row per (server port, client port) pair with
-// the attempts, replies and latest event code of that port. Rows are matched
-// as the pane matches them: by peer, protocol and the pair's server port, the
-// first such row of the peer.
+// What kanaliko-cli check prints at the end: the client pane's tree
+// (core::CPortRows, the one port-row model of the program) in text and JSON
+// form. Every client row taken from the logic goes to Record.
 //
 // Threads: the GUI thread.
 
 #include "channel/ClientRow.h"
+#include "core/CPortRows.h"
 #include "core/CXmlSettings.h"
 
 #include <QJsonObject>
@@ -24,47 +23,20 @@ public:
     CCheckSummary(const std::vector<std::string>& peers,
                   const core::CXmlSettings::GroupList& groups);
 
-    void Record(const channel::ClientRow& row);
+    void Record(const channel::ClientRow& row) { m_rows.Apply(row); }
 
     // True when there are port rows and every one of every peer got at least
     // one reply.
-    bool AllAnswered() const;
+    bool AllAnswered() const { return m_rows.AllAnswered(); }
     // Port rows whose last code was 3 (no rights for raw sockets).
     int RowsNeedingRights() const;
 
     std::string Text() const;
     QJsonObject Json() const;
+    const core::CPortRows& Rows() const { return m_rows; }
 
 private:
-    struct PortState
-    {
-        std::uint16_t serverPort = 0;
-        std::uint16_t clientPort = 0;
-        int attempts = 0;
-        int replies = 0;
-        int code = 0;
-        bool finished = false;
-        bool seen = false;
-    };
-    struct ProtocolRows
-    {
-        int protocol = 0;
-        std::vector<PortState> ports;
-    };
-    struct GroupRows
-    {
-        std::wstring sender;
-        std::wstring receiver;
-        std::vector<ProtocolRows> protocols;
-    };
-    struct PeerRows
-    {
-        std::string address;
-        std::uint32_t networkAddress = 0;
-        std::vector<GroupRows> groups;
-    };
-
-    std::vector<PeerRows> m_peers;
+    core::CPortRows m_rows;
 };
 
 } // namespace cli

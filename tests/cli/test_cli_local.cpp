@@ -6,6 +6,7 @@
 #include "support/FreePorts.h"
 #include "support/TestFiles.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -306,6 +307,52 @@ TEST_F(CliLocal, ServeKeepsABoundedHistoryAndSaysWhatItDropped)
     EXPECT_NE(usage.Err().find("--keep-events must be between 100 and 100000000"),
               std::string::npos)
         << usage.Err();
+}
+
+} // namespace
+
+namespace {
+
+// A port listed in two groups shared one row key: check answered every probe
+// of TCP 43001 (tried as a new user would), yet printed the second group's row
+// at "..." with 0/0 and exited 1.
+TEST_F(CliLocal, APortInTwoGroupsShowsItsProgressInBothAndTheCheckPasses)
+{
+    const std::string options = folder.File("options.xml");
+    WriteBytes(options, OptionsText(200, 1, 2, 10));
+    const std::uint16_t port = FreePort(SOCK_STREAM);
+    const std::string scheme = folder.File("scheme.xml");
+    WriteBytes(scheme, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Chanels>"
+                       "<Group senderName=\"a\" receiverName=\"b\">" +
+                           TcpProto(port) +
+                           "</Group><Group senderName=\"c\" receiverName=\"d\">" +
+                           TcpProto(port) + "</Group></Chanels>\n");
+    CChild check(Check({"127.0.0.1", "--serve", "--json", "--scheme", scheme, "--options",
+                        options}));
+    ASSERT_EQ(check.Wait(30s), 0) << check.Err() << check.Out();
+    const QJsonObject document =
+        QJsonDocument::fromJson(QByteArray::fromStdString(check.Out())).object();
+    EXPECT_TRUE(document["allAnswered"].toBool());
+    int rows = 0;
+    for (const auto& peer : document["peers"].toArray())
+        for (const auto& group : peer.toObject()["groups"].toArray())
+            for (const auto& protocol : group.toObject()["protocols"].toArray())
+                for (const auto& row : protocol.toObject()["ports"].toArray()) {
+                    ++rows;
+                    const QJsonObject r = row.toObject();
+                    EXPECT_EQ(r["serverPort"].toInt(), port);
+                    EXPECT_EQ(r["attempts"].toInt(), 2) << check.Out();
+                    EXPECT_EQ(r["replies"].toInt(), 2) << check.Out();
+                    EXPECT_EQ(r["state"].toString(), QStringLiteral("Данные получены"));
+                }
+    EXPECT_EQ(rows, 2);
+
+    // The text summary says the same, row by row.
+    CChild text(Check({"127.0.0.1", "--serve", "--scheme", scheme, "--options", options}));
+    ASSERT_EQ(text.Wait(30s), 0) << text.Err();
+    const std::string line = "\t\t\tДанные получены\t" + std::to_string(port) + "\t" +
+                             std::to_string(port) + "\t2\t2\n";
+    EXPECT_EQ(Count(text.Out(), line), 2) << text.Out();
 }
 
 } // namespace
