@@ -5,15 +5,21 @@
 #include "dialogs/COptionsDlg.h"
 #include "dialogs/CQtPrompt.h"
 #include "dialogs/CSchemaEditorDlg.h"
+#include "panes/CClientBar.h"
+#include "panes/CServerBar.h"
 
 namespace app {
 
 panes::PaneFactory ProgramPanes()
 {
     panes::PaneFactory factory;
-    // One line per pane, for example:
-    //   factory.clientPane = [](panes::IPaneHost& host, QWidget* parent) {
-    //       return new panes::CClientBar(host, parent); };
+    // One line per pane.
+    factory.clientPane = [](panes::IPaneHost& host, QWidget* parent) {
+        return new panes::CClientBar(host, parent);
+    };
+    factory.serverPane = [](panes::IPaneHost& host, QWidget* parent) {
+        return new panes::CServerBar(host, parent);
+    };
     return factory;
 }
 

@@ -279,6 +279,33 @@ std::wstring CPortRows::CopyText(const std::wstring& lineEnd,
     return out;
 }
 
+events::FilterCriteria CPortRows::CriteriaOf(int number, const std::string& localAddress) const
+{
+    const Node& node = At(number);
+    events::FilterCriteria criteria;
+    criteria.senders = {node.peerText};
+    criteria.receivers = {node.peerText, std::string()};
+    if (localAddress != node.peerText) {
+        criteria.senders.push_back(localAddress);
+        criteria.receivers.push_back(localAddress);
+    }
+    if (node.level == Level::Peer)
+        return criteria;
+    const channel::SchemeGroup& group = m_groups[static_cast<std::size_t>(node.group)];
+    if (node.level == Level::Port) {
+        channel::SchemeGroup only;
+        only.senderName = group.senderName;
+        only.receiverName = group.receiverName;
+        only.Pairs(static_cast<channel::SchemeProtocol>(node.protocol)) = {node.pair};
+        criteria.portGroups = {only};
+    } else {
+        criteria.portGroups = {group};
+    }
+    if (node.level != Level::Pair)
+        criteria.protocols = {node.protocol};
+    return criteria;
+}
+
 bool CPortRows::AllAnswered() const
 {
     bool any = false;

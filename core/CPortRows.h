@@ -45,6 +45,7 @@
 #include "channel/ClientRow.h"
 #include "channel/SchemeGroup.h"
 #include "events/Event.h"
+#include "events/FilterCriteria.h"
 
 #include <cstdint>
 #include <functional>
@@ -163,6 +164,16 @@ public:
     // everything below it.
     std::wstring CopyText(const std::wstring& lineEnd,
                           const std::function<bool(int node)>& shown = {}) const;
+
+    // The events pane's filter for a row ("Отфильтровать события" of the
+    // client pane). Every row restricts to the events of its peer: sender
+    // the peer or this node (localAddress), receiver the peer, this node or
+    // none (a socket's opening names no peer); so both the probes sent to the
+    // peer and the replies from it pass, and nothing exchanged with another
+    // peer does. A pair row adds its scheme group to the port groups; a
+    // protocol row adds its protocol and its group; a port row its protocol and
+    // a group of its pair alone.
+    events::FilterCriteria CriteriaOf(int node, const std::string& localAddress) const;
 
     // Every port row has a reply (false for a grid without port rows).
     bool AllAnswered() const;

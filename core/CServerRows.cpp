@@ -92,6 +92,13 @@ std::vector<channel::SchemeGroup> CServerRows::GroupsOfPair(const std::wstring& 
     return groups;
 }
 
+events::FilterCriteria CServerRows::CriteriaOfPair(const std::wstring& pairText) const
+{
+    events::FilterCriteria criteria;
+    criteria.portGroups = GroupsOfPair(pairText);
+    return criteria;
+}
+
 std::vector<CServerRows::Line> CServerRows::Lines(bool grouped) const
 {
     std::vector<int> order(m_rows.size());
@@ -134,15 +141,21 @@ std::wstring CServerRows::Text(int number, int column) const
     }
 }
 
-std::wstring CServerRows::CopyText(bool grouped, bool pairColumnShown,
-                                   const std::wstring& lineEnd) const
+std::wstring CServerRows::CopyText(bool grouped, bool pairColumnShown, const std::wstring& lineEnd,
+                                   const std::function<bool(int group)>& groupExpanded) const
 {
     std::wstring out;
+    int group = -1;
+    bool shown = true;
     for (const Line& line : Lines(grouped)) {
         if (line.IsGroup()) {
+            ++group;
+            shown = !groupExpanded || groupExpanded(group);
             out += line.groupText + lineEnd;
             continue;
         }
+        if (!shown)
+            continue;
         out += Text(line.row, 0) + L'\t' + Text(line.row, 1) + L'\t' + Text(line.row, 2);
         if (pairColumnShown)
             out += L'\t' + Text(line.row, 3);

@@ -23,8 +23,10 @@
 #include "channel/SchemeGroup.h"
 #include "core/CAppLogic.h"
 #include "events/Event.h"
+#include "events/FilterCriteria.h"
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -86,6 +88,10 @@ public:
     // The scheme groups whose pair text is this one (a filter takes them all).
     std::vector<channel::SchemeGroup> GroupsOfPair(const std::wstring& pairText) const;
 
+    // The events pane's filter for a group line ("Отфильтровать события"):
+    // the events of the ports of every scheme group with that pair text.
+    events::FilterCriteria CriteriaOfPair(const std::wstring& pairText) const;
+
     std::vector<Line> Lines(bool grouped) const;
 
     // Column texts: 0 "..." or the state's text, 1 the protocol name, 2 the
@@ -95,7 +101,11 @@ public:
     // The display as text: a group line is its text; a row is its state text,
     // the protocol name and the port ("%u"), then, with the pair column shown,
     // the pair text, separated by tabs; every line ends with lineEnd.
-    std::wstring CopyText(bool grouped, bool pairColumnShown, const std::wstring& lineEnd) const;
+    // groupExpanded (when given) says, by a group's position among the group
+    // lines, whether its rows are shown; the rows of one that is not are left
+    // out.
+    std::wstring CopyText(bool grouped, bool pairColumnShown, const std::wstring& lineEnd,
+                          const std::function<bool(int group)>& groupExpanded = {}) const;
 
     // Rows that show "Порт открыт".
     int OpenCount() const;

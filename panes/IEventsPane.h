@@ -24,7 +24,11 @@ public:
     virtual void SetRowCount(int rows) = 0;
     // Make row n visible and select it (ignored when n is not a row).
     virtual void SelectRow(int row) = 0;
-    // The frame removed the filter (the scheme changed).
+    // The frame removed the filter (the scheme changed). Filters are also
+    // applied from outside the pane (the client and server panes' context
+    // menus): a pane that shows whether it is filtered reads that from the
+    // logic (CAppLogic::Events().IsFilterActive()) whenever its rows change,
+    // rather than keeping a flag of its own.
     virtual void FilterCleared() = 0;
     virtual ~IEventsPane() = default;
 };

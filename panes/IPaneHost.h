@@ -29,8 +29,10 @@ public:
     virtual void RestartServers() = 0;
     // Makes event row n of the events pane visible and selects it.
     virtual void SelectEventRow(int row) = 0;
-    // The events pane's filter is shown (true) or was removed (false: the
-    // logic's filter is cleared and the events pane told so).
+    // A pane has applied a filter to the logic (true), or the filter is to go
+    // (false: the logic's filter is cleared and the events pane told so).
+    // Whether events are shown filtered is the logic's filter's own state
+    // (CAppLogic::Events().IsFilterActive()), not a flag kept here.
     virtual void SetFilterShown(bool shown) = 0;
     // The client pane's "Эхо-запрос" and "Маршрут": switch to that category and
     // put the address into its "IP адрес" box; nothing is started.
