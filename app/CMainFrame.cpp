@@ -383,11 +383,17 @@ void CMainFrame::SelectEventRow(int row)
         m_eventsPane->SelectRow(row);
 }
 
+bool CMainFrame::FilterShown() const
+{
+    return m_logic && m_logic->Events().IsFilterActive();
+}
+
 void CMainFrame::SetFilterShown(bool shown)
 {
-    m_filterShown = shown;
-    if (shown || !m_logic)
+    if (shown || !m_logic) {
+        ScheduleStatus();
         return;
+    }
     m_logic->ClearFilter();
     if (m_eventsPane)
         m_eventsPane->FilterCleared();

@@ -140,6 +140,10 @@ public:
 
     // The logic, or null before AttachLogic.
     core::CAppLogic* AttachedLogic() const { return m_logic; }
+    // Whether the events are shown filtered: read from the logic's filter
+    // whoever applied or removed it (the events pane, a context menu of the
+    // client or server pane, a scheme change), never kept as a flag of its own.
+    bool FilterShown() const;
     // The scheme changed: the client pane empties its grid.
     void ClearClientGrid();
 
@@ -238,7 +242,6 @@ private:
     bool m_echoRunning = false;
     bool m_routeRunning = false;
     bool m_clientStarting = false; // between the Start press and the loop's start
-    bool m_filterShown = false;
     bool m_shutDown = false;
     bool m_sizeDocksOnShow = false; // no saved layout: size the docks once shown
 
