@@ -809,7 +809,9 @@ void CMainFrame::showEvent(QShowEvent* event)
                                   static_cast<QDockWidget*>(m_routeTargetsDock)})
             if (dock->isVisible())
                 left.push_back(dock);
-        resizeDocks(left, QList<int>(left.size(), line * 22), Qt::Horizontal);
+        // Wide enough for the channel tree's pair names beside its four
+        // number columns.
+        resizeDocks(left, QList<int>(left.size(), line * 46), Qt::Horizontal);
         resizeDocks({m_eventsDock}, {line * 14}, Qt::Vertical);
     });
 }

@@ -3,17 +3,19 @@
 #include "app/CKanalikoApp.h"
 #include "app/CMainFrame.h"
 #include "app/CRibbonBar.h"
+#include "app/CommandIds.h"
 #include "dialogs/CErrorDlg.h"
 #include "loop/EventLoop.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QMenu>
-#include <QTabBar>
 #include <QPalette>
 #include <QPixmap>
 #include <QStyleFactory>
+#include <QTabBar>
 
 #include <chrono>
 
@@ -64,6 +66,19 @@ int RenderScreenshots(CKanalikoApp& program, const QString& folder)
     frame->AddressBox(CMainFrame::CategoryChannels)->setEditText(QStringLiteral("127.0.0.1"));
     frame->AddressBox(CMainFrame::CategoryEcho)->setEditText(QStringLiteral("127.0.0.1"));
     frame->AddressBox(CMainFrame::CategoryRoute)->setEditText(QStringLiteral("127.0.0.1"));
+    // The channel view with both panes filled: a check of this node itself
+    // (its own servers answer on loopback), bounded in time.
+    auto checkItself = [frame] {
+        bool finished = false;
+        const QMetaObject::Connection done = QObject::connect(
+            frame, &CMainFrame::clientCheckFinished, [&finished] { finished = true; });
+        frame->SwitchCategory(CMainFrame::CategoryChannels);
+        Settle();
+        frame->Action(cmd::IDC_BTN_START_CL)->trigger();
+        loop::RunUntil([&finished] { return finished; }, std::chrono::seconds(60));
+        QObject::disconnect(done);
+    };
+    checkItself();
     const char* names[] = {"channels", "echo", "route"};
     int written = 0;
     auto shoot = [&](const QString& suffix) {
@@ -99,6 +114,7 @@ int RenderScreenshots(CKanalikoApp& program, const QString& folder)
     // The same in a dark palette, as a dark desktop theme gives it.
     const QPalette light = QApplication::palette();
     QApplication::setPalette(DarkPalette());
+    checkItself(); // the scheme was opened again, which empties the tree
     shoot(QStringLiteral("-dark"));
     QApplication::setPalette(light);
     frame->SwitchCategory(CMainFrame::CategoryChannels);

@@ -53,10 +53,15 @@ CClientBar::CClientBar(IPaneHost& host, QWidget* parent)
     m_grid->setObjectName(QStringLiteral("CClientGrid"));
     m_grid->setAccessibleName(QStringLiteral("Ход проверки каналов"));
     m_grid->setModel(m_model);
-    m_grid->header()->setVisible(true);
-    m_grid->header()->setStretchLastSection(false);
-    m_grid->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
-    m_grid->header()->setSectionsClickable(false);
+    QHeaderView* header = m_grid->header();
+    header->setVisible(true);
+    header->setStretchLastSection(false);
+    header->setSectionsClickable(false);
+    // The numbers always fit; the state and pair texts take the rest of the
+    // width (a narrow dock elides them; the tooltip has them whole).
+    header->setSectionResizeMode(QHeaderView::ResizeToContents);
+    header->setSectionResizeMode(0, QHeaderView::Stretch);
+    header->setMinimumSectionSize(fontMetrics().height() * 2);
     connect(m_grid, &CPaneTreeView::contextMenuAt, this, &CClientBar::OpenContextMenu);
     connect(m_grid, &QAbstractItemView::activated, this,
             [this](const QModelIndex& index) { SelectLatestEvent(index); });
@@ -100,7 +105,7 @@ void CClientBar::Clear()
 
 void CClientBar::FitColumns()
 {
-    for (int column = 0; column < m_model->columnCount(); ++column)
+    for (int column = 1; column < m_model->columnCount(); ++column)
         m_grid->resizeColumnToContents(column);
 }
 

@@ -6,8 +6,6 @@ namespace panes {
 
 namespace {
 
-using Level = core::CPortRows::Level;
-
 const char* const kHeaders[core::CPortRows::ColumnCount] = {"", "Порт ->", "<- Порт", "Отправлено",
                                                             "Успешно"};
 
@@ -114,7 +112,8 @@ QVariant CClientGridModel::data(const QModelIndex& index, int role) const
             return QVariant((Qt::AlignRight | Qt::AlignVCenter).toInt());
         return {};
     case Qt::ToolTipRole:
-        if (index.column() == 0 && row.level == Level::Port && row.updated)
+        // Column 0 may be elided in a narrow dock.
+        if (index.column() == 0)
             return QString::fromStdWString(m_rows.Text(node, 0));
         return {};
     default: return {};

@@ -57,7 +57,9 @@ CServerBar::CServerBar(IPaneHost& host, QWidget* parent)
     // The report is sorted by protocol; the header says so.
     header->setSortIndicator(1, Qt::AscendingOrder);
     header->setSortIndicatorShown(true);
-    header->setStretchLastSection(false);
+    // The last shown column takes the rest of the width, so that a group
+    // row's text (spanning the columns) is not cut short.
+    header->setStretchLastSection(true);
     header->setSectionResizeMode(QHeaderView::ResizeToContents);
     m_report->setColumnHidden(CServerReportModel::IdColumn, true);
     connect(m_report, &CPaneTreeView::contextMenuAt, this, &CServerBar::OpenContextMenu);
@@ -129,6 +131,9 @@ void CServerBar::ShowShape()
     // The pair column is shown when it is not used for grouping.
     m_report->setColumnHidden(CServerReportModel::PairColumn, grouped);
     m_report->setRootIsDecorated(grouped);
+    // A group row's text runs across the columns and does not widen "Статус".
+    for (int group = 0; grouped && group < m_model->rowCount(); ++group)
+        m_report->setFirstColumnSpanned(group, QModelIndex(), true);
     m_report->expandAll();
 }
 

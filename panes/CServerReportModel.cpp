@@ -177,7 +177,7 @@ QVariant CServerReportModel::data(const QModelIndex& index, int role) const
             return ServerStateIcon(m_rows.At(*row).image);
         return {};
     case Qt::TextAlignmentRole:
-        if (index.column() == 2 || index.column() == IdColumn)
+        if (index.column() == IdColumn)
             return QVariant((Qt::AlignRight | Qt::AlignVCenter).toInt());
         return {};
     default: return {};
