@@ -12,6 +12,7 @@
 #include <QAction>
 #include <QHeaderView>
 #include <QMenu>
+#include <QThread>
 #include <QToolBar>
 #include <QVBoxLayout>
 
@@ -111,6 +112,7 @@ void CClientBar::FitColumns()
 
 void CClientBar::OnClientRow(const channel::ClientRow& row)
 {
+    Q_ASSERT(QThread::currentThread() == thread()); // posted to, never called from a pool
     // The index names the row's event only until the store is purged or
     // trimmed; the sequence number is good for as long as the event exists.
     std::optional<std::uint32_t> sequence;

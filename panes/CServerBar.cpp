@@ -12,6 +12,7 @@
 #include <QAction>
 #include <QHeaderView>
 #include <QMenu>
+#include <QThread>
 #include <QToolBar>
 #include <QVBoxLayout>
 
@@ -87,6 +88,7 @@ CServerBar::~CServerBar() = default;
 
 void CServerBar::OnServerRowChanged(int row)
 {
+    Q_ASSERT(QThread::currentThread() == thread()); // posted to, never called from a pool
     const std::optional<core::ServerRow> logicRow = m_host.Logic().ServerRowAt(row);
     if (!logicRow)
         return;
