@@ -86,6 +86,8 @@ void CChannelSession::KeepEvents(int limit)
 void CChannelSession::OnMessage(loop::UINT message, loop::WPARAM wParam, loop::LPARAM)
 {
     if (message == channel::WM_EVENT_ADDED) {
+        // One notice stands for every event added since the last one was taken.
+        m_logic->Events().TakeRowsNotice();
         if (m_printEvents)
             PrintNewEvents();
         // Printed first: only events already shown can go.

@@ -66,8 +66,19 @@ int CEventStore::Add(const Event& event)
         CatchUpDisplayLocked();
     }
     if (!m_filter.IsActive())
-        loop::PostToWindow(m_eventsWindow.load(), channel::WM_EVENT_ADDED, 0, 0);
+        PostRowsNotice();
+    else
+        m_filter.Start(); // a task that ended after the last event takes this one in
     return index;
+}
+
+void CEventStore::PostRowsNotice()
+{
+    if (m_rowsNoticePending.exchange(true))
+        return;
+    // Nobody to tell: the next row must try again.
+    if (!loop::PostToWindow(m_eventsWindow.load(), channel::WM_EVENT_ADDED, 0, 0))
+        m_rowsNoticePending.store(false);
 }
 
 void CEventStore::PostFilteredCount(int count)
@@ -78,13 +89,19 @@ void CEventStore::PostFilteredCount(int count)
 
 int CEventStore::AddFiltered(int eventIndex)
 {
-    std::lock_guard<std::mutex> lock(m_indexLock);
-    m_filtered.push_back(eventIndex);
-    const int count = static_cast<int>(m_filtered.size());
-    // An empty display order after a sort was dropped stands for "row n is
-    // entry n"; one entry alone would hide every other row.
-    if (static_cast<int>(m_display.size()) == count - 1)
-        m_display.push_back(count - 1);
+    int count;
+    {
+        std::lock_guard<std::mutex> lock(m_indexLock);
+        m_filtered.push_back(eventIndex);
+        count = static_cast<int>(m_filtered.size());
+        // An empty display order after a sort was dropped stands for "row n is
+        // entry n"; one entry alone would hide every other row.
+        if (static_cast<int>(m_display.size()) == count - 1)
+            m_display.push_back(count - 1);
+    }
+    // The progress messages come once per batch (up to 1000 matches); a match
+    // of a following filter must not wait that long.
+    PostRowsNotice();
     return count;
 }
 
@@ -125,10 +142,16 @@ std::optional<Event> CEventStore::CopyEvent(int index) const
 void CEventStore::ResetViewsLocked()
 {
     m_filtered.clear();
+    DropDisplayOrderLocked();
+}
+
+void CEventStore::DropDisplayOrderLocked()
+{
     m_display.clear();
     m_displayOverEvents = false;
     m_displayCovered = 0;
     m_displayFollowsEvents.store(false);
+    m_viewGeneration.fetch_add(1);
 }
 
 void CEventStore::CatchUpDisplayLocked()
@@ -196,6 +219,7 @@ int CEventStore::Purge(const std::function<bool(const Event&)>& keep)
         }
     }
     m_filter.Resume(keptCount);
+    PostRowsNotice(); // the pane reads the new rows even when the caller forgets to tell it
     return rows;
 }
 
@@ -266,6 +290,8 @@ void CEventStore::DropFromViewsLocked(int dropped, bool filterActive)
         m_displayCovered = m_displayCovered > dropped ? m_displayCovered - dropped : 0;
         CatchUpDisplayLocked(); // events added while the list was replaced
     }
+    // Rows went from the top: a view reads them all again.
+    m_viewGeneration.fetch_add(1);
 }
 
 void CEventStore::ApplyFilter(const FilterCriteria& criteria)
@@ -308,11 +334,15 @@ void CEventStore::ToggleSortColumn(int column)
         SortDisplayOrder();
     } else {
         std::lock_guard<std::mutex> lock(m_indexLock);
-        m_display.clear();
-        m_displayOverEvents = false;
-        m_displayCovered = 0;
-        m_displayFollowsEvents.store(false);
+        DropDisplayOrderLocked();
     }
+}
+
+void CEventStore::ResetSort()
+{
+    m_sort.Reset();
+    std::lock_guard<std::mutex> lock(m_indexLock);
+    DropDisplayOrderLocked();
 }
 
 void CEventStore::SortDisplayOrder()
@@ -354,6 +384,7 @@ void CEventStore::SortDisplayOrder()
     // Entries appended meanwhile stay behind the sorted ones.
     if (m_display.size() >= order.size())
         std::copy(order.begin(), order.end(), m_display.begin());
+    m_viewGeneration.fetch_add(1);
 }
 
 int CEventStore::EventIndexOfRowLocked(int row, bool filtered) const
@@ -400,11 +431,14 @@ std::optional<Event> CEventStore::ShownEventAtRow(int row) const
 
 int CEventStore::ShownRowCount() const
 {
-    if (m_filter.IsActive()) {
-        std::lock_guard<std::mutex> lock(m_indexLock);
+    if (!m_filter.IsActive() && !m_displayFollowsEvents.load())
+        return m_eventCount.load();
+    std::lock_guard<std::mutex> lock(m_indexLock);
+    if (m_filter.IsActive())
         return static_cast<int>(m_filtered.size());
-    }
-    return m_eventCount.load();
+    // An event is counted before its adder has appended it to the display
+    // order; until then its row would show nothing.
+    return m_displayOverEvents ? m_displayCovered : m_eventCount.load();
 }
 
 int CEventStore::RowOfEvent(int eventIndex) const

@@ -10,8 +10,18 @@
 // - Display order: row -> entry, into the filtered list while a filter is
 //   active, else into the event list; empty means row n shows entry n. When it
 //   is not empty it always covers every entry: new events (no filter, sorted)
-//   and new matches are appended at its end, so the rows grow by exactly one
-//   per WM_EVENT_ADDED or match, unsorted until the next sort.
+//   and new matches are appended at its end, unsorted until the next sort.
+//
+// Telling the pane
+// - Rows appended to what the pane shows (a new event without a filter, a new
+//   match with one) post WM_EVENT_ADDED, but only while no such notice is
+//   pending: the pane takes the notice (TakeRowsNotice) before it reads
+//   ShownRowCount, so a burst of events costs one message per pass of the GUI
+//   thread's loop, never one per event.
+// - Replacing the rows (purge, filter applied or removed, sort) moves
+//   ViewGeneration on; a view that saw another generation reads every row again.
+// - With a filter active each new event restarts the filter's task when it has
+//   ended, so the filtered view follows the servers' events between checks too.
 //
 // Bounded history
 // - Unbounded unless SetLimit gives a limit: then TrimToLimit (called by the
@@ -66,15 +76,27 @@ public:
     CEventStore(const CEventStore&) = delete;
     CEventStore& operator=(const CEventStore&) = delete;
 
-    // The events pane: WM_EVENT_ADDED and WM_EVENTS_FILTERED go there.
-    void SetEventsWindow(loop::HWND window) { m_eventsWindow.store(window); }
+    // The events pane: WM_EVENT_ADDED and WM_EVENTS_FILTERED go there. A new
+    // window gets the next rows notice whatever the old one left pending.
+    void SetEventsWindow(loop::HWND window)
+    {
+        m_eventsWindow.store(window);
+        m_rowsNoticePending.store(false);
+    }
     loop::HWND EventsWindow() const { return m_eventsWindow.load(); }
 
     // Appends the event with the next process-wide sequence number (drawn
     // under the event lock, so sequence numbers grow with the index); returns
-    // its index. Posts WM_EVENT_ADDED when no filter is active; otherwise the
-    // filter's task picks the event up.
+    // its index. Without a filter it posts the rows notice (see above); with
+    // one the filter's task picks the event up, started again if it had ended.
     int Add(const Event& event);
+
+    // The pane has taken the rows notice: the next appended row posts a new
+    // one. Call it before reading ShownRowCount, never after. Any thread.
+    void TakeRowsNotice() { m_rowsNoticePending.store(false); }
+    // Moves on whenever the shown rows are replaced rather than appended to.
+    // Changes on the GUI thread only. Any thread may read it.
+    std::uint64_t ViewGeneration() const { return m_viewGeneration.load(); }
 
     // IEventFiltring.
     void PostFilteredCount(int count) override;
@@ -110,6 +132,8 @@ public:
     // A header click (see CEventSort::SetKey), then the display order is sorted.
     void SortEvents(int column, bool ascending, bool multiple);
     void ToggleSortColumn(int column);
+    // Back to arrival order: the sort keys and the display order are dropped.
+    void ResetSort();
     // Starts the filter's task when the filter is active and no task runs.
     void StartFilterIfIdle() { m_filter.Start(); }
     void SetFollow(bool follow) { m_filter.SetFollow(follow); }
@@ -122,7 +146,8 @@ public:
     std::optional<Event> FilteredEventAtRow(int row) const;
     std::optional<Event> ShownEventAtRow(int row) const;
     // Rows the pane shows: the filtered length with a filter active, else the
-    // number of events.
+    // number of events (sorted: the events the display order already covers,
+    // so that every row counted has an event to show).
     int ShownRowCount() const;
     // The row that shows the event of that index or sequence number, or -1.
     int RowOfEvent(int eventIndex) const;
@@ -152,6 +177,10 @@ private:
     void CatchUpDisplayLocked();
     // Index lock held: the views after the first `dropped` events went.
     void DropFromViewsLocked(int dropped, bool filterActive);
+    // Index lock held: no display order any more (row n shows entry n).
+    void DropDisplayOrderLocked();
+    // WM_EVENT_ADDED, unless a notice is already pending.
+    void PostRowsNotice();
     // Fills an empty display order and sorts it by the sort state.
     void SortDisplayOrder();
     // A copy of the event at the index, none when out of range (takes the event lock).
@@ -160,6 +189,8 @@ private:
     int EventIndexOfRowLocked(int row, bool filtered) const;
 
     std::atomic<loop::HWND> m_eventsWindow{nullptr};
+    std::atomic<bool> m_rowsNoticePending{false};
+    std::atomic<std::uint64_t> m_viewGeneration{0};
 
     mutable std::mutex m_eventLock;
     std::unique_ptr<CEventArena> m_arena; // replaced only by Purge (GUI thread)

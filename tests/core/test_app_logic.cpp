@@ -106,7 +106,7 @@ TEST_F(AppLogic, EventEndsFollowTheIncomingFlag)
 
     EXPECT_EQ(logic.Senders(), (std::vector<std::string>{"10.0.0.7", "198.18.0.5"}));
     EXPECT_EQ(logic.Receivers(), (std::vector<std::string>{"", "10.0.0.7", "198.18.0.5"}));
-    EXPECT_TRUE(harness.RunUntil([&] { return harness.EventsAdded() == 3; }, 5s));
+    EXPECT_TRUE(harness.RunUntil([&] { return harness.RowsNoticed() == 3; }, 5s));
 }
 
 TEST_F(AppLogic, InitWritesDefaultOptionsAndForgetsAMissingScheme)

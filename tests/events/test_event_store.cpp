@@ -23,21 +23,30 @@ using events::CEventStore;
 using events::Event;
 using events::FilterCriteria;
 
-// The events pane's part: counts the two messages the store posts.
+// The events pane's part: counts the two messages the store posts and, as the
+// pane does, takes each rows notice before it reads the rows shown.
 class CPaneWindow final : public loop::CWindow
 {
 public:
+    explicit CPaneWindow(CEventStore& store) : m_store(store) {}
     int added = 0;
+    int rowsSeen = 0;
     std::vector<int> filtered;
 
 protected:
     void OnMessage(loop::UINT message, loop::WPARAM wParam, loop::LPARAM) override
     {
-        if (message == channel::WM_EVENT_ADDED)
+        if (message == channel::WM_EVENT_ADDED) {
             ++added;
-        else if (message == channel::WM_EVENTS_FILTERED)
+            m_store.TakeRowsNotice();
+            rowsSeen = m_store.ShownRowCount();
+        } else if (message == channel::WM_EVENTS_FILTERED) {
             filtered.push_back(static_cast<int>(wParam));
+        }
     }
+
+private:
+    CEventStore& m_store;
 };
 
 class EventStore : public ::testing::Test
@@ -49,7 +58,7 @@ protected:
 TEST_F(EventStore, IndexesSequencesAndTextSets)
 {
     CEventStore store;
-    CPaneWindow pane;
+    CPaneWindow pane(store);
     store.SetEventsWindow(pane.Handle());
     const int first = store.Add(MakeTestEvent({.sender = "10.0.0.2", .receiver = ""}));
     const int second = store.Add(MakeTestEvent({.sender = "10.0.0.1", .receiver = "10.0.0.9"}));
@@ -63,8 +72,8 @@ TEST_F(EventStore, IndexesSequencesAndTextSets)
     EXPECT_FALSE(store.GetEvent(-1).has_value());
     EXPECT_EQ(store.Senders(), (std::vector<std::string>{"10.0.0.1", "10.0.0.2"}));
     EXPECT_EQ(store.Receivers(), (std::vector<std::string>{"", "10.0.0.9"}));
-    ASSERT_TRUE(loop::RunUntil([&] { return pane.added == 3; }, 5s))
-        << "one WM_EVENT_ADDED per event";
+    ASSERT_TRUE(loop::RunUntil([&] { return pane.rowsSeen == 3; }, 5s));
+    EXPECT_EQ(pane.added, 1) << "three events before the pane ran: one notice";
 
     EXPECT_EQ(store.RowOfEvent(2), 2) << "no filter, no order: the row is the index";
     EXPECT_EQ(store.RowOfEvent(3), -1);
@@ -75,7 +84,7 @@ TEST_F(EventStore, IndexesSequencesAndTextSets)
 TEST_F(EventStore, FilteredRowsAndTheirLookups)
 {
     CEventStore store;
-    CPaneWindow pane;
+    CPaneWindow pane(store);
     store.SetEventsWindow(pane.Handle());
     for (int i = 0; i < 10; ++i)
         store.Add(MakeTestEvent({.status = i % 2 == 0 ? 3 : 0}));
@@ -93,20 +102,90 @@ TEST_F(EventStore, FilteredRowsAndTheirLookups)
         loop::RunUntil([&] { return !pane.filtered.empty() && pane.filtered.back() == 5; }, 5s));
     EXPECT_EQ(pane.filtered.front(), 0) << "apply first tells the pane to show nothing";
 
-    // While the filter is active new events do not announce themselves; the
-    // filter's task takes them in when it is started again.
-    const int addedBefore = pane.added;
+    // Follow is off and the task has ended: a new event still reaches the
+    // filtered view (it used to wait for the next check to start the task), and
+    // its match tells the pane at once instead of at the end of a batch.
+    ASSERT_FALSE(store.Filter().IsFollowing());
     store.Add(MakeTestEvent({.status = 3}));
-    store.StartFilterIfIdle();
     ASSERT_TRUE(WaitFor([&] { return store.GetFilteredCount() == 6; }, 10s));
-    loop::ProcessEventsFor(20ms);
-    EXPECT_EQ(pane.added, addedBefore);
+    ASSERT_TRUE(loop::RunUntil([&] { return pane.rowsSeen == 6; }, 5s));
+    store.Add(MakeTestEvent({.status = 0})); // filtered out: the view stays as it is
+    ASSERT_TRUE(WaitFor([&] { return !store.Filter().IsRunning(); }, 10s));
+    EXPECT_EQ(store.ShownRowCount(), 6);
 
     store.ClearFilter();
-    EXPECT_EQ(store.ShownRowCount(), 11);
+    EXPECT_EQ(store.ShownRowCount(), 12);
     EXPECT_TRUE(store.FilteredIndexes().empty());
-    ASSERT_TRUE(loop::RunUntil([&] { return pane.filtered.back() == 11; }, 5s))
+    ASSERT_TRUE(loop::RunUntil([&] { return pane.filtered.back() == 12; }, 5s))
         << "clear shows every event";
+}
+
+// A burst used to post one WM_EVENT_ADDED per event and flood the GUI thread.
+TEST_F(EventStore, ABurstPostsOneNoticeUntilThePaneTakesIt)
+{
+    CEventStore store;
+    CPaneWindow pane(store);
+    store.SetEventsWindow(pane.Handle());
+    std::vector<std::thread> adders;
+    for (int t = 0; t < 4; ++t) {
+        adders.emplace_back([&store] {
+            for (int i = 0; i < 2500; ++i)
+                store.Add(MakeTestEvent({}));
+        });
+    }
+    for (auto& t : adders)
+        t.join();
+    ASSERT_TRUE(loop::RunUntil([&] { return pane.rowsSeen == 10000; }, 5s));
+    EXPECT_EQ(pane.added, 1);
+
+    store.Add(MakeTestEvent({}));
+    ASSERT_TRUE(loop::RunUntil([&] { return pane.rowsSeen == 10001; }, 5s))
+        << "a taken notice lets the next event post again";
+    EXPECT_EQ(pane.added, 2);
+
+    // No window: nothing is posted and nothing stays pending for the next one.
+    store.SetEventsWindow(nullptr);
+    store.Add(MakeTestEvent({}));
+    CPaneWindow later(store);
+    store.SetEventsWindow(later.Handle());
+    store.Add(MakeTestEvent({}));
+    ASSERT_TRUE(loop::RunUntil([&] { return later.rowsSeen == 10003; }, 5s));
+}
+
+TEST_F(EventStore, TheViewGenerationMovesWhenRowsAreReplacedNotWhenAppended)
+{
+    CEventStore store;
+    for (int i = 0; i < 10; ++i)
+        store.Add(MakeTestEvent({.status = i % 2 == 0 ? 3 : 0}));
+    std::uint64_t generation = store.ViewGeneration();
+    const auto moved = [&] {
+        const std::uint64_t now = store.ViewGeneration();
+        const bool changed = now != generation;
+        generation = now;
+        return changed;
+    };
+    store.Add(MakeTestEvent({}));
+    EXPECT_FALSE(moved()) << "appended";
+    store.SortEvents(events::COL_STATUS, true, false);
+    EXPECT_TRUE(moved()) << "sorted";
+    store.Add(MakeTestEvent({}));
+    EXPECT_EQ(store.ShownRowCount(), 12) << "sorted: the new event has its row";
+    EXPECT_FALSE(moved()) << "appended behind the sorted rows";
+    FilterCriteria warnings;
+    warnings.statuses = {3};
+    store.ApplyFilter(warnings);
+    EXPECT_TRUE(moved()) << "filter applied";
+    ASSERT_TRUE(WaitFor([&] { return !store.Filter().IsRunning(); }, 10s));
+    EXPECT_FALSE(moved()) << "matches are appended";
+    store.ClearFilter();
+    EXPECT_TRUE(moved()) << "filter removed";
+    store.ResetSort();
+    EXPECT_TRUE(moved()) << "sort dropped";
+    EXPECT_FALSE(store.SortState().IsSorting());
+    EXPECT_TRUE(store.DisplayOrder().empty());
+    EXPECT_EQ(store.ShownEventAtRow(11)->sequence, store.GetEvent(11)->sequence);
+    store.Purge([](const Event& e) { return e.status == 3; });
+    EXPECT_TRUE(moved()) << "purged";
 }
 
 TEST_F(EventStore, PurgeKeepsChosenEventsAndRebuildsTheViews)
@@ -183,7 +262,7 @@ TEST_F(EventStore, ExportWritesTheShownRowsInDisplayOrder)
 TEST_F(EventStore, EventsFromManyThreadsWhileTheGuiThreadWorksOnTheViews)
 {
     CEventStore store;
-    CPaneWindow pane;
+    CPaneWindow pane(store);
     store.SetEventsWindow(pane.Handle());
     constexpr int kThreads = 4;
     constexpr int kPerThread = 3000;

@@ -144,7 +144,8 @@ CLogicHarness::CLogicHarness(core::IInterfaceSource* source)
         } else if (message == channel::WM_SERVER_ROW_CHANGED) {
             m_serverRowMessages.push_back(static_cast<int>(wParam));
         } else if (message == channel::WM_EVENT_ADDED) {
-            ++m_eventsAdded;
+            m_logic->Events().TakeRowsNotice();
+            m_rowsNoticed = m_logic->ShownRowCount();
         }
     });
     const loop::HWND handle = m_window->Handle();

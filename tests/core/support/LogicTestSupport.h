@@ -101,7 +101,9 @@ public:
 
     std::vector<channel::ClientRow> TakenRows() const { return m_rows; }
     std::vector<int> ServerRowMessages() const { return m_serverRowMessages; }
-    int EventsAdded() const { return m_eventsAdded; }
+    // Rows the logic showed when the last WM_EVENT_ADDED was taken (the store
+    // posts one notice until it is taken, not one per event).
+    int RowsNoticed() const { return m_rowsNoticed; }
 
     bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds limit);
 
@@ -112,7 +114,7 @@ private:
     core::CClientCheck* m_check = nullptr;
     std::vector<channel::ClientRow> m_rows;
     std::vector<int> m_serverRowMessages;
-    int m_eventsAdded = 0;
+    int m_rowsNoticed = 0;
 };
 
 // A fixed list of interface addresses for CNetInterfaces.
