@@ -49,6 +49,7 @@ public:
         Cancelled,
         Failed,
     };
+    Q_ENUM(Result)
 
     // Time a slice writes before it yields.
     static constexpr int kSliceMilliseconds = 12;
