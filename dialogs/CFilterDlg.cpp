@@ -31,6 +31,8 @@ constexpr ValueItem kStatusItems[] = {
 constexpr ValueItem kProtocolItems[] = {{"TCP", 1}, {"UDP", 2}, {"IP", 3}};
 // Description items are the codes from 1 on: code = position + 1.
 constexpr int kFirstDescriptionCode = 1;
+// The statuses, protocols and groups show this many items before they scroll.
+constexpr int kShortListRows = 6;
 
 QString FromUtf8(const std::string& text)
 {
@@ -103,6 +105,18 @@ CFilterDlg::CFilterDlg(const std::optional<events::FilterCriteria>& current,
                     QString::fromStdWString(group.receiverName),
                 Contains(m_criteria.portGroups, group));
 
+    // The short lists (statuses, protocols, groups) as high as a few items; the
+    // descriptions, senders and receivers show all fourteen codes at once.
+    const int rowHeight = std::max(m_lists[LIST_DESCRIPTIONS]->sizeHintForRow(0),
+                                   fontMetrics().height());
+    const int frame = 2 * m_lists[LIST_DESCRIPTIONS]->frameWidth() + 4;
+    for (CheckListId list : {LIST_STATUSES, LIST_PROTOCOLS, LIST_PORT_GROUPS}) {
+        const int rows = std::clamp(m_lists[list]->count(), 3, kShortListRows);
+        m_lists[list]->setFixedHeight(rows * rowHeight + frame);
+    }
+    for (CheckListId list : {LIST_DESCRIPTIONS, LIST_SENDERS, LIST_RECEIVERS})
+        m_lists[list]->setMinimumHeight((channel::EVENT_CODE_COUNT - 1) * rowHeight + frame);
+
     m_clear = new QPushButton(QStringLiteral("Очистить"), this);
     m_apply = new QPushButton(QStringLiteral("Применить"), this);
     m_cancel = new QPushButton(QStringLiteral("Отмена"), this);
@@ -133,7 +147,7 @@ CFilterDlg::CFilterDlg(const std::optional<events::FilterCriteria>& current,
     setTabOrder(m_apply, m_cancel);
     setTabOrder(m_cancel, m_clear);
     m_lists[LIST_STATUSES]->setFocus();
-    resize(sizeHint().expandedTo(QSize(640, 420)));
+    resize(sizeHint().expandedTo(QSize(640, 0)));
 }
 
 QListWidget* CFilterDlg::MakeList(CheckListId list, const QString& label)
@@ -152,8 +166,9 @@ void CFilterDlg::AddItem(CheckListId list, const QString& text, bool checked)
     auto* item = new QListWidgetItem(text, m_lists[list]);
     item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
     item->setCheckState(checked ? Qt::Checked : Qt::Unchecked);
+    // Space checks at once when the list gets the focus; nothing looks selected.
     if (m_lists[list]->count() == 1)
-        m_lists[list]->setCurrentRow(0); // Space checks at once when the list gets the focus
+        m_lists[list]->setCurrentRow(0, QItemSelectionModel::NoUpdate);
 }
 
 std::vector<int> CFilterDlg::CheckedPositions(CheckListId list) const

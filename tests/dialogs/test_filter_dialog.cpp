@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 namespace dialogstest {
 namespace {
 
@@ -102,6 +104,11 @@ TEST(FilterDialog, ListsItemsAndTexts)
         QListWidget* widget = dialog->CheckList(static_cast<CFilterDlg::CheckListId>(list));
         EXPECT_FALSE(widget->accessibleName().isEmpty());
         EXPECT_TRUE(widget->focusPolicy() & Qt::TabFocus);
+    }
+    // A picture of the dialog for a person to look at, when asked for.
+    if (const char* folder = std::getenv("KANALIKO_SCREENSHOT_DIR")) {
+        Check(*dialog, CFilterDlg::LIST_STATUSES, 2);
+        EXPECT_TRUE(dialog->grab().save(QString::fromLocal8Bit(folder) + QStringLiteral("/filter.png")));
     }
 }
 
