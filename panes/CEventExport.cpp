@@ -108,9 +108,14 @@ void CEventExport::WriteSlice()
         m_progress->setMinimumDuration(0);
         connect(m_progress, &QProgressDialog::canceled, this, &CEventExport::Cancel);
         m_progress->show();
+        m_progressShownAt = elapsed - kProgressStepMilliseconds;
     }
-    if (m_progress)
+    // A modal progress dialog repaints (and runs the loop) on every value:
+    // a few times a second is enough for the eye.
+    if (m_progress && elapsed - m_progressShownAt >= kProgressStepMilliseconds) {
+        m_progressShownAt = elapsed;
         m_progress->setValue(m_nextRow);
+    }
 }
 
 void CEventExport::Finish(Result result)

@@ -57,6 +57,8 @@ public:
     static constexpr int kRowsPerRound = 2048;
     // The progress dialog appears when the export is not over after this long.
     static constexpr int kDefaultProgressDelay = 300;
+    // The progress dialog's value moves at most this often.
+    static constexpr int kProgressStepMilliseconds = 100;
 
     // progressParent: the window the progress dialog is modal to.
     CEventExport(const events::CEventStore& store, const QString& path, QWidget* progressParent);
@@ -94,6 +96,7 @@ private:
     QPointer<QProgressDialog> m_progress;
     QTimer m_slices;
     qint64 m_startedAt = 0;
+    qint64 m_progressShownAt = 0; // since the start
     int m_progressDelay = kDefaultProgressDelay;
     int m_rowsTotal = 0;
     int m_nextRow = 0;
