@@ -2,6 +2,8 @@
 
 #include "channel/AppMessages.h"
 #include "events/EventCsv.h"
+#include "ferrox/debug/DebugStream.h"
+#include "ferrox/exceptions/EGeneric.h"
 #include "loop/Window.h"
 
 #include <algorithm>
@@ -65,10 +67,19 @@ int CEventStore::Add(const Event& event)
         std::lock_guard<std::mutex> lock(m_indexLock);
         CatchUpDisplayLocked();
     }
-    if (!m_filter.IsActive())
+    if (!m_filter.IsActive()) {
         PostRowsNotice();
-    else
-        m_filter.Start(); // a task that ended after the last event takes this one in
+    } else {
+        // A task that ended after the last event takes this one in. A pool that
+        // refuses the task (overflowed) must not fail the report: the next
+        // event or check starts it again, from where it stopped.
+        try {
+            m_filter.Start();
+        } catch (const EGeneric& e) {
+            if (Debug.GetEnabled())
+                TDebugStreamSession(Debug) << "events filter not started: " << e.what() << "\n";
+        }
+    }
     return index;
 }
 

@@ -9,6 +9,7 @@
 #include "panes/CEventsModel.h"
 
 #include <QAction>
+#include <QGuiApplication>
 #include <QIcon>
 #include <QToolBar>
 #include <QToolButton>
@@ -107,6 +108,13 @@ CEventBar::~CEventBar()
     // The export's temporary file goes with it; the dialog is closed unused.
     delete m_export.data();
     delete m_filterDialog.data();
+    // The view before its model.
+    delete m_grid;
+}
+
+loop::HWND CEventBar::EventsWindow() const
+{
+    return m_model->NoticeWindow();
 }
 
 dialogs::CFilterDlg* CEventBar::FilterDialog() const
@@ -178,7 +186,10 @@ void CEventBar::OnSortRequested(int column, bool addKey)
     auto found = std::find_if(keys.begin(), keys.end(),
                               [column](const events::SortKey& key) { return key.column == column; });
     const bool ascending = found == keys.end() || !found->ascending;
+    // A million rows take a moment to sort.
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
     m_logic.SortEvents(column, ascending, addKey);
+    QGuiApplication::restoreOverrideCursor();
     ShowReplacedRows(selected);
 }
 

@@ -5,8 +5,9 @@
 //
 // Seam for the frame
 // - Construct it with the logic and the prompt; it registers its model's
-//   receiver as the logic's events pane (CAppLogic::SetEventsPane), so the
-//   frame does not set that window. Its window title is "События".
+//   receiver (EventsWindow()) as the logic's events pane
+//   (CAppLogic::SetEventsPane), so the frame need not set that window; if it
+//   does, it must pass EventsWindow(). Its window title is "События".
 // - SelectEventBySequence(sequence): select an event and bring it into view,
 //   found by its sequence number (not by its index, which a purge, a sort or a
 //   filter changes).
@@ -36,6 +37,7 @@
 // Threads: the GUI thread only.
 
 #include "dialogs/IPrompt.h"
+#include "loop/WindowTypes.h"
 #include "panes/CEventExport.h"
 
 #include <QPointer>
@@ -70,6 +72,9 @@ public:
     CEventBar(core::CAppLogic& logic, dialogs::IPrompt& prompt, QWidget* parent = nullptr);
     ~CEventBar() override;
 
+    // The receiver of the store's messages (WM_EVENT_ADDED, WM_EVENTS_FILTERED,
+    // WM_EVENTS_REDRAW), already registered with the logic.
+    loop::HWND EventsWindow() const;
     // False when no row shows that event (filtered out, purged, unknown).
     bool SelectEventBySequence(std::uint32_t sequence);
     // The sequence number of the selected event, none without a selection.
