@@ -2,11 +2,13 @@
 // clicks that sort (Ctrl+click adds a key), auto-scroll, navigation by sequence
 // number, the filter dialog on the GUI thread, the column fit, and how it looks.
 
+#include "channel/AppMessages.h"
 #include "dialogs/CFilterDlg.h"
 #include "events/EventText.h"
 #include "panes/CEventGrid.h"
 #include "panes/CEventHeader.h"
 #include "panes/CEventsModel.h"
+#include "loop/Window.h"
 #include "panes/support/EventPaneKit.h"
 
 #include <QAbstractItemModelTester>
@@ -14,6 +16,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QTest>
 #include <QThread>
 #include <QToolBar>
@@ -125,6 +128,52 @@ TEST(EventBar, ToolbarCommandsTheirTooltipsAndStates)
     EXPECT_FALSE(rig.Store().IsFilterActive());
     ASSERT_TRUE(rig.WaitForRows());
     EXPECT_EQ(bar.Model()->rowCount(), 2);
+}
+
+TEST(EventBar, TabReachesTheToolbarTheHeaderAndTheGrid)
+{
+    CEventPaneRig rig;
+    panes::CEventBar& bar = rig.Bar();
+    bar.window()->activateWindow();
+    QWidget* save = bar.ToolBar()->widgetForAction(bar.SaveAction());
+    save->setFocus(Qt::TabFocusReason);
+    std::vector<QWidget*> reached;
+    QWidget* focus = save;
+    for (int i = 0; i < 8; ++i) {
+        focus = focus->nextInFocusChain();
+        while (!(focus->focusPolicy() & Qt::TabFocus) || !focus->isVisible() ||
+               !focus->isEnabled())
+            focus = focus->nextInFocusChain();
+        reached.push_back(focus);
+    }
+    for (QWidget* expected :
+         {bar.ToolBar()->widgetForAction(bar.FilterAction()),
+          bar.ToolBar()->widgetForAction(bar.AutoScrollAction()),
+          static_cast<QWidget*>(bar.Grid()->horizontalHeader()), static_cast<QWidget*>(bar.Grid())})
+        EXPECT_NE(std::find(reached.begin(), reached.end(), expected), reached.end())
+            << expected->accessibleName().toStdString();
+
+    // Space on the focused auto-scroll button switches it.
+    QWidget* autoScroll = bar.ToolBar()->widgetForAction(bar.AutoScrollAction());
+    autoScroll->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(autoScroll, Qt::Key_Space);
+    EXPECT_TRUE(bar.IsAutoScroll());
+}
+
+TEST(EventBar, ARedrawMessageRepaintsWithoutChangingTheRows)
+{
+    CEventPaneRig rig;
+    panes::CEventBar& bar = rig.Bar();
+    rig.Add({});
+    ASSERT_TRUE(rig.WaitForRows());
+    QSignalSpy redraw(bar.Model(), &panes::CEventsModel::redrawRequested);
+    QSignalSpy reset(bar.Model(), &QAbstractItemModel::modelReset);
+    ASSERT_TRUE(loop::PostToWindow(bar.EventsWindow(), channel::WM_EVENTS_REDRAW, 0, 0));
+    ASSERT_TRUE(RunUntil([&] { return redraw.count() == 1; }));
+    EXPECT_EQ(reset.count(), 0);
+    EXPECT_EQ(bar.Model()->rowCount(), 1);
+    EXPECT_EQ(rig.Logic().Events().EventsWindow(), bar.EventsWindow())
+        << "the pane registered itself as the events pane";
 }
 
 TEST(EventBar, AutoScrollKeepsTheLastRowInViewAndTheSelectionOnItsPosition)
