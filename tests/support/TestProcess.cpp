@@ -19,12 +19,12 @@ const char* __ubsan_default_options()
 {
     return "print_stacktrace=1:halt_on_error=1";
 }
-// getnameinfo grows a scratch buffer inside glibc, which ThreadSanitizer does
-// not see allocated and freed per call: two route workers looking names up at
-// once look to it like two threads writing one block.
-const char* __tsan_default_suppressions()
+// The suppressions every test process shares (TestProcess.h). The widget
+// tests' main (support/gui/GuiTestMain.cpp) replaces them with a longer list,
+// hence weak.
+__attribute__((weak)) const char* __tsan_default_suppressions()
 {
-    return "race:libc_dynarray_emplace_enlarge\n";
+    return KANALIKO_TSAN_SUPPRESSIONS;
 }
 const char* __tsan_default_options()
 {
@@ -32,9 +32,10 @@ const char* __tsan_default_options()
     // design; that is not the asynchronous-signal misuse this report looks for.
     // Qt is not instrumented: its GUI thread pool (parallel raster fills) hands
     // memory between its own threads under futexes ThreadSanitizer cannot see,
-    // so accesses that Qt's own code makes are left out.
+    // so accesses that Qt's own code makes are left out. The longest history
+    // keeps both stacks of a report (and so what it names) in long tests.
     return "halt_on_error=1:second_deadlock_stack=1:report_signal_unsafe=0:"
-           "ignore_noninstrumented_modules=1";
+           "ignore_noninstrumented_modules=1:history_size=7";
 }
 }
 
