@@ -54,6 +54,9 @@ CHandleTable& Handles()
     return *table;
 }
 
+// IcmpGetLastRoundTripMicroseconds: each thread's own, as its last error.
+thread_local std::uint32_t t_lastRoundTripUs = 0;
+
 DWORD Fail(ULONG error)
 {
     WSASetLastError(static_cast<int>(error));
@@ -98,6 +101,7 @@ DWORD IcmpSendEcho2Ex(HANDLE icmpHandle, HANDLE event, PIO_APC_ROUTINE apcRoutin
                       void* replyBuffer, DWORD replySize, DWORD timeout)
 {
     (void)apcContext;
+    t_lastRoundTripUs = 0;
     auto endpoint = Handles().Find(icmpHandle);
     if (!endpoint)
         return Fail(ERROR_INVALID_HANDLE);
@@ -114,7 +118,12 @@ DWORD IcmpSendEcho2Ex(HANDLE icmpHandle, HANDLE event, PIO_APC_ROUTINE apcRoutin
     return endpoint->Echo(
         sourceAddress, destinationAddress,
         std::span<const std::uint8_t>(static_cast<const std::uint8_t*>(requestData), requestSize),
-        requestOptions, replyBuffer, replySize, timeout);
+        requestOptions, replyBuffer, replySize, timeout, &t_lastRoundTripUs);
+}
+
+std::uint32_t IcmpGetLastRoundTripMicroseconds()
+{
+    return t_lastRoundTripUs;
 }
 
 EchoSocketKind IcmpGetSocketKind(HANDLE icmpHandle)

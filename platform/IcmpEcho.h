@@ -19,7 +19,9 @@
 //   argument, the system error: 6 invalid handle, 87 invalid parameter, 50 not
 //   supported, 11001 buffer too small) is also the calling thread's last error,
 //   read with platform::WSAGetLastError() (on Windows that is GetLastError()).
-// - Round-trip times are whole milliseconds, truncated: 0 means under 1 ms.
+// - Round-trip times are whole milliseconds, truncated: 0 means under 1 ms. The
+//   same time in microseconds, which the 28-byte record has no room for, is the
+//   calling thread's IcmpGetLastRoundTripMicroseconds() after the call.
 //
 // Sockets behind a handle
 // - IcmpCreateFile opens an unprivileged ICMP datagram ("ping") socket when the
@@ -152,6 +154,15 @@ DWORD IcmpSendEcho2Ex(HANDLE icmpHandle, HANDLE event, PIO_APC_ROUTINE apcRoutin
                       IPAddr sourceAddress, IPAddr destinationAddress, const void* requestData,
                       WORD requestSize, const IP_OPTION_INFORMATION* requestOptions,
                       void* replyBuffer, DWORD replySize, DWORD timeout);
+
+// The round-trip time of the calling thread's last IcmpSendEcho or
+// IcmpSendEcho2Ex, in microseconds: from the kernel's receive time stamp (the
+// monotonic clock's measurement when there is none or the wall clock jumped)
+// to the wall-clock time taken just before the send. The record's
+// RoundTripTime is this value divided by 1000. 0 after a call that returned 0.
+// Like the last error it belongs to the thread, so any number of threads may
+// ping at once.
+std::uint32_t IcmpGetLastRoundTripMicroseconds();
 
 // Which kind of socket a handle uses (for diagnostics and tests).
 enum class EchoSocketKind

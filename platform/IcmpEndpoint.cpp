@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <limits>
 #include <linux/filter.h>
 #include <linux/icmp.h>
 #include <netinet/in.h>
@@ -159,8 +160,9 @@ CIcmpEndpoint::~CIcmpEndpoint()
 
 DWORD CIcmpEndpoint::Echo(IPAddr source, IPAddr destination, std::span<const std::uint8_t> data,
                           const IP_OPTION_INFORMATION* options, void* replyBuffer, DWORD replySize,
-                          DWORD timeout)
+                          DWORD timeout, std::uint32_t* roundTripUs)
 {
+    *roundTripUs = 0;
     Pending pending;
     pending.key.destination = destination;
     pending.key.identifier = m_identifier;
@@ -221,7 +223,10 @@ DWORD CIcmpEndpoint::Echo(IPAddr source, IPAddr destination, std::span<const std
         if (stamped >= 0 && stamped <= monotonicNs + 1000000)
             roundTripNs = std::min(stamped, monotonicNs);
     }
-    const ULONG roundTripMs = static_cast<ULONG>(std::max<std::int64_t>(roundTripNs, 0) / 1000000);
+    const std::int64_t roundTripKeptNs = std::max<std::int64_t>(roundTripNs, 0);
+    const ULONG roundTripMs = static_cast<ULONG>(roundTripKeptNs / 1000000);
+    *roundTripUs = static_cast<std::uint32_t>(
+        std::min<std::int64_t>(roundTripKeptNs / 1000, std::numeric_limits<std::uint32_t>::max()));
     std::memcpy(static_cast<unsigned char*>(replyBuffer) + offsetof(ICMP_ECHO_REPLY, RoundTripTime),
                 &roundTripMs, sizeof roundTripMs);
     ICMP_ECHO_REPLY record;

@@ -55,9 +55,11 @@ public:
 
     // One echo request and its answer, IcmpSendEcho2Ex's contract (arguments
     // already checked by the caller: a buffer that holds a record, data present).
+    // *roundTripUs gets the answer's round-trip time in microseconds (0 when
+    // nothing answered).
     DWORD Echo(IPAddr source, IPAddr destination, std::span<const std::uint8_t> data,
                const IP_OPTION_INFORMATION* options, void* replyBuffer, DWORD replySize,
-               DWORD timeout);
+               DWORD timeout, std::uint32_t* roundTripUs);
 
 private:
     using Clock = std::chrono::steady_clock;
