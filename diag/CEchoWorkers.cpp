@@ -20,18 +20,19 @@ void CEchoWorkers::Start(std::vector<SmartPtr<TThreadTask>> tasks, int priority)
     }
 }
 
-void CEchoWorkers::Stop(int finishMs)
+void CEchoWorkers::Stop()
 {
     m_running = false;
     m_stop.Set();
     bool allReturned = true;
     for (auto& task : m_tasks) {
-        task->WaitForFinish(finishMs);
-        if (!task->WaitForEnd(finishMs < 0 ? -1 : 0))
+        if (!task->WaitForEnd(0))
             allReturned = false;
         m_stopped.push_back(task);
     }
     m_tasks.clear();
+    // Workers that are all back give their pool workers back now; otherwise
+    // that waits for the next Start or the engine's end.
     if (allReturned)
         WaitForAll();
 }

@@ -4,8 +4,9 @@
 // target, the running flag they look at, the stop event that ends their sleeps
 // at once, and the pool workers reserved for them while any may run.
 //
-// Threads: Start, Stop, WaitForAll and destruction on the engine's controlling
-// thread; Running, Sleep and StopRequested on the workers.
+// Threads: Start, Stop and WaitForAll on the engine's controlling thread (the
+// GUI thread, or the pool task that destroys a retired engine: see
+// diag/CEngineRetirement.h); Running and Sleep on the workers.
 
 #include "diag/CPoolReservation.h"
 #include "ferrox/sync/Event.h"
@@ -30,10 +31,11 @@ public:
     // that may still be inside its last call is waited for first: two workers
     // must never share a target's buffers.
     void Start(std::vector<SmartPtr<TThreadTask>> tasks, int priority);
-    // Clears the running flag and wakes every sleeping worker; waits for each
-    // worker to finish for at most finishMs (-1: without limit). Workers that
-    // have not returned by then are waited for by the next Start or WaitForAll.
-    void Stop(int finishMs);
+    // Clears the running flag and wakes every sleeping worker, and returns at
+    // once: a worker inside its echo call or name look-up returns when that
+    // ends (the engine makes sure it changes nothing after the stop). Such
+    // workers are waited for by the next Start or WaitForAll.
+    void Stop();
     // Waits until every worker has returned, then gives the reserved pool
     // workers back.
     void WaitForAll();

@@ -5,6 +5,7 @@
 #include "ferrox/strings/Strings.h"
 #include "loop/Window.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <ctime>
@@ -60,9 +61,12 @@ void CPing::Start()
 
 void CPing::Stop()
 {
-    // Each worker gets the current time-out to return; one still inside its echo
-    // call returns by itself and is waited for before the next run or the end.
-    m_workers.Stop(static_cast<int>(Settings().TimeOut));
+    m_workers.Stop();
+    // A worker that read the flag before it was cleared finishes its store and
+    // post under the lock; once we have had each lock, every later store sees
+    // the flag cleared.
+    for (int i = 0; i < m_targets.Count(); ++i)
+        std::lock_guard<std::mutex> lock(m_targets[i].Lock);
 }
 
 void CPing::ApplySettings(const EchoSettings& settings)
@@ -103,7 +107,11 @@ void CPing::RunRequests(int index, void* handle, unsigned long address)
         options.Ttl = settings.Ttl;
 
         EchoRecord record;
-        record.SentTime = static_cast<std::int64_t>(std::time(nullptr));
+        timespec now{};
+        ::clock_gettime(CLOCK_REALTIME, &now);
+        record.SentTime = static_cast<std::int64_t>(now.tv_sec);
+        record.SentTimeMicroseconds =
+            static_cast<std::int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
         platform::DWORD count = 0;
         const auto requestSize = static_cast<platform::WORD>(target.Request.size());
         const auto replySize = static_cast<platform::DWORD>(target.Reply.size());
@@ -124,18 +132,22 @@ void CPing::RunRequests(int index, void* handle, unsigned long address)
         }
         platform::ICMP_ECHO_REPLY reply;
         std::memcpy(&reply, target.Reply.data(), sizeof reply);
+        const std::uint32_t roundTripUs = platform::IcmpGetLastRoundTripMicroseconds();
 
         record.Size = requestSize;
         record.Ttl = settings.Ttl;
-        std::uint32_t storedCount;
         std::uint32_t sentCount;
         {
             std::lock_guard<std::mutex> lock(target.Lock);
+            // Stopped during the call: the answer belongs to no run any more.
+            if (!m_workers.Running())
+                return;
             EchoStatistics& statistics = target.Statistics;
             ++statistics.Sent;
             if (count != 0) {
                 record.Status = reply.Status;
                 record.RoundTripTime = reply.RoundTripTime;
+                record.RoundTripMicroseconds = roundTripUs;
                 // A router's answer counts as lost but keeps its status and time.
                 if (reply.Address == static_cast<platform::IPAddr>(address))
                     ++statistics.Received;
@@ -151,15 +163,17 @@ void CPing::RunRequests(int index, void* handle, unsigned long address)
             if (record.RoundTripTime < statistics.Minimum)
                 statistics.Minimum = record.RoundTripTime;
             statistics.Average = CeilingHalf(statistics.Minimum, statistics.Maximum);
+            record.Sequence = statistics.Sent;
             StoreRecord(target, record, settings.RecordLimit);
-            storedCount = static_cast<std::uint32_t>(target.Records.size());
             sentCount = statistics.Sent;
+            // Posted under the lock, so that none follows a Stop (posting never
+            // waits for the GUI thread).
+            loop::PostToWindow(m_statisticsWindow.load(), channel::WM_ECHO_STATISTICS,
+                               static_cast<loop::WPARAM>(index), 0);
+            loop::PostToWindow(m_recordsWindow.load(), channel::WM_ECHO_RECORDS,
+                               static_cast<loop::WPARAM>(index),
+                               static_cast<loop::LPARAM>(target.Records.size()));
         }
-        loop::PostToWindow(m_statisticsWindow.load(), channel::WM_ECHO_STATISTICS,
-                           static_cast<loop::WPARAM>(index), 0);
-        loop::PostToWindow(m_recordsWindow.load(), channel::WM_ECHO_RECORDS,
-                           static_cast<loop::WPARAM>(index),
-                           static_cast<loop::LPARAM>(storedCount));
 
         // A bounded run ends with its last request, without the pause after it.
         if (settings.RequestLimit != 0 && sentCount >= settings.RequestLimit)
@@ -176,17 +190,39 @@ void CPing::StoreRecord(EchoTarget& target, const EchoRecord& record, std::uint3
     // A limit of 0 would leave no room to store into: keep at least one result.
     const std::size_t capacity = limit == 0 ? 1 : limit;
     auto& records = target.Records;
+    // Invariant: the oldest result is at the ring position (0 until the list
+    // is full). When the limit changed after the list became a ring, lay it
+    // out oldest first again: appending then follows the newest result, and a
+    // cut drops the oldest ones instead of whatever lies past the new limit.
+    if (records.size() != capacity && target.RingPosition != 0) {
+        std::rotate(records.begin(), records.begin() + target.RingPosition, records.end());
+        target.RingPosition = 0;
+    }
     if (records.size() < capacity) {
         records.push_back(record);
         return;
     }
-    if (records.size() > capacity) // the limit was lowered
-        records.resize(capacity);
-    if (static_cast<std::size_t>(target.RingPosition) >= capacity)
-        target.RingPosition = 0;
+    if (records.size() > capacity) // the limit was lowered: the oldest go
+        records.erase(records.begin(),
+                      records.begin() + static_cast<std::ptrdiff_t>(records.size() - capacity));
     records[static_cast<std::size_t>(target.RingPosition)] = record;
     if (static_cast<std::size_t>(++target.RingPosition) == capacity)
         target.RingPosition = 0;
+}
+
+const EchoRecord* CPing::GetRecordInOrder(int target, int position)
+{
+    thread_local EchoRecord copy;
+    if (!m_targets.Valid(target) || position < 0)
+        return nullptr;
+    const EchoTarget& t = m_targets[target];
+    std::lock_guard<std::mutex> lock(t.Lock);
+    const std::size_t size = t.Records.size();
+    if (static_cast<std::size_t>(position) >= size)
+        return nullptr;
+    copy = t.Records[(static_cast<std::size_t>(t.RingPosition) +
+                      static_cast<std::size_t>(position)) % size];
+    return &copy;
 }
 
 const EchoRecord* CPing::GetRecord(int target, int index)

@@ -14,10 +14,18 @@
 //   their own lock: a worker takes a full copy at each request.
 // - Posted, never sent: WM_ECHO_STATISTICS (wParam = target, lParam = 0) and then
 //   WM_ECHO_RECORDS (wParam = target, lParam = stored results) after each result.
-// - Stop clears the running flag and wakes every sleeping worker at once; it
-//   waits for each worker at most the current time-out. A worker that is still
-//   inside its echo call then returns by itself; the destructor waits for every
-//   worker before the storage goes, so no worker ever outlives the engine.
+// - Stop clears the running flag, wakes every sleeping worker and returns at
+//   once, without waiting for a worker inside its echo call. From the moment
+//   Stop returns, no result is stored and no message posted any more: a worker
+//   stores and posts under its target's lock only while the flag is set, and
+//   Stop takes each target's lock once after clearing it. A late answer is
+//   dropped (and not counted). The destructor waits for every worker before
+//   the storage goes, so no worker ever outlives the engine; to keep that wait
+//   off the GUI thread, hand a stopped engine to diag::CEngineRetirement.
+// - Results are kept in storage order (a ring once full) and served in that
+//   order by GetRecord and in time order by GetRecordInOrder. A change of the
+//   record limit lays the ring out oldest first again before it grows or is
+//   cut, and a cut drops the oldest results.
 // - The workers run on the process-wide pool, whose workers are reserved for them
 //   while they may run (diag/CPoolReservation.h), so no target waits unprobed
 //   and the rest of the program keeps its workers.
@@ -62,6 +70,7 @@ public:
 
     // Launches one worker per target; nothing when already running.
     void Start();
+    // Returns at once; nothing changes after it (see above).
     void Stop();
     // Replaces the settings; each worker uses them from its next request.
     void ApplySettings(const EchoSettings& settings);
@@ -81,6 +90,7 @@ public:
     void SetStatisticsWindow(loop::HWND window) override;
     void SetRecordsWindow(loop::HWND window) override;
     std::uint32_t GetAddress(int target) override;
+    const EchoRecord* GetRecordInOrder(int target, int position) override;
 
     // The status text the panes show; an unknown status also writes a line to
     // the Error stream.

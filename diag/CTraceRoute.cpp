@@ -9,6 +9,7 @@
 #include <arpa/inet.h>
 #include <cmath>
 #include <cstring>
+#include <ctime>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -21,6 +22,13 @@ std::uint32_t CeilingHalf(std::uint32_t minimum, std::uint32_t maximum)
 {
     const std::uint32_t sum = minimum + maximum; // wraps as a 32-bit value
     return static_cast<std::uint32_t>(std::ceil(static_cast<double>(sum) / 2.0));
+}
+
+std::int64_t WallClockMicroseconds()
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return static_cast<std::int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
 }
 
 HopRecord NewHop(int step, std::uint32_t timeOut)
@@ -67,8 +75,12 @@ void CTraceRoute::Start()
 
 void CTraceRoute::Stop()
 {
-    // Without limit: after Stop no worker runs.
-    m_workers.Stop(-1);
+    m_workers.Stop();
+    // A worker that read the flag before it was cleared finishes its store and
+    // post under the lock; once we have had each lock, every later store sees
+    // the flag cleared.
+    for (int i = 0; i < m_targets.Count(); ++i)
+        std::lock_guard<std::mutex> lock(m_targets[i].Lock);
 }
 
 void CTraceRoute::SetSettings(const RouteSettings& settings)
@@ -128,22 +140,25 @@ void CTraceRoute::RunPasses(int index, void* handle, unsigned long address)
             }
             platform::IP_OPTION_INFORMATION options;
             options.Ttl = static_cast<std::uint8_t>(step);
+            hop.SentTimeMicroseconds = WallClockMicroseconds();
             const platform::DWORD count = platform::IcmpSendEcho(
                 handle, targetAddress, target.Request.data(),
                 static_cast<platform::WORD>(target.Request.size()), &options, target.Reply.data(),
                 static_cast<platform::DWORD>(target.Reply.size()), settings.TimeOut);
             platform::ICMP_ECHO_REPLY reply;
             std::memcpy(&reply, target.Reply.data(), sizeof reply);
+            const std::uint32_t roundTripUs = platform::IcmpGetLastRoundTripMicroseconds();
 
             if (count == 0) {
                 hop.Status = reply.Status != 0 ? reply.Status : platform::IP_GENERAL_FAILURE;
                 ++hop.Lost;
             } else {
                 hop.Address = reply.Address;
-                if (hop.Name.empty())
+                if (hop.Name.empty() && settings.ResolveNames)
                     hop.Name = LookUpName(reply.Address); // once per hop: it may block
                 hop.Status = reply.Status;
                 hop.Last = reply.RoundTripTime;
+                hop.LastMicroseconds = roundTripUs;
                 if (hop.Last > hop.Maximum)
                     hop.Maximum = hop.Last;
                 if (hop.Last < hop.Minimum)
@@ -151,14 +166,16 @@ void CTraceRoute::RunPasses(int index, void* handle, unsigned long address)
                 hop.Average = CeilingHalf(hop.Minimum, hop.Maximum);
                 if (reply.Address == targetAddress) {
                     state.State = ROUTE_BUILT;
-                    StoreHop(index, step, hop, state);
+                    if (!StoreHop(index, step, hop, state))
+                        return; // stopped meanwhile
                     break;
                 }
                 pause -= hop.Last;
             }
             if (step == steps && state.State == ROUTE_BUILDING)
                 state.State = ROUTE_NOT_BUILT;
-            StoreHop(index, step, hop, state);
+            if (!StoreHop(index, step, hop, state))
+                return; // stopped meanwhile
             if (Settings().Steps != steps)
                 break; // the new limit takes effect with the next pass
             m_workers.Sleep(StepPause);
@@ -170,13 +187,15 @@ void CTraceRoute::RunPasses(int index, void* handle, unsigned long address)
     }
 }
 
-void CTraceRoute::StoreHop(int index, int step, const HopRecord& hop, const RouteState& state)
+bool CTraceRoute::StoreHop(int index, int step, const HopRecord& hop, const RouteState& state)
 {
     TraceTarget& target = m_targets[index];
     const std::size_t limit = Settings().Steps;
-    std::size_t count;
     {
         std::lock_guard<std::mutex> lock(target.Lock);
+        // Stopped during the call or the look-up: the answer belongs to no run.
+        if (!m_workers.Running())
+            return false;
         // A lowered limit shortens the list here; a hop beyond it is not kept,
         // so that the list's index stays step - 1.
         while (target.Hops.size() > limit)
@@ -189,12 +208,15 @@ void CTraceRoute::StoreHop(int index, int step, const HopRecord& hop, const Rout
                 target.Hops[position] = hop;
         }
         target.State = state;
-        count = target.Hops.size();
+        // Posted under the lock, so that none follows a Stop (posting never
+        // waits for the GUI thread).
+        loop::PostToWindow(m_recordsWindow.load(), channel::WM_ROUTE_HOPS,
+                           static_cast<loop::WPARAM>(index),
+                           static_cast<loop::LPARAM>(target.Hops.size()));
+        loop::PostToWindow(m_statisticsWindow.load(), channel::WM_ROUTE_STATE,
+                           static_cast<loop::WPARAM>(index), 0);
     }
-    loop::PostToWindow(m_recordsWindow.load(), channel::WM_ROUTE_HOPS,
-                       static_cast<loop::WPARAM>(index), static_cast<loop::LPARAM>(count));
-    loop::PostToWindow(m_statisticsWindow.load(), channel::WM_ROUTE_STATE,
-                       static_cast<loop::WPARAM>(index), 0);
+    return true;
 }
 
 std::wstring CTraceRoute::LookUpName(std::uint32_t address)

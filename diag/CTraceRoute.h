@@ -19,9 +19,15 @@
 // - Workers run at the lowest priority, pause 50 ms between steps and look each
 //   hop's name up once (getnameinfo, on the worker: it may block for the
 //   resolver's time-outs).
-// - Stop clears the running flag, wakes every sleeping worker at once and waits,
-//   without limit, until every worker has returned. Pool workers are reserved
-//   for the targets while the engine runs (diag/CPoolReservation.h).
+// - Stop clears the running flag, wakes every sleeping worker and returns at
+//   once, without waiting for a worker inside its echo call or name look-up
+//   (which may block for the resolver's time-outs). From the moment Stop
+//   returns no hop or state is stored and no message posted: a worker stores
+//   and posts under its target's lock only while the flag is set, and Stop
+//   takes each target's lock once after clearing it. The destructor waits for
+//   every worker; to keep that wait off the GUI thread, hand a stopped engine
+//   to diag::CEngineRetirement. Pool workers are reserved for the targets
+//   while the engine runs (diag/CPoolReservation.h).
 
 #include "diag/CEchoTargets.h"
 #include "diag/CEchoWorkers.h"
@@ -58,7 +64,7 @@ public:
 
     // Launches one worker per target; nothing when already running.
     void Start();
-    // Ends every worker and waits until each has returned.
+    // Ends every worker's run and returns at once; nothing changes after it.
     void Stop();
     // Writes new settings into the running engine.
     void SetSettings(const RouteSettings& settings);
@@ -86,8 +92,9 @@ private:
 
     void Worker(int index, void* handle, unsigned long address);
     void RunPasses(int index, void* handle, unsigned long address);
-    // Stores hop `step` and the state, then posts the two messages.
-    void StoreHop(int index, int step, const HopRecord& hop, const RouteState& state);
+    // Stores hop `step` and the state, then posts the two messages; false (and
+    // nothing stored) once the engine has been stopped.
+    bool StoreHop(int index, int step, const HopRecord& hop, const RouteState& state);
     // The host name of an address, "-" when the look-up finds none.
     static std::wstring LookUpName(std::uint32_t address);
 

@@ -29,9 +29,16 @@ struct EchoRecord
 {
     std::int64_t SentTime = 0;       // seconds since 1970-01-01 UTC, just before the call
     std::uint32_t Status = 0;        // echo status, 0 = success
-    std::uint32_t RoundTripTime = 0; // ms
+    std::uint32_t RoundTripTime = 0; // ms, whole (truncated), as the texts show it
     std::uint32_t Size = 0;          // the request data length used
     std::uint8_t Ttl = 0;            // the request's TTL (not the reply's)
+    // The same round trip in microseconds (kernel time stamp); 0 when lost.
+    std::uint32_t RoundTripMicroseconds = 0;
+    // Which request of its target this was: 1 for the first (the sent count
+    // after it), so a reader can tell new results from ones already seen.
+    std::uint32_t Sequence = 0;
+    // SentTime with microseconds: microseconds since 1970-01-01 UTC.
+    std::int64_t SentTimeMicroseconds = 0;
 };
 
 // Running counters of one target, in ms where they are times. The minimum starts
@@ -67,6 +74,10 @@ public:
     virtual void SetRecordsWindow(loop::HWND window) = 0;
     // The target's address (network order); 0xFFFFFFFF past the end.
     virtual std::uint32_t GetAddress(int target) = 0;
+    // The result at that place in time order: 0 is the oldest stored result,
+    // GetRecordCount - 1 the newest, whether or not the list has become a ring.
+    // Null out of range; the pointer is valid as GetRecord's.
+    virtual const EchoRecord* GetRecordInOrder(int target, int position) = 0;
     virtual ~IPingInfo() = default;
 };
 

@@ -17,6 +17,9 @@ struct RouteSettings
     std::uint32_t TimeOut = 500;   // ms one echo call waits
     std::uint32_t Interval = 5000; // ms of pause between two complete traces of a target
     std::uint16_t Size = 32;       // bytes of request data
+    // Whether a hop's name is looked up (kanaliko-cli trace --no-dns says no:
+    // the names then stay empty).
+    bool ResolveNames = true;
 };
 
 // One step of one target's route; counters and times add up over the passes.
@@ -33,6 +36,12 @@ struct HopRecord
     std::uint32_t Status = 0;  // echo status of the last request here
     std::wstring Name;         // reverse look-up of the first answer; "-" when none;
                                // empty until the first answer
+    // The last answer's round trip in microseconds (kernel time stamp); 0
+    // until one answers.
+    std::uint32_t LastMicroseconds = 0;
+    // When the last request at this step was sent: microseconds since
+    // 1970-01-01 UTC.
+    std::int64_t SentTimeMicroseconds = 0;
 };
 
 // Route states.

@@ -215,12 +215,19 @@ TEST_F(PingLoopback, RepliesAreCountedStoredAndAnnouncedInOrder)
     EXPECT_LE(s.Minimum, s.Maximum);
     EXPECT_LT(s.Maximum, 100u);
     EXPECT_EQ(s.Average, CeilingHalf(s.Minimum, s.Maximum));
+    std::uint32_t sequence = 0;
     for (const EchoRecord& r : Records(ping, 0)) {
         EXPECT_EQ(r.Status, 0u);
         EXPECT_EQ(r.Size, 32u);
         EXPECT_EQ(r.Ttl, 64);
         EXPECT_GE(r.SentTime, before);
         EXPECT_LE(r.SentTime, after);
+        // The kernel-stamped microseconds, of which the whole milliseconds are
+        // what the texts show; the sequence counts the requests.
+        EXPECT_GT(r.RoundTripMicroseconds, 0u);
+        EXPECT_EQ(r.RoundTripMicroseconds / 1000, r.RoundTripTime);
+        EXPECT_EQ(r.SentTimeMicroseconds / 1000000, r.SentTime);
+        EXPECT_EQ(r.Sequence, ++sequence);
         EXPECT_EQ(
             CPing::FormatEchoLine(r, false).rfind(L"[" + CPing::FormatEchoLine(r, true) +
                                                       L"] ответ получен: число байт 32, время ",
@@ -276,6 +283,47 @@ TEST_F(PingLoopback, RingWithLimitThreeHoldsResultsFourFiveThree)
     EXPECT_EQ(seen[4], (V{4, 5, 3}));
     EXPECT_EQ(seen[5], (V{4, 5, 6})); // the ring position was 2
     EXPECT_EQ(records.messages[4].lParam, 3);
+}
+
+// Once the list had become a ring, results used to be served in storage order
+// only, so a view showed them out of order; a raised limit then appended after
+// the oldest. Now every reading in time order is the newest results, oldest
+// first, whatever the limit did.
+TEST_F(PingLoopback, RingIsServedInTimeOrderThroughRaisedAndLoweredLimits)
+{
+    CPing ping(true, {"127.0.0.6"}, Settings(200, 500, 8, 64, 3));
+    ping.SetRecordsWindow(records.Handle());
+    std::vector<std::vector<std::uint32_t>> seen; // sequences in time order, per message
+    records.onMessage = [&](const CMessageLog::Message& m) {
+        std::vector<std::uint32_t> order;
+        for (int i = 0; i < ping.GetRecordCount(0); ++i)
+            if (const EchoRecord* r = ping.GetRecordInOrder(0, i))
+                order.push_back(r->Sequence);
+        seen.push_back(order);
+        EchoSettings next = ping.Settings();
+        if (m.lParam == 3 && seen.size() >= 5 && next.RecordLimit == 3)
+            next.RecordLimit = 5; // raised after the ring has turned
+        else if (m.lParam == 5 && next.RecordLimit == 5)
+            next.RecordLimit = 2;
+        ping.ApplySettings(next);
+    };
+    ping.Start();
+    ASSERT_TRUE(diagtest::RunUntil(
+        [&] { return !seen.empty() && seen.back().size() == 2 && seen.size() >= 12; },
+        milliseconds(10000)));
+    ping.Stop();
+    EXPECT_EQ(ping.GetRecordInOrder(0, 2), nullptr);
+    std::size_t widest = 0;
+    for (const auto& order : seen) {
+        ASSERT_FALSE(order.empty());
+        widest = std::max(widest, order.size());
+        // Consecutive requests, oldest first: a time-ordered window.
+        for (std::size_t i = 1; i < order.size(); ++i)
+            EXPECT_EQ(order[i], order[i - 1] + 1) << ::testing::PrintToString(order);
+    }
+    EXPECT_EQ(widest, 5u);
+    // After five results with limit 3 (storage order 4, 5, 3):
+    EXPECT_EQ(seen[4], (std::vector<std::uint32_t>{3, 4, 5}));
 }
 
 TEST_F(PingLoopback, LoweredLimitCutsTheListAtTheNextStore)

@@ -2,12 +2,11 @@
 
 // Support for the diagnostics engines' tests: the QCoreApplication (made once per
 // test program on the main thread, the GUI thread of the tests), a window that
-// records the engines' posted messages, and children that run a helper mode in a
-// namespace with a private /etc (hosts, resolver, name-service order), so that a
-// reverse look-up sees only the names a test gives and can never reach a real
-// DNS server.
+// records the engines' posted messages, and (diag/support/IsolatedHelper.h)
+// children that run a helper mode in a namespace with a private /etc.
 
 #include "diag/support/EchoTestKit.h"
+#include "diag/support/IsolatedHelper.h"
 #include "loop/Window.h"
 
 #include <chrono>
@@ -41,14 +40,5 @@ protected:
 
 // Runs the GUI thread's event loop until done() or the time-out.
 bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
-
-// A helper mode in a child process, as root in namespace `ns`, whose /etc/hosts
-// holds exactly `hostsLines` (plus localhost), whose resolver asks the
-// namespace's own loopback (nothing listens: a look-up fails at once) and whose
-// name-service order is "files dns". The child finds the hosts file's real path
-// in $KANALIKO_HOSTS_FILE, to change it while it runs.
-echotest::ChildResult RunIsolatedHelper(const std::string& ns, const std::string& mode,
-                                        const std::string& hostsLines,
-                                        std::vector<std::pair<std::string, std::string>> env = {});
 
 } // namespace diagtest
