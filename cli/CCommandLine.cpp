@@ -38,6 +38,21 @@ CCommandLine::CCommandLine(int argc, char** argv, int first, const std::vector<O
     bool optionsEnded = false;
     for (int i = first; i < argc; ++i) {
         std::string word = argv[i];
+        if (!optionsEnded && word.size() == 2 && word[0] == '-' && word[1] != '-') {
+            auto it = std::find_if(options.begin(), options.end(), [&](const OptionInfo& s) {
+                return s.shortName != 0 && s.shortName == word[1];
+            });
+            if (it == options.end())
+                throw EUsage(std::string("unknown option ").append(word));
+            if (!it->takesValue) {
+                m_flags.insert(it->name);
+            } else {
+                if (i + 1 >= argc)
+                    throw EUsage(word + " needs a value");
+                m_values[it->name] = argv[++i];
+            }
+            continue;
+        }
         if (optionsEnded || word.size() < 2 || word.compare(0, 2, "--") != 0) {
             if (!optionsEnded && word.size() > 1 && word[0] == '-' && word != "-")
                 throw EUsage(std::string("unknown option ").append(word));
@@ -104,7 +119,10 @@ std::string CCommandLine::OptionsHelp(const std::vector<OptionInfo>& options)
 {
     std::string out;
     for (const auto& option : options) {
-        std::string left = std::string("  --").append(option.name);
+        std::string left = option.shortName != 0
+                               ? std::string("  -").append(1, option.shortName).append(", --")
+                               : std::string("  --");
+        left.append(option.name);
         std::string help = option.help;
         if (option.takesValue) {
             std::size_t blank = help.find("  ");

@@ -2,7 +2,8 @@
 
 // The command line of kanaliko-cli: a command, its positional arguments
 // (peers or targets) and its options. Options take "--name value" or
-// "--name=value"; flags take no value. Anything unknown, a missing value or a
+// "--name=value"; flags take no value. An option with a short name may also be
+// given as "-x" (and "-x value"). Anything unknown, a missing value or a
 // malformed number is a usage error (exit status 2).
 
 #include <map>
@@ -34,6 +35,7 @@ struct OptionInfo
     std::string name;       // without the dashes
     bool takesValue = true; // false: a flag
     std::string help;       // "FILE  what it does"
+    char shortName = 0;     // 'n' for -n; 0: none
 };
 
 class CCommandLine

@@ -3,11 +3,14 @@
 #include "cli/CCommandLine.h"
 #include "cli/CSignalWatcher.h"
 #include "cli/Commands.h"
+#include "cli/DiagJson.h"
 #include "diag/CPing.h"
 #include "ferrox/strings/Strings.h"
 #include "loop/EventLoop.h"
 #include "loop/Window.h"
 #include "platform/IcmpEcho.h"
+
+#include <QJsonDocument>
 
 #include <chrono>
 #include <iostream>
@@ -25,6 +28,7 @@ const std::vector<OptionInfo> kPingOptions = {
     {"timeout", true, "MS  wait for each reply, 200-5000 (default 500)"},
     {"source", true, "ADDRESS  source address (default: the system chooses)"},
     {"count", true, "N  requests per target, then stop (default: until interrupted)"},
+    {"json", false, "print one JSON document at the end instead of text"},
     {"debug", false, "also write diagnostic output to standard error"},
     {"help", false, "show this help"},
 };
@@ -33,14 +37,16 @@ const std::vector<OptionInfo> kPingOptions = {
 class CPingWindow final : public loop::CWindow
 {
 public:
-    CPingWindow(diag::CPing& ping, const std::vector<std::string>& targets, std::uint32_t limit)
-        : m_ping(ping), m_targets(targets), m_limit(limit), m_printed(targets.size(), 0)
+    CPingWindow(diag::CPing& ping, const std::vector<std::string>& targets, std::uint32_t limit,
+                bool quiet)
+        : m_ping(ping), m_targets(targets), m_limit(limit), m_quiet(quiet),
+          m_printed(targets.size(), 0)
     {}
 
 protected:
     void OnMessage(loop::UINT message, loop::WPARAM wParam, loop::LPARAM) override
     {
-        if (message != channel::WM_ECHO_STATISTICS)
+        if (message != channel::WM_ECHO_STATISTICS || m_quiet)
             return;
         const int target = static_cast<int>(wParam);
         if (target < 0 || static_cast<std::size_t>(target) >= m_targets.size())
@@ -62,6 +68,7 @@ private:
     diag::CPing& m_ping;
     const std::vector<std::string>& m_targets;
     const std::uint32_t m_limit;
+    const bool m_quiet; // --json: one document at the end instead
     std::vector<std::uint32_t> m_printed;
 };
 
@@ -74,8 +81,9 @@ int RunPing(int argc, char** argv)
         std::cout
             << "Usage: kanaliko-cli ping TARGET... [options]\n\n"
                "Sends ICMP echo requests to every target at once and prints each result, then\n"
-               "the statistics of every target. Exit status: 0 when every target answered,\n"
-               "1 when some did not, 2 for usage or set-up errors.\n\n"
+               "the statistics of every target (with --json: one JSON document at the end).\n"
+               "Exit status: 0 when every target answered, 1 when some did not, 2 for usage\n"
+               "or set-up errors.\n\n"
             << CCommandLine::OptionsHelp(kPingOptions);
         return 0;
     }
@@ -92,6 +100,7 @@ int RunPing(int argc, char** argv)
     settings.RecordLimit = count > 0 ? static_cast<std::uint32_t>(count) : 100000u;
     // Each target stops at exactly its count, however long the others take.
     settings.RequestLimit = count > 0 ? static_cast<std::uint32_t>(count) : 0u;
+    const bool json = command.Has("json");
     ApplyDebugOption(command.Has("debug"));
 
     platform::HANDLE probe = platform::IcmpCreateFile();
@@ -101,7 +110,7 @@ int RunPing(int argc, char** argv)
     platform::IcmpCloseHandle(probe);
 
     diag::CPing ping(true, targets, settings);
-    CPingWindow window(ping, targets, settings.RecordLimit);
+    CPingWindow window(ping, targets, settings.RecordLimit, json);
     ping.SetStatisticsWindow(window.Handle());
     bool interrupted = false;
     CSignalWatcher interrupts([&](int) { interrupted = true; });
@@ -113,10 +122,18 @@ int RunPing(int argc, char** argv)
     loop::ProcessEventsFor(std::chrono::milliseconds(20));
 
     bool allAnswered = true;
+    for (int i = 0; i < static_cast<int>(targets.size()); ++i)
+        allAnswered = allAnswered && ping.GetStatistics(i).Received > 0;
+    if (json) {
+        std::cout << QJsonDocument(PingDocument(ping, targets, settings, count, allAnswered))
+                         .toJson(QJsonDocument::Indented)
+                         .toStdString();
+        std::cout.flush();
+        return allAnswered ? 0 : 1;
+    }
     std::cout << "\n";
     for (int i = 0; i < static_cast<int>(targets.size()); ++i) {
         const diag::EchoStatistics s = ping.GetStatistics(i);
-        allAnswered = allAnswered && s.Received > 0;
         std::cout << targets[static_cast<std::size_t>(i)] << "\n"
                   << "\tПакеты: Отправлено: " << s.Sent << ", Получено: " << s.Received
                   << ", Потеряно: " << s.Lost << "\n"

@@ -4,12 +4,15 @@
 #include "cli/CCommandLine.h"
 #include "cli/CSignalWatcher.h"
 #include "cli/Commands.h"
+#include "cli/DiagJson.h"
 #include "diag/CPing.h"
 #include "diag/CTraceRoute.h"
 #include "ferrox/strings/Strings.h"
 #include "loop/EventLoop.h"
 #include "loop/Window.h"
 #include "platform/IcmpEcho.h"
+
+#include <QJsonDocument>
 
 #include <chrono>
 #include <cmath>
@@ -28,6 +31,8 @@ const std::vector<OptionInfo> kTraceOptions = {
     {"interval", true, "MS  pause between two complete traces, 200-60000 (default 5000)"},
     {"size", true, "BYTES  request data, 1-65500 (default 32)"},
     {"passes", true, "N  complete traces per target, then stop (default: until interrupted)"},
+    {"no-dns", false, "do not look the hops' names up (no reverse DNS queries)", 'n'},
+    {"json", false, "print one JSON document at the end instead of the tables"},
     {"debug", false, "also write diagnostic output to standard error"},
     {"help", false, "show this help"},
 };
@@ -81,8 +86,10 @@ int CompletedPasses(diag::CTraceRoute& trace, int target, int steps)
 class CTraceWindow final : public loop::CWindow
 {
 public:
-    CTraceWindow(diag::CTraceRoute& trace, const std::vector<std::string>& targets, int steps)
-        : m_trace(trace), m_targets(targets), m_steps(steps), m_shown(targets.size(), 0)
+    CTraceWindow(diag::CTraceRoute& trace, const std::vector<std::string>& targets, int steps,
+                 bool quiet)
+        : m_trace(trace), m_targets(targets), m_steps(steps), m_quiet(quiet),
+          m_shown(targets.size(), 0)
     {}
     // Prints a target's table after each pass it completes.
     int PassesDone(int target) const { return m_shown[static_cast<std::size_t>(target)]; }
@@ -98,6 +105,8 @@ protected:
         const int passes = CompletedPasses(m_trace, target, m_steps);
         if (passes > m_shown[static_cast<std::size_t>(target)]) {
             m_shown[static_cast<std::size_t>(target)] = passes;
+            if (m_quiet)
+                return;
             std::cout << HopTable(m_trace, target, m_targets[static_cast<std::size_t>(target)])
                       << "\n";
             std::cout.flush();
@@ -108,6 +117,7 @@ private:
     diag::CTraceRoute& m_trace;
     const std::vector<std::string>& m_targets;
     const int m_steps;
+    const bool m_quiet; // --json: one document at the end instead
     std::vector<int> m_shown;
 };
 
@@ -120,8 +130,10 @@ int RunTrace(int argc, char** argv)
         std::cout
             << "Usage: kanaliko-cli trace TARGET... [options]\n\n"
                "Traces the route to every target at once, hop by hop, again and again, and\n"
-               "prints the hop table of a target after each complete pass. Exit status: 0 when\n"
-               "every route was built, 1 when some was not, 2 for usage or set-up errors.\n\n"
+               "prints the hop table of a target after each complete pass (with --json: one\n"
+               "JSON document at the end). Each hop's name is looked up once (reverse DNS),\n"
+               "unless -n/--no-dns is given. Exit status: 0 when every route was built, 1 when\n"
+               "some was not, 2 for usage or set-up errors.\n\n"
             << CCommandLine::OptionsHelp(kTraceOptions);
         return 0;
     }
@@ -132,6 +144,8 @@ int RunTrace(int argc, char** argv)
     settings.Interval = static_cast<std::uint32_t>(command.Number("interval", 5000, 200, 60000));
     settings.Size = static_cast<std::uint16_t>(command.Number("size", 32, 1, 65500));
     const long passes = command.Number("passes", 0, 1, 1000000);
+    settings.ResolveNames = !command.Has("no-dns");
+    const bool json = command.Has("json");
     ApplyDebugOption(command.Has("debug"));
 
     platform::HANDLE probe = platform::IcmpCreateFile();
@@ -141,7 +155,7 @@ int RunTrace(int argc, char** argv)
     platform::IcmpCloseHandle(probe);
 
     diag::CTraceRoute trace(targets, settings);
-    CTraceWindow window(trace, targets, settings.Steps);
+    CTraceWindow window(trace, targets, settings.Steps, json);
     trace.SetRecordsWindow(window.Handle());
     trace.SetStatisticsWindow(window.Handle());
     bool interrupted = false;
@@ -165,6 +179,12 @@ int RunTrace(int argc, char** argv)
     bool allBuilt = true;
     for (int i = 0; i < static_cast<int>(targets.size()); ++i)
         allBuilt = allBuilt && trace.GetRouteState(i).State == diag::ROUTE_BUILT;
+    if (json) {
+        std::cout << QJsonDocument(TraceDocument(trace, targets, settings, passes, allBuilt))
+                         .toJson(QJsonDocument::Indented)
+                         .toStdString();
+        std::cout.flush();
+    }
     return allBuilt ? 0 : 1;
 }
 
