@@ -7,6 +7,8 @@
 #include "dialogs/CSchemaEditorDlg.h"
 #include "panes/CClientBar.h"
 #include "panes/CServerBar.h"
+#include "panes/CPingScreen.h"
+#include "panes/CTraceScreen.h"
 
 namespace app {
 
@@ -20,6 +22,8 @@ panes::PaneFactory ProgramPanes()
     factory.serverPane = [](panes::IPaneHost& host, QWidget* parent) {
         return new panes::CServerBar(host, parent);
     };
+    factory.echoScreen = &panes::CPingScreen::Create;
+    factory.routeScreen = &panes::CTraceScreen::Create;
     return factory;
 }
 
