@@ -24,16 +24,13 @@ void CEchoWorkers::Stop()
 {
     m_running = false;
     m_stop.Set();
-    bool allReturned = true;
-    for (auto& task : m_tasks) {
-        if (!task->WaitForEnd(0))
-            allReturned = false;
-        m_stopped.push_back(task);
-    }
+    m_stopped.insert(m_stopped.end(), m_tasks.begin(), m_tasks.end());
     m_tasks.clear();
     // Workers that are all back give their pool workers back now; otherwise
-    // that waits for the next Start or the engine's end.
-    if (allReturned)
+    // that waits for the next Start or the engine's end. (A second Stop must
+    // not wait either: it finds the first one's workers still returning.)
+    if (std::all_of(m_stopped.begin(), m_stopped.end(),
+                    [](const SmartPtr<TThreadTask>& task) { return task->WaitForEnd(0); }))
         WaitForAll();
 }
 
