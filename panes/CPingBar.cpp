@@ -7,9 +7,12 @@
 
 #include <QAction>
 #include <QHeaderView>
+#include <QStyle>
 #include <QToolBar>
 #include <QTreeView>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace panes {
 
@@ -32,9 +35,23 @@ CPingBar::CPingBar(QWidget* parent, IPaneClipboard* clipboard)
     m_tree->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_tree->setContextMenuPolicy(Qt::PreventContextMenu);
     m_tree->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    m_tree->header()->setStretchLastSection(true);
-    m_tree->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
-    m_tree->header()->setMinimumSectionSize(fontMetrics().horizontalAdvance(QStringLiteral("0000000")));
+    // The values must stay in sight: the value column keeps its width, the
+    // texts take the rest, and the pane is never narrower than the longest
+    // text (a group row, one level below its target) beside the widest value
+    // (the dock follows).
+    const QFontMetrics metrics = fontMetrics();
+    const int valueWidth = std::max(metrics.horizontalAdvance(QStringLiteral("Значение")),
+                                    metrics.horizontalAdvance(QStringLiteral("4294967295"))) +
+                           metrics.height();
+    QHeaderView* header = m_tree->header();
+    header->setStretchLastSection(false);
+    header->setSectionResizeMode(0, QHeaderView::Stretch);
+    header->setSectionResizeMode(1, QHeaderView::Fixed);
+    header->resizeSection(1, valueWidth);
+    const int textWidth = m_tree->indentation() * 2 + m_tree->iconSize().width() + 16 +
+                          metrics.horizontalAdvance(QStringLiteral("Время отправки/получения (мс)"));
+    m_tree->setMinimumWidth(textWidth + valueWidth + 2 * m_tree->frameWidth() +
+                            style()->pixelMetric(QStyle::PM_ScrollBarExtent));
     AddCopyShortcut(m_copy, this);
     connect(m_tree->selectionModel(), &QItemSelectionModel::currentChanged, this,
             &CPingBar::OnCurrentChanged);

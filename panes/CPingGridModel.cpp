@@ -183,7 +183,11 @@ QVariant CPingGridModel::data(const QModelIndex& index, int role) const
 
 QVariant CPingGridModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
-    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+    if (orientation != Qt::Horizontal)
+        return {};
+    if (role == Qt::TextAlignmentRole && section == 1)
+        return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
+    if (role != Qt::DisplayRole)
         return {};
     return section == 1 ? QStringLiteral("Значение") : QString();
 }

@@ -60,7 +60,6 @@ CPingResultBar::CPingResultBar(QWidget* parent, IPaneClipboard* clipboard)
     m_table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     m_table->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
     m_table->horizontalHeader()->setHighlightSections(false);
-    m_table->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     AddCopyShortcut(m_copy, this);
 
     auto* split = new QSplitter(Qt::Vertical, this);
@@ -143,17 +142,24 @@ void CPingResultBar::ApplyColumns()
                                                  metrics.horizontalAdvance(title) + 28));
     };
     if (table) {
-        header->setStretchLastSection(true);
+        // Each column as wide as its widest text (the longest status included):
+        // nothing is cut, and a narrow view scrolls sideways.
+        header->setMinimumSectionSize(-1);
+        header->setStretchLastSection(false);
         fit(0, QStringLiteral("23:59:59 31-12-2024"));
         fit(1, QStringLiteral("Превышен срок жизни (TTL) при передаче пакета."));
         fit(2, QStringLiteral("65500"));
         fit(3, QStringLiteral("5000"));
         fit(4, QStringLiteral("255"));
     } else {
-        // The longest sentence fits; a narrow view scrolls sideways.
-        header->setStretchLastSection(false);
-        fit(0, QStringLiteral("[23:59:59 31-12-2024] ответ не получен: Превышен срок жизни (TTL) "
-                              "при передаче пакета."));
+        // The sentence fills the row and is never cut: a narrow view scrolls
+        // sideways.
+        header->setMinimumSectionSize(
+            metrics.horizontalAdvance(QStringLiteral("[23:59:59 31-12-2024] ответ не получен: "
+                                                     "Превышен срок жизни (TTL) при передаче "
+                                                     "пакета.")) +
+            16);
+        header->setStretchLastSection(true);
     }
 }
 

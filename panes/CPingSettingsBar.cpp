@@ -42,13 +42,11 @@ CPingSettingsBar::CPingSettingsBar(bool extendedEchoAvailable, const QString& fi
     m_apply->setAccessibleName(m_apply->text());
     connect(m_apply, &QPushButton::clicked, this, &CPingSettingsBar::applyRequested);
 
+    // One grid, so the address lines up with the numbers above it.
+    grid->addWidget(m_useSource, grid->rowCount(), 0, 1, 3);
+    AddSettingsRow(*grid, QStringLiteral("Адрес источника"), m_source);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(grid);
-    layout->addWidget(m_useSource);
-    auto* sourceGrid = new QGridLayout;
-    sourceGrid->setColumnStretch(0, 1);
-    AddSettingsRow(*sourceGrid, QStringLiteral("Адрес источника"), m_source);
-    layout->addLayout(sourceGrid);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
     buttons->addWidget(m_apply);

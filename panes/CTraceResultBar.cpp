@@ -40,7 +40,9 @@ CTraceResultBar::CTraceResultBar(QWidget* parent, IPaneClipboard* clipboard)
     m_table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     m_table->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
     m_table->horizontalHeader()->setHighlightSections(false);
-    m_table->horizontalHeader()->setStretchLastSection(true);
+    // The names are as wide as the longest (a route has at most 255 hops, so
+    // measuring them is cheap); nothing is cut, a narrow view scrolls sideways.
+    m_table->horizontalHeader()->setStretchLastSection(false);
     const QFontMetrics metrics = fontMetrics();
     const QString widest[CTraceResultModel::ColumnCount] = {
         QStringLiteral("255"),  QStringLiteral("255.255.255.255"), QStringLiteral("router.example.net"),
@@ -53,6 +55,7 @@ CTraceResultBar::CTraceResultBar(QWidget* parent, IPaneClipboard* clipboard)
         m_table->setColumnWidth(column, std::max(metrics.horizontalAdvance(widest[column]) + 16,
                                                  metrics.horizontalAdvance(title) + 28));
     }
+    m_table->horizontalHeader()->setSectionResizeMode(2, QHeaderView::ResizeToContents);
     AddCopyShortcut(m_copy, this);
 
     auto* layout = new QVBoxLayout(this);

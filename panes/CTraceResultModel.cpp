@@ -145,8 +145,12 @@ QVariant CTraceResultModel::data(const QModelIndex& index, int role) const
 
 QVariant CTraceResultModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
-    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 ||
-        section >= ColumnCount)
+    if (orientation != Qt::Horizontal || section < 0 || section >= ColumnCount)
+        return {};
+    if (role == Qt::TextAlignmentRole) // as the cells below
+        return QVariant::fromValue((section == 1 || section == 2 ? Qt::AlignLeft : Qt::AlignRight) |
+                                   Qt::AlignVCenter);
+    if (role != Qt::DisplayRole)
         return {};
     return QString::fromUtf8(kColumns[section]);
 }
