@@ -545,8 +545,12 @@ TEST_F(PingPanes, ClipboardFailuresAreOneLineEachOnTheErrorStream)
 TEST_F(PingPanes, EveryControlIsReachableByKeyboardAndNamed)
 {
     auto screen = std::make_unique<CPingScreen>(&window, PingScreenOptions{});
-    for (QWidget* pane : {screen->TargetsPane(), screen->SettingsPane(), screen->ResultsPane()}) {
+    for (QWidget* pane : {screen->TargetsPane(), screen->SettingsPane(), screen->ResultsPane()})
         pane->show();
+    window.show();
+    QApplication::processEvents(); // the toolbars lay their buttons out
+    int seen = 0;
+    for (QWidget* pane : {screen->TargetsPane(), screen->SettingsPane(), screen->ResultsPane()}) {
         EXPECT_FALSE(pane->accessibleName().isEmpty());
         for (QWidget* widget : pane->findChildren<QWidget*>()) {
             // (A view's header and corner button are parts of the view.)
@@ -558,12 +562,16 @@ TEST_F(PingPanes, EveryControlIsReachableByKeyboardAndNamed)
                                   !qobject_cast<QAbstractSpinBox*>(widget->parentWidget())));
             if (!control || !widget->isVisibleTo(pane))
                 continue;
+            ++seen;
             const std::string what = widget->metaObject()->className() + std::string(" ") +
                                      widget->objectName().toStdString();
             EXPECT_TRUE(widget->focusPolicy() & Qt::TabFocus) << what;
             EXPECT_FALSE(widget->accessibleName().isEmpty()) << what;
         }
     }
+    // Two views, five tool buttons, five boxes, the check box, the address
+    // and "Применить".
+    EXPECT_GE(seen, 15);
     // The results toolbar's buttons have their tooltips.
     QStringList tips;
     for (QAction* action : screen->ResultBar()->findChild<QToolBar*>()->actions())

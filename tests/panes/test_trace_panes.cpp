@@ -279,3 +279,37 @@ TEST_F(TracePanes, DuplicatedTargetRowsKeepTheirOwnIndexes)
     EXPECT_EQ(selected.at(0).at(0).toInt(), 1);
     EXPECT_EQ(hops->Model()->rowCount(), 1);
 }
+
+TEST(TraceScreenLooks, EveryControlIsReachableByKeyboardAndNamed)
+{
+    QWidget window;
+    auto screen = std::make_unique<CTraceScreen>(&window, TraceScreenOptions{});
+    int controls = 0;
+    for (QWidget* pane : {screen->TargetsPane(), screen->SettingsPane(), screen->ResultsPane()})
+        pane->show();
+    window.show();
+    QApplication::processEvents(); // the toolbars lay their buttons out
+    for (QWidget* pane : {screen->TargetsPane(), screen->SettingsPane(), screen->ResultsPane()}) {
+        EXPECT_FALSE(pane->accessibleName().isEmpty());
+        for (QWidget* widget : pane->findChildren<QWidget*>()) {
+            // (A view's header and corner button are parts of the view.)
+            const bool partOfView = qobject_cast<QAbstractItemView*>(widget->parentWidget());
+            const bool control =
+                !partOfView && (qobject_cast<QAbstractButton*>(widget) ||
+                                qobject_cast<QAbstractSpinBox*>(widget) ||
+                                qobject_cast<QAbstractItemView*>(widget));
+            if (!control || !widget->isVisibleTo(pane))
+                continue;
+            ++controls;
+            const std::string what = widget->metaObject()->className() + std::string(" ") +
+                                     widget->objectName().toStdString();
+            EXPECT_TRUE(widget->focusPolicy() & Qt::TabFocus) << what;
+            EXPECT_FALSE(widget->accessibleName().isEmpty()) << what;
+        }
+    }
+    // The tree, the table, the copy button, four boxes and "Применить".
+    EXPECT_GE(controls, 8);
+    EXPECT_EQ(screen->ResultBar()->CopyAction()->toolTip(),
+              QStringLiteral("Скопировать значения в буфер обмена"));
+    screen.reset();
+}
