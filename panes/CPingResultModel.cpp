@@ -34,6 +34,9 @@ bool CPingResultModel::OnRecords(int target, int count)
 {
     if (!m_engine || target != m_target || target < 0 || count < 0)
         return false;
+    // The count the engine has now: a message posted before the target was
+    // shown may carry an older one, and rows must not go and come back.
+    count = m_engine->GetRecordCount(target);
     if (count > m_count) {
         // Growing: the rows already shown keep their results.
         beginInsertRows({}, m_count, count - 1);

@@ -31,8 +31,9 @@ public:
     // Shows that target with count rows (-1: none).
     void ShowTarget(int target, int count);
     int Target() const { return m_target; }
-    // WM_ECHO_RECORDS: the target now stores count results. Ignored for any
-    // target but the one shown. Once the list is a ring the count stays the
+    // WM_ECHO_RECORDS: the target's results changed (count: how many it
+    // stored then; the rows follow the count the engine has now). Ignored for
+    // any target but the one shown. Once the list is a ring the count stays the
     // same while every row moves up by one: the rows are then repainted.
     // True when the rows changed.
     bool OnRecords(int target, int count);

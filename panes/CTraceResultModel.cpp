@@ -42,6 +42,9 @@ bool CTraceResultModel::OnHops(int target, int count)
 {
     if (!m_engine || target != m_target || target < 0 || count < 0)
         return false;
+    // The count the engine has now: a message posted before the target was
+    // shown may carry an older one.
+    count = m_engine->GetRecordCount(target);
     if (count > m_count) {
         beginInsertRows({}, m_count, count - 1);
         m_count = count;

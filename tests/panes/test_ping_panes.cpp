@@ -513,6 +513,11 @@ TEST_F(PingResults, TheSelectedRowStaysSelectedAsResultsCome)
     for (int i = 0; i < 5; ++i)
         Store(0, Result(kNoon + i, 0, 1), 5);
     bar->Table()->selectRow(2);
+    // A message posted before the last ones (an older count) takes no row away.
+    QSignalSpy removed(bar->Model(), &QAbstractItemModel::rowsRemoved);
+    bar->OnRecords(0, 3);
+    EXPECT_EQ(removed.count(), 0);
+    EXPECT_EQ(bar->Model()->rowCount(), 5);
     Store(0, Result(kNoon + 10, 0, 1), 5); // ring: the same count
     Store(0, Result(kNoon + 11, 0, 1), 6); // grows
     const auto rows = bar->Table()->selectionModel()->selectedRows();

@@ -254,7 +254,7 @@ TEST_F(TracePanes, AHopStoredAgainIsRepaintedAndLoweredStepsShortenTheList)
     Store(0, Hop(2, "198.18.2.2", 11013, 2, 0, 3, L"-")); // a later pass, same count
     EXPECT_EQ(changed.count(), 1);
     EXPECT_EQ(Text(*hops->Model(), 1, 1), QStringLiteral("198.18.2.2"));
-    hops->OnHops(0, 2); // the steps were lowered to 2
+    hops->OnHops(0, info.Truncate(0, 2)); // the steps were lowered to 2
     EXPECT_EQ(hops->Model()->rowCount(), 2);
 }
 

@@ -104,6 +104,12 @@ int CScriptedTraceInfo::SetHop(int target, const diag::HopRecord& hop)
     return static_cast<int>(hops.size());
 }
 
+int CScriptedTraceInfo::Truncate(int target, int count)
+{
+    m_hops.at(static_cast<std::size_t>(target)).resize(static_cast<std::size_t>(count));
+    return count;
+}
+
 void CScriptedTraceInfo::SetState(int target, std::int32_t state)
 {
     m_states.at(static_cast<std::size_t>(target)).State = state;

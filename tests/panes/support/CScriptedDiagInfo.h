@@ -56,6 +56,8 @@ public:
     // Sets hop `hop.Step` of the target (appending when it is the next one);
     // returns the hop count, the lParam of WM_ROUTE_HOPS.
     int SetHop(int target, const diag::HopRecord& hop);
+    // Keeps the first count hops (a lowered step limit); returns count.
+    int Truncate(int target, int count);
     void SetState(int target, std::int32_t state);
 
     const diag::HopRecord* GetRecord(int target, int hop) override;
