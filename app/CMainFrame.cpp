@@ -256,6 +256,8 @@ void CMainFrame::AttachLogic(core::CAppLogic& logic)
     m_windowHandle.store(m_window->Handle());
     logic.SetMainWindow(m_window->Handle());
     logic.SetServerPane(m_window->Handle());
+    // Until an events pane registers its own receiver: the frame's status bar
+    // still counts the events.
     logic.SetEventsPane(m_window->Handle());
     logic.SetClientPane(m_window->Handle());
     core::IClientCheckObserver* observer = this;
@@ -289,8 +291,10 @@ void CMainFrame::CreatePanes()
     if (m_paneFactory.eventsPane) {
         m_eventsPane = create("Failed to create output bar\n",
                               [&] { return m_paneFactory.eventsPane(*this, m_eventsDock); });
-        if (m_eventsPane)
+        if (m_eventsPane) {
             m_eventsDock->SetContent(m_eventsPane->Widget());
+            m_eventsPane->SetRowsChangedHandler([this] { ScheduleStatus(); });
+        }
     }
     if (m_paneFactory.serverPane) {
         panes::CPaneView* view = m_viewPages[CategoryChannels];
@@ -344,13 +348,10 @@ void CMainFrame::OnLogicMessage(unsigned message, std::uintptr_t wParam, std::in
         break;
     }
     case channel::WM_EVENT_ADDED:
-        if (m_eventsPane)
-            m_eventsPane->OnEventAdded();
-        ScheduleStatus();
-        break;
     case channel::WM_EVENTS_FILTERED:
-        if (m_eventsPane)
-            m_eventsPane->OnEventsFiltered(static_cast<int>(wParam));
+        // Only without an events pane (a pane receives these itself): taken,
+        // so that the next events are told too.
+        m_logic->Events().TakeRowsNotice();
         ScheduleStatus();
         break;
     case kPeerStartedMessage:
@@ -374,6 +375,8 @@ void CMainFrame::RestartServers()
     m_logic->StartServers(0);
     if (m_serverPane)
         m_serverPane->Refill();
+    if (m_eventsPane)
+        m_eventsPane->RefreshRows();
     ScheduleStatus();
 }
 
@@ -390,13 +393,12 @@ bool CMainFrame::FilterShown() const
 
 void CMainFrame::SetFilterShown(bool shown)
 {
-    if (shown || !m_logic) {
-        ScheduleStatus();
+    if (!m_logic)
         return;
-    }
-    m_logic->ClearFilter();
+    if (!shown)
+        m_logic->ClearFilter();
     if (m_eventsPane)
-        m_eventsPane->FilterCleared();
+        m_eventsPane->FilterChanged();
     ScheduleStatus();
 }
 
@@ -559,9 +561,9 @@ void CMainFrame::StartClientCheck()
         m_clientAddresses = list.addresses;
         if (m_clientPane)
             m_clientPane->SetPeers(m_clientAddresses);
-        const int rows = m_logic->PurgeEvents(true);
+        m_logic->PurgeEvents(true);
         if (m_eventsPane)
-            m_eventsPane->SetRowCount(rows);
+            m_eventsPane->RefreshRows();
         m_peersStarted.store(0);
         m_currentPeer.clear();
         m_currentPeerNumber = 0;

@@ -20,8 +20,10 @@
 // - The program's creators and dialogs are wired in app/ProgramParts.cpp.
 // - The frame's window (core::CAppWindow) is all four windows of the logic: it
 //   dispatches socket notifications and timers, takes every client row (the
-//   client check's early end depends on them) and forwards 0x8001, 0x8004,
-//   WM_EVENT_ADDED and WM_EVENTS_FILTERED to the panes as calls.
+//   client check's early end depends on them) and forwards 0x8001 and 0x8004
+//   to the panes as calls. The events pane receives the store's messages
+//   itself (IEventsPane.h); the frame tells it when it purged the events or a
+//   filter came or went from elsewhere.
 // - Every message box and file dialog goes through the dialogs::IPrompt given
 //   at construction; notices from outside a command (the logic's
 //   core::IUserNotifier) go through the CNoticeQueue, one box at a time.

@@ -6,6 +6,7 @@
 #include "dialogs/CQtPrompt.h"
 #include "dialogs/CSchemaEditorDlg.h"
 #include "panes/CClientBar.h"
+#include "panes/CEventBar.h"
 #include "panes/CServerBar.h"
 #include "panes/CPingScreen.h"
 #include "panes/CTraceScreen.h"
@@ -18,6 +19,9 @@ panes::PaneFactory ProgramPanes()
     // One line per pane.
     factory.clientPane = [](panes::IPaneHost& host, QWidget* parent) {
         return new panes::CClientBar(host, parent);
+    };
+    factory.eventsPane = [](panes::IPaneHost& host, QWidget* parent) {
+        return new panes::CEventBar(host.Logic(), host.Prompt(), parent);
     };
     factory.serverPane = [](panes::IPaneHost& host, QWidget* parent) {
         return new panes::CServerBar(host, parent);

@@ -7,27 +7,12 @@
 #include "app/Screenshots.h"
 #include "ferrox/debug/DebugStream.h"
 #include "ferrox/system/Paths.h"
+#include "platform/Sockets.h"
 
 #include <QApplication>
 
 #include <cstring>
 #include <iostream>
-#include <sys/resource.h>
-
-namespace {
-
-// Three descriptors per TCP port of a scheme (listening, probing, accepted):
-// take whatever the hard limit allows.
-void RaiseDescriptorLimit()
-{
-    rlimit limit{};
-    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
-        limit.rlim_cur = limit.rlim_max;
-        setrlimit(RLIMIT_NOFILE, &limit);
-    }
-}
-
-} // namespace
 
 int main(int argc, char** argv)
 {
@@ -46,7 +31,7 @@ int main(int argc, char** argv)
         }
     }
     ferrox_set_program_name("Kanaliko");
-    RaiseDescriptorLimit();
+    platform::RaiseDescriptorLimit();
     QApplication application(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Kanaliko"));
     QApplication::setApplicationName(QStringLiteral("Kanaliko"));

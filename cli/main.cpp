@@ -7,13 +7,13 @@
 #include "ferrox/debug/DebugStream.h"
 #include "ferrox/exceptions/EGeneric.h"
 #include "ferrox/system/Paths.h"
+#include "platform/Sockets.h"
 #include "version/Version.h"
 
 #include <QCoreApplication>
 
 #include <cstring>
 #include <iostream>
-#include <sys/resource.h>
 
 namespace cli {
 
@@ -39,23 +39,12 @@ const char* kUsage = "Usage: kanaliko-cli COMMAND [ARGUMENTS] [OPTIONS]\n\n"
                      "Run 'kanaliko-cli COMMAND --help' for the options of a command,\n"
                      "'kanaliko-cli --version' for the version.\n";
 
-// Three descriptors per TCP port of a scheme (listening, probing, accepted):
-// take whatever the hard limit allows.
-void RaiseDescriptorLimit()
-{
-    rlimit limit{};
-    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
-        limit.rlim_cur = limit.rlim_max;
-        setrlimit(RLIMIT_NOFILE, &limit);
-    }
-}
-
 } // namespace
 
 int main(int argc, char** argv)
 {
     ferrox_set_program_name("Kanaliko");
-    RaiseDescriptorLimit();
+    platform::RaiseDescriptorLimit();
     if (argc < 2) {
         std::cerr << kUsage;
         return 2;

@@ -76,7 +76,7 @@ CEventBar::CEventBar(core::CAppLogic& logic, dialogs::IPrompt& prompt, QWidget* 
     connect(m_save, &QAction::triggered, this, &CEventBar::SaveToFile);
     connect(m_filter, &QAction::triggered, this, [this] {
         // Pressed stands for "filtered", not for "was clicked".
-        m_filter->setChecked(m_filtered);
+        m_filter->setChecked(IsFiltered());
         OpenFilterDialog();
     });
     connect(m_removeFilter, &QAction::triggered, this, &CEventBar::RemoveFilter);
@@ -122,16 +122,49 @@ dialogs::CFilterDlg* CEventBar::FilterDialog() const
     return qobject_cast<dialogs::CFilterDlg*>(m_filterDialog.data());
 }
 
+bool CEventBar::IsFiltered() const
+{
+    return m_logic.Events().IsFilterActive();
+}
+
 void CEventBar::UpdateCommandStates()
 {
-    m_filter->setChecked(m_filtered);
-    m_removeFilter->setEnabled(m_filtered);
+    const bool filtered = IsFiltered();
+    m_filter->setChecked(filtered);
+    m_removeFilter->setEnabled(filtered);
     m_autoScrollAction->setChecked(m_autoScroll);
+    if (filtered != m_filtered) {
+        m_filtered = filtered;
+        emit filteredChanged(filtered);
+    }
+}
+
+void CEventBar::SetRowsChangedHandler(std::function<void()> handler)
+{
+    m_rowsChanged = std::move(handler);
 }
 
 void CEventBar::RefreshRows()
 {
     m_model->SyncWithStore();
+}
+
+void CEventBar::SelectRow(int row)
+{
+    // The row was looked up in the store just now; the model may not have
+    // taken the store's notice for it yet.
+    m_model->SyncWithStore();
+    m_grid->SelectRow(row);
+}
+
+void CEventBar::FilterChanged()
+{
+    if (m_filterDialog && !IsFiltered())
+        m_filterDialog->close(); // its criteria would apply to a filter removed meanwhile
+    const std::optional<std::uint32_t> selected = SelectedSequence();
+    m_model->DropCache();
+    ShowReplacedRows(selected);
+    UpdateCommandStates();
 }
 
 std::optional<std::uint32_t> CEventBar::SelectedSequence() const
@@ -163,6 +196,11 @@ void CEventBar::OnRowsSynced(bool reset)
     // them behind the others); the last one comes into view.
     if (m_autoScroll)
         m_grid->scrollToBottom();
+    // Replaced rows: a filter may have come or gone from outside the pane.
+    if (reset)
+        UpdateCommandStates();
+    if (m_rowsChanged)
+        m_rowsChanged();
 }
 
 void CEventBar::ShowReplacedRows(std::optional<std::uint32_t> selected)
@@ -231,26 +269,17 @@ void CEventBar::OpenFilterDialog()
 void CEventBar::ApplyFilter(const events::FilterCriteria& criteria)
 {
     const std::optional<std::uint32_t> selected = SelectedSequence();
-    m_filtered = true;
-    UpdateCommandStates();
     m_logic.ApplyFilter(criteria);
     ShowReplacedRows(selected);
-    emit filteredChanged(true);
+    UpdateCommandStates();
 }
 
 void CEventBar::RemoveFilter()
 {
-    if (!m_filtered)
+    if (!IsFiltered())
         return;
-    if (m_filterDialog)
-        m_filterDialog->close(); // its criteria would apply to a filter removed meanwhile
-    const std::optional<std::uint32_t> selected = SelectedSequence();
-    m_filtered = false;
-    UpdateCommandStates();
     m_logic.ClearFilter();
-    m_model->DropCache();
-    ShowReplacedRows(selected);
-    emit filteredChanged(false);
+    FilterChanged();
 }
 
 void CEventBar::SaveToFile()

@@ -8,6 +8,7 @@
 //   receiver (EventsWindow()) as the logic's events pane
 //   (CAppLogic::SetEventsPane), so the frame need not set that window; if it
 //   does, it must pass EventsWindow(). Its window title is "События".
+// - It is the frame's panes::IEventsPane (the factory's eventsPane).
 // - SelectEventBySequence(sequence): select an event and bring it into view,
 //   found by its sequence number (not by its index, which a purge, a sort or a
 //   filter changes).
@@ -23,7 +24,8 @@
 //   export in slices with a progress dialog (CEventExport). A file that cannot
 //   be written: "Error with saving file. code=<errno>" to the Error stream and
 //   the box "Не удалось сохранить файл".
-// - "Фильтровать" (pressed while a filter of this pane is in force): the filter
+// - "Фильтровать" (pressed while the logic's filter is in force, whoever applied
+//   it; "Убрать фильтр" likewise enabled): the filter
 //   dialog, modal, on the GUI thread, preloaded with the criteria in force;
 //   "Применить" applies its criteria.
 // - "Убрать фильтр" (enabled only while filtered): removes the filter.
@@ -39,11 +41,13 @@
 #include "dialogs/IPrompt.h"
 #include "loop/WindowTypes.h"
 #include "panes/CEventExport.h"
+#include "panes/IEventsPane.h"
 
 #include <QPointer>
 #include <QWidget>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 class QAction;
@@ -64,13 +68,20 @@ namespace panes {
 class CEventGrid;
 class CEventsModel;
 
-class CEventBar final : public QWidget
+class CEventBar final : public QWidget, public IEventsPane
 {
     Q_OBJECT
 
 public:
     CEventBar(core::CAppLogic& logic, dialogs::IPrompt& prompt, QWidget* parent = nullptr);
     ~CEventBar() override;
+
+    // IEventsPane: the frame's calls.
+    QWidget* Widget() override { return this; }
+    void SetRowsChangedHandler(std::function<void()> handler) override;
+    void RefreshRows() override;
+    void SelectRow(int row) override;
+    void FilterChanged() override;
 
     // The receiver of the store's messages (WM_EVENT_ADDED, WM_EVENTS_FILTERED,
     // WM_EVENTS_REDRAW), already registered with the logic.
@@ -79,7 +90,6 @@ public:
     bool SelectEventBySequence(std::uint32_t sequence);
     // The sequence number of the selected event, none without a selection.
     std::optional<std::uint32_t> SelectedSequence() const;
-    void RefreshRows();
 
     void SaveToFile();
     void OpenFilterDialog();
@@ -88,7 +98,9 @@ public:
     void RemoveFilter();
     void SetAutoScroll(bool on);
     bool IsAutoScroll() const { return m_autoScroll; }
-    bool IsFiltered() const { return m_filtered; }
+    // Whether the log is filtered: the logic's filter is in force, whoever
+    // applied it (this pane, another pane's context menu).
+    bool IsFiltered() const;
 
     CEventGrid* Grid() const { return m_grid; }
     CEventsModel* Model() const { return m_model; }
@@ -128,7 +140,8 @@ private:
     QPointer<QWidget> m_filterDialog;
     QPointer<CEventExport> m_export;
     bool m_autoScroll = false;
-    bool m_filtered = false;
+    bool m_filtered = false; // as last shown by the commands and filteredChanged
+    std::function<void()> m_rowsChanged;
     // The event selected before a reset of the model, to select it again after.
     std::optional<std::uint32_t> m_selectedBeforeReset;
 };

@@ -145,6 +145,16 @@ int DescriptorLimit()
     return static_cast<int>(limit.rlim_cur);
 }
 
+int RaiseDescriptorLimit()
+{
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
+    return DescriptorLimit();
+}
+
 int closesocket(SOCKET s)
 {
     SocketRecord record;

@@ -137,6 +137,11 @@ SOCKET WSASocket(int af, int type, int protocol, WSAPROTOCOL_INFOW* protocolInfo
 // takes one. The largest int when there is no limit.
 int DescriptorLimit();
 
+// Raises the soft descriptor limit to the hard one, as both programs do at
+// start-up: a scheme takes three descriptors per TCP port (listening, probing,
+// accepted). Returns the soft limit in force afterwards (DescriptorLimit()).
+int RaiseDescriptorLimit();
+
 // Removes the socket's asynchronous watch first (so a descriptor number that is
 // reused later never receives a stale notification), then closes it.
 int closesocket(SOCKET s);

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <climits>
 #include <csignal>
 #include <cstring>
 #include <string>
@@ -386,4 +387,18 @@ TEST(StreamTransfer, PeerCloseReadsAsZeroBytes)
     char buffer[8];
     ASSERT_EQ(SetTimeout(accepted, SO_RCVTIMEO, 2000), 0);
     EXPECT_EQ(platform::recv(accepted, buffer, sizeof buffer, 0), 0);
+}
+
+TEST(DescriptorLimits, StartUpRaisesTheSoftLimitToTheHardOne)
+{
+    const rlim_t hard = CDescriptorLimit::Highest();
+    if (hard == RLIM_INFINITY || hard > static_cast<rlim_t>(INT_MAX) || hard < 64)
+        GTEST_SKIP() << "the hard descriptor limit (" << hard << ") is not a number to test with";
+    CDescriptorLimit lowered(32);
+    ASSERT_TRUE(lowered.Set());
+    ASSERT_EQ(platform::DescriptorLimit(), 32);
+    EXPECT_EQ(platform::RaiseDescriptorLimit(), static_cast<int>(hard));
+    EXPECT_EQ(platform::DescriptorLimit(), static_cast<int>(hard));
+    // Already there: nothing changes.
+    EXPECT_EQ(platform::RaiseDescriptorLimit(), static_cast<int>(hard));
 }
