@@ -121,7 +121,8 @@ int RunAccess(int argc, char** argv)
                "Sends the access-server datagram (19 bytes) from the local port to SERVER and\n"
                "waits for any answer on the local port. When none comes within the time-out,\n"
                "traces the path hop by hop and tells where the port was found closed. Tracing\n"
-               "needs ICMP echo (root, CAP_NET_RAW or a group in net.ipv4.ping_group_range).\n"
+               "needs ICMP echo (root, CAP_NET_RAW, the group kanaliko set up by the package,\n"
+               "or a group in net.ipv4.ping_group_range).\n"
                "Exit status: 0 when the server answered, 1 when it did not, 2 for usage or\n"
                "set-up errors (a busy local port included).\n\n"
             << CCommandLine::OptionsHelp(kAccessOptions);
@@ -139,8 +140,9 @@ int RunAccess(int argc, char** argv)
 
     platform::HANDLE probe = platform::IcmpCreateFile();
     if (probe == platform::INVALID_HANDLE_VALUE)
-        std::cerr << "kanaliko-cli: without ICMP echo (root, CAP_NET_RAW or a group in "
-                     "net.ipv4.ping_group_range) a trace cannot name the hops\n";
+        std::cerr << "kanaliko-cli: without ICMP echo (root, CAP_NET_RAW, the group kanaliko set "
+                     "up by the package, or a group in net.ipv4.ping_group_range) a trace cannot "
+                     "name the hops\n";
     else
         platform::IcmpCloseHandle(probe);
 

@@ -130,9 +130,9 @@ int RunCheck(int argc, char** argv)
     if (auto csv = command.Value("csv"))
         session.WriteCsv(*csv);
     if (summary.RowsNeedingRights() > 0)
-        std::cerr << "kanaliko-cli: IP channels need administrator rights: run as root or give the "
-                     "program "
-                     "CAP_NET_RAW (setcap cap_net_raw+ep)"
+        std::cerr << "kanaliko-cli: IP channels need administrator rights: run as root, as a "
+                     "member of the group kanaliko (set up by the package; its helper opens raw "
+                     "sockets) or give the program CAP_NET_RAW (setcap cap_net_raw+ep)"
                   << std::endl;
     return summary.AllAnswered() && !interrupted ? 0 : 1;
 }

@@ -106,7 +106,8 @@ int RunPing(int argc, char** argv)
     platform::HANDLE probe = platform::IcmpCreateFile();
     if (probe == platform::INVALID_HANDLE_VALUE)
         throw ESetupError(
-            "ICMP echo needs root, CAP_NET_RAW or a group in net.ipv4.ping_group_range");
+            "ICMP echo needs root, CAP_NET_RAW, the group kanaliko (set up by the "
+            "package) or a group in net.ipv4.ping_group_range");
     platform::IcmpCloseHandle(probe);
 
     diag::CPing ping(true, targets, settings);
