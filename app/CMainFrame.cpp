@@ -458,9 +458,44 @@ void CMainFrame::ApplyCategory(int category)
 {
     if (category < 0 || category > 2)
         return;
+    // The left docks share one column, but the channel tree wants width where
+    // the echo and route targets do not: each category keeps its own width.
+    const int previous = m_views->currentIndex();
+    const bool switched = isVisible() && previous != category && previous >= 0;
+    if (switched) {
+        QDockWidget* left = LeftDock(previous);
+        if (left->isVisible() && !left->isFloating())
+            m_leftWidths[static_cast<std::size_t>(previous)] = left->width();
+    }
     m_views->setCurrentIndex(category);
     ApplyDockVisibility();
+    if (switched)
+        SizeLeftDock(category);
     UpdateCommands();
+}
+
+QDockWidget* CMainFrame::LeftDock(int category) const
+{
+    if (category == CategoryEcho)
+        return m_echoTargetsDock;
+    if (category == CategoryRoute)
+        return m_routeTargetsDock;
+    return m_clientDock;
+}
+
+void CMainFrame::SizeLeftDock(int category)
+{
+    QDockWidget* left = LeftDock(category);
+    if (!left->isVisible() || left->isFloating())
+        return;
+    int width = m_leftWidths[static_cast<std::size_t>(category)];
+    if (width <= 0) {
+        // The channel tree's pair names beside its four number columns; the
+        // targets with their statistics need far less.
+        const int line = fontMetrics().height();
+        width = category == CategoryChannels ? line * 46 : line * 24;
+    }
+    resizeDocks({left}, {width}, Qt::Horizontal);
 }
 
 void CMainFrame::ApplyDockVisibility()
@@ -803,18 +838,8 @@ void CMainFrame::showEvent(QShowEvent* event)
     // First start: the channel tree wants width, the event log height. Docks
     // take sizes only once the window is laid out.
     QTimer::singleShot(0, this, [this] {
-        const int line = fontMetrics().height();
-        // The left docks share one column (one shown at a time): one width.
-        QList<QDockWidget*> left;
-        for (QDockWidget* dock : {static_cast<QDockWidget*>(m_clientDock),
-                                  static_cast<QDockWidget*>(m_echoTargetsDock),
-                                  static_cast<QDockWidget*>(m_routeTargetsDock)})
-            if (dock->isVisible())
-                left.push_back(dock);
-        // Wide enough for the channel tree's pair names beside its four
-        // number columns.
-        resizeDocks(left, QList<int>(left.size(), line * 46), Qt::Horizontal);
-        resizeDocks({m_eventsDock}, {line * 14}, Qt::Vertical);
+        SizeLeftDock(CurrentCategory());
+        resizeDocks({m_eventsDock}, {fontMetrics().height() * 14}, Qt::Vertical);
     });
 }
 

@@ -58,6 +58,7 @@
 #include <vector>
 
 class QComboBox;
+class QDockWidget;
 class QStackedWidget;
 class QTimer;
 
@@ -197,6 +198,9 @@ private:
     void CreatePanes();
     void ApplyCategory(int category);
     void ApplyDockVisibility();
+    // The dock of a category in the left column, and its width there.
+    QDockWidget* LeftDock(int category) const;
+    void SizeLeftDock(int category);
     void ToggleFlag(bool& flag);
     void ScheduleStatus();
     void UpdateStatus();
@@ -234,6 +238,7 @@ private:
     panes::CDockPane* m_routeSettingsDock = nullptr;
     QStackedWidget* m_views = nullptr;
     std::array<panes::CPaneView*, 3> m_viewPages{};
+    std::array<int, 3> m_leftWidths{}; // per category, 0 until it was left once
     CFrameStatusBar* m_status = nullptr;
 
     // The four visibility flags (true at creation).

@@ -1,8 +1,9 @@
 #pragma once
 
 // Pictures of the main window for the README and for looking at the layout:
-// each category at 1366 x 768, the same in a dark palette, and the error
-// dialog. Used by `kanaliko --screenshots DIR` (scripts/screenshots).
+// each category at 1366 x 768 with its panes filled (a check of this node, echo
+// and route to it), the same in a dark palette, the "Файл" menu and every
+// dialog (filter, scheme editor, options, about, access server, error). Used by `kanaliko --screenshots DIR` (scripts/screenshots).
 //
 // Threads: the GUI thread only.
 

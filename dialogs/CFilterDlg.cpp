@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QGridLayout>
+#include <QStyle>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
@@ -116,6 +117,12 @@ CFilterDlg::CFilterDlg(const std::optional<events::FilterCriteria>& current,
     }
     for (CheckListId list : {LIST_DESCRIPTIONS, LIST_SENDERS, LIST_RECEIVERS})
         m_lists[list]->setMinimumHeight((channel::EVENT_CODE_COUNT - 1) * rowHeight + frame);
+    // Each list as wide as its widest item, so that no pair name is cut (names
+    // are short: the width stays bounded).
+    const int scrollBar = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    for (QListWidget* widget : m_lists)
+        widget->setMinimumWidth(std::clamp(widget->sizeHintForColumn(0) + frame + scrollBar, 160,
+                                           fontMetrics().averageCharWidth() * 60));
 
     m_clear = new QPushButton(QStringLiteral("Очистить"), this);
     m_apply = new QPushButton(QStringLiteral("Применить"), this);
