@@ -122,3 +122,39 @@ TEST(FrameViews, ClosingADockWithItsButtonClearsItsFlag)
     frame.SwitchCategory(Frame::CategoryChannels);
     EXPECT_FALSE(Shown(frame, PANE_CLIENT));
 }
+
+// The left column holds the channel tree or the echo or route targets: each
+// category keeps its own width there, so the narrow targets do not leave their
+// results squeezed, and the tree gets its width back.
+TEST(FrameViews, EachCategoryKeepsItsOwnWidthOfTheLeftColumn)
+{
+    CAppFixture fixture;
+    ASSERT_TRUE(fixture.Start({}));
+    Frame& frame = fixture.Frame();
+    frame.resize(1366, 768);
+    ASSERT_TRUE(CAppFixture::WaitFor([&] { return frame.Dock(PANE_CLIENT)->width() > 0; }));
+    QApplication::processEvents(); // the first sizing of the docks
+    const int line = frame.fontMetrics().height();
+
+    frame.SwitchCategory(Frame::CategoryEcho);
+    QApplication::processEvents();
+    const int echo = frame.Dock(PANE_ECHO_TARGETS)->width();
+    EXPECT_LT(echo, line * 30) << "the targets get a narrow column";
+    EXPECT_GT(frame.View(Frame::CategoryEcho)->width(), frame.width() / 2);
+
+    frame.SwitchCategory(Frame::CategoryChannels);
+    QApplication::processEvents();
+    const int channels = frame.Dock(PANE_CLIENT)->width();
+    EXPECT_GT(channels, line * 36) << "the channel tree gets its width back";
+
+    // A width the user gave a category comes back with it.
+    frame.resizeDocks({frame.Dock(PANE_CLIENT)}, {channels - line * 4}, Qt::Horizontal);
+    QApplication::processEvents();
+    const int narrowed = frame.Dock(PANE_CLIENT)->width();
+    frame.SwitchCategory(Frame::CategoryRoute);
+    QApplication::processEvents();
+    EXPECT_LT(frame.Dock(PANE_ROUTE_TARGETS)->width(), line * 30);
+    frame.SwitchCategory(Frame::CategoryChannels);
+    QApplication::processEvents();
+    EXPECT_EQ(frame.Dock(PANE_CLIENT)->width(), narrowed);
+}
