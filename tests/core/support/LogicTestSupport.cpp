@@ -44,6 +44,19 @@ void WriteScheme(const std::string& path, const std::vector<channel::SchemeGroup
         throw std::runtime_error("scheme not written: " + path);
 }
 
+namespace {
+
+bool IsTaken(const RelocatedScheme& scheme, std::uint16_t port)
+{
+    for (const auto& [original, moved] : scheme.moved) {
+        if (moved == port)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
 RelocatedScheme WriteRelocatedExample(const std::string& path, bool withIp)
 {
     const char* source = std::getenv("KANALIKO_SOURCE_DIR");
@@ -54,9 +67,14 @@ RelocatedScheme WriteRelocatedExample(const std::string& path, bool withIp)
         if (port == 0)
             return 0;
         auto found = result.moved.find(port);
-        if (found == result.moved.end())
-            found = result.moved.emplace(port, FreePort(type)).first;
-        return found->second;
+        if (found != result.moved.end())
+            return found->second;
+        // The system may hand the same free port out twice; two channels on one
+        // port would answer each other's probes.
+        std::uint16_t fresh = FreePort(type);
+        for (int tries = 0; tries < 100 && IsTaken(result, fresh); ++tries)
+            fresh = FreePort(type);
+        return result.moved.emplace(port, fresh).first->second;
     };
     for (const auto& group : example.Groups()) {
         channel::SchemeGroup copy = *group;
