@@ -7,6 +7,7 @@
 
 #include "channel/AppMessages.h"
 #include "channel/EventCodes.h"
+#include "engine/CEngineDispatch.h"
 #include "engine/CTcpClient.h"
 #include "engine/CTcpServer.h"
 #include "loop/AsyncSelect.h"
@@ -29,40 +30,30 @@
 
 namespace {
 
-// The smallest IApp that drives the engine: dispatches notifications, completions
-// and timers, and keeps the last row of every port.
+// The smallest IApp that drives the engine: its window hands notifications,
+// completions and timers to the program's dispatch, and it keeps the last row
+// of every port.
 class CBenchApp final : public engine::IApp
 {
 public:
     class CWindow final : public loop::CWindow
     {
     public:
-        explicit CWindow(CBenchApp* app) : m_app(app) {}
+        explicit CWindow(engine::CEngineDispatch& dispatch) : m_dispatch(dispatch) {}
 
     protected:
         void OnMessage(loop::UINT message, loop::WPARAM wParam, loop::LPARAM lParam) override
         {
-            auto s = static_cast<platform::SOCKET>(wParam);
-            engine::CSocketList* target =
-                message == channel::WM_TCP_SERVER_SOCKET ? m_app->server : m_app->client;
-            int index = target ? target->FindSocket(s) : -1;
-            if (index != -1)
-                target->OnSocketEvent(s, index, lParam);
+            if (const auto route = engine::CEngineDispatch::RouteOf(message))
+                m_dispatch.Dispatch(*route, static_cast<platform::SOCKET>(wParam), lParam);
         }
-        void OnTimer(loop::UINT_PTR id) override
-        {
-            loop::KillTimer(Handle(), id);
-            auto s = static_cast<platform::SOCKET>(id);
-            int index = m_app->client ? m_app->client->FindSocket(s) : -1;
-            if (index != -1)
-                m_app->client->OnSocketEvent(s, index, 0);
-        }
+        void OnTimer(loop::UINT_PTR id) override { m_dispatch.DispatchTimer(id); }
 
     private:
-        CBenchApp* m_app;
+        engine::CEngineDispatch& m_dispatch;
     };
 
-    CBenchApp() : window(this) {}
+    CBenchApp() : dispatch(*this), window(dispatch) {}
 
     bool PostToWindow(loop::UINT message, loop::WPARAM wParam, loop::LPARAM lParam) override
     {
@@ -101,9 +92,8 @@ public:
         return finished.size();
     }
 
+    engine::CEngineDispatch dispatch;
     CWindow window;
-    engine::CSocketList* server = nullptr;
-    engine::CSocketList* client = nullptr;
     std::atomic<int> events{0};
     std::atomic<int> problems{0};
     std::mutex m_lock;
@@ -153,18 +143,14 @@ int main(int argc, char** argv)
     channel::PeerAddress loopback;
     channel::ParseAddress(loopback, "127.0.0.1");
     engine::CTcpServer server(&app, channel::PeerAddress{});
-    app.server = &server;
+    app.dispatch.AddServer(&server);
     server.Start(ports);
 
     auto begin = std::chrono::steady_clock::now();
-    {
-        engine::CTcpClient client(&app, loopback, options);
-        app.client = &client;
-        client.Start(ports);
-        loop::RunUntil([&] { return app.Finished() == static_cast<std::size_t>(count); },
-                       std::chrono::minutes(10));
-        app.client = nullptr;
-    }
+    app.dispatch.StartClient(std::make_shared<engine::CTcpClient>(&app, loopback, options), ports);
+    loop::RunUntil([&] { return app.Finished() == static_cast<std::size_t>(count); },
+                   std::chrono::minutes(10));
+    app.dispatch.StopAllClients();
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
 

@@ -1,13 +1,14 @@
 // A UDP server under a flood: one thread sends N datagrams at a server port as
 // fast as it can (bounded in time) while the GUI thread serves them through the
-// event loop, as the program does. Prints the datagrams the server read and echoed
-// per second, and what the kernel dropped for want of buffer.
+// event loop and the program's dispatch. Prints the datagrams the server read
+// and echoed per second, and what the kernel dropped for want of buffer.
 //
 //   bench_udp_flood [datagrams=100000]
 
 #include "channel/AppMessages.h"
 #include "channel/EventCodes.h"
 #include "channel/ProbeMessages.h"
+#include "engine/CEngineDispatch.h"
 #include "engine/CUdpServer.h"
 #include "loop/AsyncSelect.h"
 #include "loop/EventLoop.h"
@@ -29,7 +30,7 @@ namespace {
 class CFloodApp final : public engine::IApp, public loop::CWindow
 {
 public:
-    engine::CSocketList* server = nullptr;
+    engine::CEngineDispatch dispatch{*this};
     std::atomic<long> received{0};
     std::atomic<long> echoed{0};
     std::atomic<long> failures{0};
@@ -60,12 +61,8 @@ public:
 protected:
     void OnMessage(loop::UINT message, loop::WPARAM wParam, loop::LPARAM lParam) override
     {
-        if (message != channel::WM_UDP_SERVER_SOCKET || server == nullptr)
-            return;
-        auto s = static_cast<platform::SOCKET>(wParam);
-        int index = server->FindSocket(s);
-        if (index != -1)
-            server->OnSocketEvent(s, index, lParam);
+        if (const auto route = engine::CEngineDispatch::RouteOf(message))
+            dispatch.Dispatch(*route, static_cast<platform::SOCKET>(wParam), lParam);
     }
 };
 
@@ -92,7 +89,7 @@ int main(int argc, char** argv)
     ::close(probe);
 
     engine::CUdpServer server(&app, channel::PeerAddress{});
-    app.server = &server;
+    app.dispatch.AddServer(&server);
     server.Start({ntohs(target.sin_port), ntohs(self.sin_port)});
 
     const std::vector<char> datagram = channel::BuildRequest(10);

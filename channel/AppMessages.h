@@ -26,10 +26,15 @@ inline constexpr loop::UINT WM_ROUTE_STATE = loop::WM_APP + 0x13; // wParam = ta
 inline constexpr loop::UINT WM_ROUTE_HOPS = loop::WM_APP + 0x14;  // wParam = target, lParam = hops
 inline constexpr loop::UINT WM_EVENTS_REDRAW = loop::WM_APP + 0x16; // drop the grid's cell cache
 
-// The code a client posts to itself to ask for its next probe.
+// The code a UDP or IP client posts to itself to ask for its first probe.
 inline constexpr loop::LPARAM PROBE_NOW = 2;
 // The codes of WM_TCP_CLIENT_SOCKET.
 inline constexpr loop::LPARAM TCP_CONNECTED = 0;
 inline constexpr loop::LPARAM TCP_FAILED = 1;
+// What a probe timer's expiry reaches a client with, whatever its protocol:
+// the port's next probe is due. No message carries it (a socket notification
+// carries one network event, a client's own message 0, 1 or 2 with its
+// socket's life), so a client never takes a timer for a message or the reverse.
+inline constexpr loop::LPARAM PROBE_TIMER = 3;
 
 } // namespace channel

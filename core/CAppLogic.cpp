@@ -47,7 +47,7 @@ CAppLogic::CAppLogic(IUserNotifier* notifier, IInterfaceSource& source, IEngineF
 {}
 
 CAppLogic::CAppLogic(IUserNotifier* notifier, IInterfaceSource* source, IEngineFactory& factory)
-    : m_notifier(notifier), m_factory(factory)
+    : m_notifier(notifier), m_factory(factory), m_dispatch(*this)
 {
     // Faults on this (the GUI) thread arrive as EStructuredException, a pure
     // call as EPurecallException; there is no COM whose errors need a hook.
@@ -71,6 +71,10 @@ CAppLogic::CAppLogic(IUserNotifier* notifier, IInterfaceSource* source, IEngineF
         m_tcpServers.push_back(m_factory.MakeServer(channel::PROTOCOL_TCP, this, address));
         m_udpServers.push_back(m_factory.MakeServer(channel::PROTOCOL_UDP, this, address));
         m_ipServers.push_back(m_factory.MakeServer(channel::PROTOCOL_IP, this, address));
+    }
+    for (auto* servers : {&m_tcpServers, &m_udpServers, &m_ipServers}) {
+        for (auto& server : *servers)
+            m_dispatch.AddServer(server.get());
     }
 }
 
@@ -195,7 +199,7 @@ void CAppLogic::UpdateServerRow(int code, int protocol, std::uint16_t port, int 
 
 std::uint32_t CAppLogic::AddClientRow(const channel::ClientRow& row)
 {
-    std::lock_guard<std::recursive_mutex> lock(m_clientLock);
+    loop::CRecursiveMutex::Lock lock(m_dispatch.ClientLock());
     QueuedRow queued{row, false};
     queued.row.sequence = m_clientRowCounter++;
     m_clientRows.push_back(queued);
@@ -260,16 +264,6 @@ std::optional<ServerRow> CAppLogic::ServerRowAt(int row) const
 // ---------------------------------------------------------------------------
 // Clients
 
-CAppLogic::ClientList* CAppLogic::ClientsOf(int protocol)
-{
-    switch (protocol) {
-    case channel::PROTOCOL_TCP: return &m_tcpClients;
-    case channel::PROTOCOL_UDP: return &m_udpClients;
-    case channel::PROTOCOL_IP: return &m_ipClients;
-    default: return nullptr;
-    }
-}
-
 channel::ProbeOptions CAppLogic::ReadOptionsAsStored() const
 {
     channel::ProbeOptions options;
@@ -299,20 +293,12 @@ channel::PeerAddress CAppLogic::StartClients(const std::string& peerText, const 
 {
     channel::PeerAddress peer;
     channel::ParseAddress(peer, peerText.c_str());
-    ClientPtr tcp = m_factory.MakeClient(channel::PROTOCOL_TCP, this, peer, plan.options);
-    ClientPtr udp = m_factory.MakeClient(channel::PROTOCOL_UDP, this, peer, plan.options);
-    ClientPtr ip = m_factory.MakeClient(channel::PROTOCOL_IP, this, peer, plan.options);
-    {
-        // Held through the starts: a dispatch must not find a client whose
-        // Start (its socket array) is still being built.
-        std::lock_guard<std::recursive_mutex> lock(m_clientLock);
-        m_tcpClients.push_back(tcp);
-        m_udpClients.push_back(udp);
-        m_ipClients.push_back(ip);
-        tcp->Start(plan.tcpPorts);
-        udp->Start(plan.udpPorts);
-        ip->Start(plan.ipPorts);
-    }
+    m_dispatch.StartClient(
+        m_factory.MakeClient(channel::PROTOCOL_TCP, this, peer, plan.options), plan.tcpPorts);
+    m_dispatch.StartClient(
+        m_factory.MakeClient(channel::PROTOCOL_UDP, this, peer, plan.options), plan.udpPorts);
+    m_dispatch.StartClient(
+        m_factory.MakeClient(channel::PROTOCOL_IP, this, peer, plan.options), plan.ipPorts);
     m_events.StartFilterIfIdle();
     return peer;
 }
@@ -321,59 +307,24 @@ void CAppLogic::StopClients(const std::string& peerText)
 {
     channel::PeerAddress peer;
     channel::ParseAddress(peer, peerText.c_str());
-    std::vector<ClientPtr> removed;
-    {
-        std::lock_guard<std::recursive_mutex> lock(m_clientLock);
-        for (ClientList* list : {&m_tcpClients, &m_udpClients, &m_ipClients}) {
-            auto found = std::find_if(list->begin(), list->end(),
-                                      [&peer](const ClientPtr& c) { return c->Address() == peer; });
-            if (found != list->end()) {
-                removed.push_back(std::move(*found));
-                list->erase(found);
-            }
-        }
-    }
-    DeleteClients(removed);
+    m_dispatch.StopClients(peer);
 }
 
 void CAppLogic::StopAllClients()
 {
-    std::vector<ClientPtr> removed;
-    {
-        std::lock_guard<std::recursive_mutex> lock(m_clientLock);
-        for (ClientList* list : {&m_tcpClients, &m_udpClients, &m_ipClients}) {
-            for (ClientPtr& client : *list)
-                removed.push_back(std::move(client));
-            list->clear();
-        }
-    }
-    DeleteClients(removed);
-}
-
-void CAppLogic::DeleteClients(std::vector<ClientPtr>& clients)
-{
-    for (ClientPtr& client : clients) {
-        {
-            std::unique_lock<std::mutex> lock(m_pinLock);
-            m_pinReleased.wait(lock, [&client] { return client.use_count() == 1; });
-        }
-        client.reset(); // the destructor waits for the client's tasks
-    }
-    clients.clear();
+    m_dispatch.StopAllClients();
 }
 
 std::size_t CAppLogic::ClientCount(int protocol) const
 {
-    std::lock_guard<std::recursive_mutex> lock(m_clientLock);
-    const ClientList* list = const_cast<CAppLogic*>(this)->ClientsOf(protocol);
-    return list ? list->size() : 0;
+    return m_dispatch.ClientCount(protocol);
 }
 
 channel::ClientRow CAppLogic::TakeClientRow(std::uint32_t sequence)
 {
     channel::ClientRow row;
     row.eventIndex = -1;
-    std::lock_guard<std::recursive_mutex> lock(m_clientLock);
+    loop::CRecursiveMutex::Lock lock(m_dispatch.ClientLock());
     if (!m_clientRows.empty()) {
         // Numbers are consecutive from the head, so the row is found by offset
         // (unsigned: the counter may wrap).
@@ -393,13 +344,13 @@ channel::ClientRow CAppLogic::TakeClientRow(std::uint32_t sequence)
 
 std::uint32_t CAppLogic::NextClientRowSequence() const
 {
-    std::lock_guard<std::recursive_mutex> lock(m_clientLock);
+    loop::CRecursiveMutex::Lock lock(m_dispatch.ClientLock());
     return m_clientRowCounter;
 }
 
 std::size_t CAppLogic::QueuedClientRows() const
 {
-    std::lock_guard<std::recursive_mutex> lock(m_clientLock);
+    loop::CRecursiveMutex::Lock lock(m_dispatch.ClientLock());
     return m_clientRows.size();
 }
 
@@ -452,63 +403,18 @@ void CAppLogic::ReportDispatchError(const char* operation, const EGeneric& error
 
 int CAppLogic::DispatchServerMessage(int protocol, platform::SOCKET socket, loop::LPARAM code)
 {
-    const std::vector<std::unique_ptr<engine::CSocketList>>* servers =
-        protocol == channel::PROTOCOL_TCP   ? &m_tcpServers
-        : protocol == channel::PROTOCOL_UDP ? &m_udpServers
-        : protocol == channel::PROTOCOL_IP  ? &m_ipServers
-                                            : nullptr;
-    if (!servers)
-        return 1;
     try {
-        for (const auto& server : *servers) {
-            const int index = server->FindSocket(socket);
-            if (index != -1) {
-                server->OnSocketEvent(socket, index, code);
-                return 0;
-            }
-        }
+        return m_dispatch.DispatchServerMessage(protocol, socket, code);
     } catch (const EGeneric& e) {
         ReportDispatchError(kServerMessages, e);
         return 0;
     }
-    return 1;
 }
 
 int CAppLogic::DispatchClientMessage(int protocol, platform::SOCKET socket, loop::LPARAM code)
 {
     try {
-        ClientPtr client;
-        int index = -1;
-        {
-            std::lock_guard<std::recursive_mutex> lock(m_clientLock);
-            ClientList* list = ClientsOf(protocol);
-            if (!list)
-                return 1;
-            for (const ClientPtr& candidate : *list) {
-                index = candidate->FindSocket(socket);
-                if (index != -1) {
-                    client = candidate; // pinned: StopClients waits for it
-                    break;
-                }
-            }
-        }
-        if (!client)
-            return 1;
-        struct Unpin
-        {
-            CAppLogic* logic;
-            ClientPtr& client;
-            ~Unpin()
-            {
-                {
-                    std::lock_guard<std::mutex> lock(logic->m_pinLock);
-                    client.reset();
-                }
-                logic->m_pinReleased.notify_all();
-            }
-        } unpin{this, client};
-        client->OnSocketEvent(socket, index, code);
-        return 0;
+        return m_dispatch.DispatchClientMessage(protocol, socket, code);
     } catch (const EGeneric& e) {
         ReportDispatchError(kClientMessages, e);
         return 0;
@@ -517,13 +423,25 @@ int CAppLogic::DispatchClientMessage(int protocol, platform::SOCKET socket, loop
 
 int CAppLogic::DispatchTimer(loop::UINT_PTR id)
 {
-    loop::KillTimer(m_mainWindow.load(), id);
-    const auto socket = static_cast<platform::SOCKET>(id);
-    if (DispatchClientMessage(channel::PROTOCOL_TCP, socket, 0) == 0)
+    try {
+        return m_dispatch.DispatchTimer(id);
+    } catch (const EGeneric& e) {
+        ReportDispatchError(kClientMessages, e);
         return 0;
-    if (DispatchClientMessage(channel::PROTOCOL_UDP, socket, channel::PROBE_NOW) == 0)
-        return 0;
-    return DispatchClientMessage(channel::PROTOCOL_IP, socket, channel::PROBE_NOW);
+    }
+}
+
+bool CAppLogic::DispatchWindowMessage(loop::UINT message, loop::WPARAM wParam, loop::LPARAM lParam)
+{
+    const auto route = engine::CEngineDispatch::RouteOf(message);
+    if (!route)
+        return false;
+    const auto socket = static_cast<platform::SOCKET>(wParam);
+    if (route->server)
+        DispatchServerMessage(route->protocol, socket, lParam);
+    else
+        DispatchClientMessage(route->protocol, socket, lParam);
+    return true;
 }
 
 } // namespace core

@@ -10,27 +10,31 @@
 // Threads
 // - GUI thread (the thread of the QCoreApplication, which runs the main
 //   window): construction, Init, the window setters, StartServers, StopServers,
-//   ClearServerRows, MakeClientPlan, PurgeEvents, ApplyFilter, ClearFilter,
-//   SortEvents, ToggleSortColumn, ExportCsv, the three Dispatch operations,
-//   UpdateServerRow, SelectAsync, destruction.
-// - Any thread: PostToWindow, StartSendTimer, StopSendTimer, AddEvent,
-//   AddClientRow, TakeClientRow, the IEventFiltring operations, the row
-//   lookups, SetFilterFollow, the read accessors of the store and the rows.
-// - The client-check task: StartClients(peer, plan) and StopClients.
+//   ClearServerRows, MakeClientPlan, the one-argument StartClients, PurgeEvents,
+//   TrimEvents, SetEventLimit, ApplyFilter, ClearFilter, SortEvents,
+//   ToggleSortColumn, ExportCsv, the dispatch operations, destruction. The
+//   dispatch and the event store's GUI-thread operations assert it in debug
+//   builds (loop/ThreadChecks.h).
+// - The client-check task (core/CClientCheck.h): StartClients(peer, plan),
+//   StopClients, NextClientRowSequence, SetFilterFollow. StartClients runs the
+//   clients' Start there: their first sockets are opened, selected
+//   (SelectAsync) and reported on that task.
+// - The servers, on the GUI thread: UpdateServerRow (safe from any thread).
+// - Any thread: PostToWindow, SelectAsync, StartSendTimer, StopSendTimer,
+//   AddEvent, AddClientRow, TakeClientRow, StopAllClients, ClientCount, the
+//   IEventFiltring operations, the row lookups, the read accessors of the
+//   store and the rows.
 //
 // Locks, in the only order they may be nested
-// - The client lock (recursive) guards the client row queue and the three
-//   client lists. It may be held while the event lock, the index lock or the
-//   filter's lock is taken, never the reverse.
+// - The client lock (recursive; engine/CEngineDispatch.h) guards the client
+//   row queue and the three client lists. It may be held while the event lock,
+//   the index lock or the filter's lock is taken, never the reverse.
 // - The event lock and the index lock belong to the event store
 //   (events/CEventStore.h); the filter has its own (events/EventFilter.h).
 // - A small lock of its own guards the server rows; nothing is taken under it.
-// A dispatch looks a client up and pins it under the client lock, then calls
-// it without the lock: a UDP or IP client's read waits for its send task, and
-// that task queues a client row, which needs the client lock. StopClients
-// takes clients out of the lists under the lock and deletes them after
-// releasing it, once no dispatch still has them pinned (a client's destructor
-// waits for its tasks, which queue rows).
+// How a dispatch pins a client under the client lock and calls it without the
+// lock, and how StopClients deletes clients only once no dispatch has them
+// pinned, is the dispatch's (engine/CEngineDispatch.h).
 
 #include "channel/ClientRow.h"
 #include "channel/PeerAddress.h"
@@ -39,13 +43,13 @@
 #include "core/CXmlSettings.h"
 #include "core/IEngineFactory.h"
 #include "core/IUserNotifier.h"
+#include "engine/CEngineDispatch.h"
 #include "engine/CSocketList.h"
 #include "engine/IApp.h"
 #include "events/CEventStore.h"
 #include "events/IEventFiltring.h"
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -140,11 +144,11 @@ public:
     // Clients of one peer. MakeClientPlan copies the options clamped to the
     // options dialog's ranges (channel::ProbeOptions::Clamped) and the port
     // lists. StartClients creates a TCP, a UDP and an IP client
-    // for the peer, lists them and starts them (under the client lock, so no
-    // notification reaches a client before its Start is over); returns the
+    // for the peer, lists them and starts them (each under the client lock, so
+    // no notification reaches a client before its Start is over); returns the
     // peer's address. The one-argument form takes the plan from the settings
-    // and is for the GUI thread only. StopClients takes the peer's first client
-    // of each protocol out of the lists and deletes it (waiting for its tasks).
+    // (GUI thread). StopClients takes the peer's first client of each protocol
+    // out of the lists and deletes it (waiting for its tasks).
     ClientPlan MakeClientPlan() const;
     channel::PeerAddress StartClients(const std::string& peerText, const ClientPlan& plan);
     channel::PeerAddress StartClients(const std::string& peerText);
@@ -193,14 +197,17 @@ public:
     int RowOfEventId(std::uint32_t sequence) const { return m_events.RowOfEventId(sequence); }
     std::size_t ExportCsv(std::ostream& out) const { return m_events.WriteCsv(out); }
 
-    // A notification or timer for a socket: 0 when an object took it, 1 when
-    // none did. An EGeneric of the engine is written to the Error stream and
-    // shown through the notifier; the message is then counted as taken.
+    // A notification or timer for a socket, through the engine's dispatch
+    // (engine/CEngineDispatch.h): 0 when an object took it, 1 when none did. An
+    // EGeneric of the engine is written to the Error stream and shown through
+    // the notifier; the message is then counted as taken.
     int DispatchServerMessage(int protocol, platform::SOCKET socket, loop::LPARAM code);
     int DispatchClientMessage(int protocol, platform::SOCKET socket, loop::LPARAM code);
-    // A timer of the main window: killed, then TCP clients with code 0; if none
-    // owns the id, UDP clients with code 2; if none, IP clients with code 2.
+    // A timer of the main window: killed, then TCP, UDP, IP clients in turn.
     int DispatchTimer(loop::UINT_PTR id);
+    // One of the main window's six socket messages (0x8009 .. 0x800E) to its
+    // server or client; false for any other message.
+    bool DispatchWindowMessage(loop::UINT message, loop::WPARAM wParam, loop::LPARAM lParam);
 
     CXmlSettings& Settings() { return *m_settings; }
     const CXmlSettings& Settings() const { return *m_settings; }
@@ -215,8 +222,7 @@ public:
     const events::CEventStore& Events() const { return m_events; }
 
 private:
-    using ClientPtr = std::shared_ptr<engine::CSocketList>;
-    using ClientList = std::vector<ClientPtr>;
+    using ClientPtr = engine::CEngineDispatch::ClientPtr;
 
     struct QueuedRow
     {
@@ -225,11 +231,8 @@ private:
     };
 
     CAppLogic(IUserNotifier* notifier, IInterfaceSource* source, IEngineFactory& factory);
-    ClientList* ClientsOf(int protocol);
     // The four options as the settings hold them (maybe out of range).
     channel::ProbeOptions ReadOptionsAsStored() const;
-    // Waits until no dispatch has the client pinned, then deletes it (no lock held).
-    void DeleteClients(std::vector<ClientPtr>& clients);
     void ReportDispatchError(const char* operation, const EGeneric& error);
 
     std::atomic<loop::HWND> m_mainWindow{nullptr};
@@ -248,17 +251,11 @@ private:
     std::vector<std::unique_ptr<engine::CSocketList>> m_udpServers;
     std::vector<std::unique_ptr<engine::CSocketList>> m_ipServers;
 
-    mutable std::recursive_mutex m_clientLock; // the client lock
-    ClientList m_tcpClients;
-    ClientList m_udpClients;
-    ClientList m_ipClients;
-    std::deque<QueuedRow> m_clientRows; // sequence numbers consecutive from the head
-    std::uint32_t m_clientRowCounter = 0;
-
-    // Pins: a dispatch's copy of a client pointer is dropped under this lock,
-    // and StopClients waits here for the last one.
-    std::mutex m_pinLock;
-    std::condition_variable m_pinReleased;
+    // The servers above, and the client lists with the client lock.
+    mutable engine::CEngineDispatch m_dispatch;
+    // Under the client lock; sequence numbers consecutive from the head.
+    std::deque<QueuedRow> m_clientRows KANALIKO_GUARDED_BY(m_dispatch.ClientLock());
+    std::uint32_t m_clientRowCounter KANALIKO_GUARDED_BY(m_dispatch.ClientLock()) = 0;
 
     mutable std::mutex m_serverRowLock;
     std::vector<ServerRow> m_serverRows;

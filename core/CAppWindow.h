@@ -6,8 +6,8 @@
 // headless front end uses it as its main window; the GUI frame forwards the same
 // messages to the same logic operations.
 //
-// - 0x8009, 0x800A, 0x800B: DispatchServerMessage for UDP, TCP, IP;
-// - 0x800C, 0x800D, 0x800E: DispatchClientMessage for UDP, TCP, IP;
+// - 0x8009 .. 0x800E (socket notifications and client messages):
+//   CAppLogic::DispatchWindowMessage, the engine's dispatch;
 // - a timer: CAppLogic::DispatchTimer (killed, then TCP, UDP, IP clients);
 // - any other message goes to the message handler, when one is set (a front
 //   end that makes this window its panes' target too gets 0x8001, 0x8004,

@@ -91,10 +91,10 @@ void CIpClient::OnSocketEvent(SOCKET socket, int index, loop::LPARAM code)
     if (SocketCount() == 0 || index < 0 || index >= SocketCount() || SocketAt(index) != socket)
         return;
     const std::uint16_t protocol = m_ports[static_cast<std::size_t>(index)];
-    if (CodeOf(code) == channel::PROBE_NOW) {
+    if (code == channel::PROBE_TIMER || CodeOf(code) == channel::PROBE_NOW) {
         // The first probe is asked for by a message with the socket's life, the
         // others by the timer; anything else is meant for an earlier socket.
-        if (LifeOf(code) != 0 ? !IsCurrent(index, code) : !TakeTimer(index))
+        if (!IsOwnRequest(index, code))
             return;
         const int attempts = m_counters.Attempts(socket); // before the task counts its own
         if (attempts >= m_options.maxSendCount)

@@ -177,6 +177,16 @@ bool CSocketList::IsCurrent(int index, loop::LPARAM code) const
     return life != 0 && life == LifeAt(index);
 }
 
+bool CSocketList::IsOwnRequest(int index, loop::LPARAM code)
+{
+    return code == channel::PROBE_TIMER ? TakeTimer(index) : IsCurrent(index, code);
+}
+
+bool CSocketList::IsSocketAt(int index, SOCKET socket) const
+{
+    return index >= 0 && index < m_count && SocketAt(index) == socket;
+}
+
 void CSocketList::ArmTimer(int index, SOCKET socket, int seconds)
 {
     if (m_sink == nullptr || !m_timerLives || index < 0 || index >= m_count)

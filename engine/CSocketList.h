@@ -89,6 +89,10 @@ protected:
     // AddClientRow, then WM_CLIENT_ROW_QUEUED with the sequence number.
     void QueueClientRow(const channel::ClientRow& row);
 
+    // Whether the index is one of the slots and holds this socket: what every
+    // notification is checked against before it is looked at.
+    bool IsSocketAt(int index, SOCKET socket) const;
+
     // The life of the socket the slot holds; a slot gets a new one when it
     // takes a new socket (Start gives every slot one before OpenSocket).
     std::uint32_t LifeAt(int index) const;
@@ -96,10 +100,15 @@ protected:
     // Whether a posted code belongs to the slot's present socket: its life is
     // the slot's. Codes without a life (socket notifications, timers) do not.
     bool IsCurrent(int index, loop::LPARAM code) const;
+    // Whether a client's request for the slot (its own message, or its probe
+    // timer: PROBE_TIMER) is meant for the slot's present socket: a message
+    // must carry that socket's life, a timer must have been armed by that
+    // socket (and is taken, once).
+    bool IsOwnRequest(int index, loop::LPARAM code);
 
-    // The port's probe timer (the dispatcher passes its expiry as a code without
-    // a life): armed for the slot's present socket, and taken once when it
-    // fires. An expiry the slot's present socket did not arm is not its own.
+    // The port's probe timer (its expiry reaches the client as PROBE_TIMER,
+    // without a life): armed for the slot's present socket, and taken once when
+    // it fires. An expiry the slot's present socket did not arm is not its own.
     void ArmTimer(int index, SOCKET socket, int seconds);
     bool TakeTimer(int index);
     // Stops the timer a socket of that life armed, if it is still armed.

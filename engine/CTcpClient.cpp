@@ -21,11 +21,7 @@ bool MakeBlockingWithTimeouts(SOCKET s, int timeOut)
     platform::u_long nonBlocking = 0;
     if (platform::ioctlsocket(s, FIONBIO, &nonBlocking) != 0)
         return false;
-    const platform::DWORD ms = static_cast<platform::DWORD>(timeOut > 0 ? timeOut : 1);
-    platform::setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&ms),
-                         sizeof(ms));
-    platform::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&ms),
-                         sizeof(ms));
+    SetSocketTimeOuts(s, timeOut);
     return true;
 }
 
@@ -263,20 +259,18 @@ void CTcpClient::Probe(SocketLife target, unsigned short port, std::string peerT
 
 void CTcpClient::OnSocketEvent(SOCKET socket, int index, loop::LPARAM code)
 {
-    if (SocketCount() == 0 || index < 0 || index >= SocketCount() || SocketAt(index) != socket)
+    if (!IsSocketAt(index, socket))
         return;
-    if (LifeOf(code) != 0) {
-        if (!IsCurrent(index, code))
-            return; // posted for an earlier socket that had this number
-    } else if (code != channel::TCP_CONNECTED || !TakeTimer(index)) {
-        return; // a timer this socket did not arm
-    }
+    // Posted for an earlier socket that had this number, or a timer this
+    // socket did not arm.
+    if (!IsOwnRequest(index, code))
+        return;
     code = CodeOf(code);
     // At most one task per socket: the previous one gets TimeOut to finish.
     m_tasks.WaitAndRemove(socket, m_options.timeOut);
     const std::uint16_t port = m_ports[static_cast<std::size_t>(index)];
 
-    if (code == channel::TCP_CONNECTED) {
+    if (code == channel::TCP_CONNECTED || code == channel::PROBE_TIMER) {
         // Read before the probe task can count its own attempt, so the number of
         // probes never depends on how fast the pool picks the task up.
         const int attempts = m_counters.Attempts(socket);

@@ -10,10 +10,11 @@
 // connection; a failed connect or receive leads, through WM_TCP_CLIENT_SOCKET
 // with TCP_FAILED, to a new socket, the counters carried over.
 //
-// Threads: Start, OnSocketEvent and the first OpenSocket run on the thread that
-// drives the client (the GUI thread, or the check's thread for Start); Connect,
-// Probe and reconnects run as pool tasks. The destructor returns only when no
-// task of the client runs any more.
+// Threads: Start, and the first OpenSocket of each port it makes, run on the
+// thread that starts the client (the client-check task, under the client lock
+// of engine/CEngineDispatch.h); OnSocketEvent on the GUI thread; Connect,
+// Probe and reconnects (OpenSocket again, FindSocket) as pool tasks. The
+// destructor returns only when no task of the client runs any more.
 
 #include "channel/ProbeOptions.h"
 #include "engine/CClientTasks.h"
@@ -35,8 +36,8 @@ public:
     void Start(const std::vector<std::uint16_t>& ports) override;
     // Creates (or replaces) the socket of a port and starts connecting.
     void OpenSocket(SOCKET& socket, std::uint16_t port) override;
-    // code 0: connected (posted with the socket's life), or the port's timer
-    // fired (no life): probe; code 1: reconnect. A message of an earlier socket
+    // TCP_CONNECTED (posted with the socket's life) or PROBE_TIMER (the port's
+    // timer): probe; TCP_FAILED: reconnect. A message of an earlier socket
     // with the same number, or a timer the present socket did not arm, is
     // ignored.
     void OnSocketEvent(SOCKET socket, int index, loop::LPARAM code) override;
@@ -46,9 +47,6 @@ public:
     void Probe(SocketLife socket, unsigned short port, std::string peerText);
     // The reconnect task: replaces the socket and connects again.
     void Reopen(unsigned int socket, unsigned short port);
-
-    ProbeCounts Counts(SOCKET socket) const { return m_counters.Get(socket); }
-    const channel::ProbeOptions& Options() const { return m_options; }
 
 private:
     void ReportStep(int code, int error, std::uint16_t port, bool incoming, bool finished,

@@ -123,10 +123,10 @@ void CUdpClient::OnSocketEvent(SOCKET socket, int index, loop::LPARAM code)
     const std::uint16_t clientPort = m_ports[static_cast<std::size_t>(index)];
     const std::uint16_t serverPort = ServerPortAt(index);
 
-    if (CodeOf(code) == channel::PROBE_NOW) {
+    if (code == channel::PROBE_TIMER || CodeOf(code) == channel::PROBE_NOW) {
         // The first probe is asked for by a message with the socket's life, the
         // others by the timer; anything else is meant for an earlier socket.
-        if (LifeOf(code) != 0 ? !IsCurrent(index, code) : !TakeTimer(index))
+        if (!IsOwnRequest(index, code))
             return;
         // Read before the task can count its own attempt.
         const int attempts = m_counters.Attempts(socket);

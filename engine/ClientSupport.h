@@ -5,6 +5,7 @@
 #include "channel/PeerAddress.h"
 #include "ferrox/debug/DebugStream.h"
 #include "ferrox/exceptions/Exceptions.h"
+#include "platform/Sockets.h"
 
 #include <netinet/in.h>
 
@@ -18,6 +19,17 @@ inline void LogClientTaskError(const EGeneric& e)
         throw;
     if (Debug.GetEnabled())
         TDebugStreamSession(Debug) << e.what() << "\n";
+}
+
+// Both time-outs of a client socket at TimeOut milliseconds (at least 1: 0
+// would mean no limit), so that one send or receive waits at most that long.
+inline void SetSocketTimeOuts(platform::SOCKET socket, int timeOutMs)
+{
+    const auto ms = static_cast<platform::DWORD>(timeOutMs > 0 ? timeOutMs : 1);
+    platform::setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&ms),
+                         sizeof(ms));
+    platform::setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&ms),
+                         sizeof(ms));
 }
 
 inline sockaddr_in PeerEndpoint(const channel::PeerAddress& peer, std::uint16_t port)

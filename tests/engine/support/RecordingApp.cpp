@@ -21,23 +21,24 @@ void EnsureApplication()
 class CRecordingApp::CMainWindow final : public loop::CWindow
 {
 public:
-    explicit CMainWindow(CRecordingApp* owner) : m_owner(owner) {}
+    explicit CMainWindow(engine::CEngineDispatch& dispatch) : m_dispatch(dispatch) {}
 
 protected:
     void OnMessage(loop::UINT message, loop::WPARAM wParam, loop::LPARAM lParam) override
     {
-        m_owner->Dispatch(message, wParam, lParam);
+        if (const auto route = engine::CEngineDispatch::RouteOf(message))
+            m_dispatch.Dispatch(*route, static_cast<platform::SOCKET>(wParam), lParam);
     }
-    void OnTimer(loop::UINT_PTR id) override { m_owner->OnTimer(id); }
+    void OnTimer(loop::UINT_PTR id) override { m_dispatch.DispatchTimer(id); }
 
 private:
-    CRecordingApp* m_owner;
+    engine::CEngineDispatch& m_dispatch;
 };
 
-CRecordingApp::CRecordingApp()
+CRecordingApp::CRecordingApp() : m_dispatch(*this)
 {
     EnsureApplication();
-    m_window = new CMainWindow(this);
+    m_window = new CMainWindow(m_dispatch);
 }
 
 CRecordingApp::~CRecordingApp()
@@ -47,71 +48,18 @@ CRecordingApp::~CRecordingApp()
 
 void CRecordingApp::AddServer(engine::CSocketList* server)
 {
-    m_servers.push_back(server);
+    m_dispatch.AddServer(server);
 }
 
 void CRecordingApp::AddClient(engine::CSocketList* client)
 {
-    m_clients.push_back(client);
+    // Listed without ownership: the test's own object outlives its listing.
+    m_dispatch.AddClient(engine::CEngineDispatch::ClientPtr(client, [](engine::CSocketList*) {}));
 }
 
 void CRecordingApp::RemoveClient(engine::CSocketList* client)
 {
-    m_clients.erase(std::remove(m_clients.begin(), m_clients.end(), client), m_clients.end());
-}
-
-bool CRecordingApp::DispatchTo(const std::vector<engine::CSocketList*>& objects, int protocol,
-                               platform::SOCKET s, loop::LPARAM code)
-{
-    for (engine::CSocketList* object : objects) {
-        if (object->Protocol() != protocol)
-            continue;
-        int index = object->FindSocket(s);
-        if (index != -1) {
-            object->OnSocketEvent(s, index, code);
-            return true;
-        }
-    }
-    return false;
-}
-
-void CRecordingApp::Dispatch(loop::UINT message, loop::WPARAM wParam, loop::LPARAM lParam)
-{
-    const auto s = static_cast<platform::SOCKET>(wParam);
-    switch (message) {
-    case channel::WM_UDP_SERVER_SOCKET:
-        DispatchTo(m_servers, channel::PROTOCOL_UDP, s, lParam);
-        break;
-    case channel::WM_TCP_SERVER_SOCKET:
-        DispatchTo(m_servers, channel::PROTOCOL_TCP, s, lParam);
-        break;
-    case channel::WM_IP_SERVER_SOCKET:
-        DispatchTo(m_servers, channel::PROTOCOL_IP, s, lParam);
-        break;
-    case channel::WM_UDP_CLIENT_SOCKET:
-        DispatchTo(m_clients, channel::PROTOCOL_UDP, s, lParam);
-        break;
-    case channel::WM_TCP_CLIENT_SOCKET:
-        DispatchTo(m_clients, channel::PROTOCOL_TCP, s, lParam);
-        break;
-    case channel::WM_IP_CLIENT_SOCKET:
-        DispatchTo(m_clients, channel::PROTOCOL_IP, s, lParam);
-        break;
-    default: break;
-    }
-}
-
-void CRecordingApp::OnTimer(loop::UINT_PTR id)
-{
-    loop::KillTimer(m_window->Handle(), id);
-    {
-        std::lock_guard<std::mutex> lock(m_lock);
-        m_armed.erase(std::remove(m_armed.begin(), m_armed.end(), id), m_armed.end());
-    }
-    const auto s = static_cast<platform::SOCKET>(id);
-    if (!DispatchTo(m_clients, channel::PROTOCOL_TCP, s, 0) &&
-        !DispatchTo(m_clients, channel::PROTOCOL_UDP, s, channel::PROBE_NOW))
-        DispatchTo(m_clients, channel::PROTOCOL_IP, s, channel::PROBE_NOW);
+    m_dispatch.RemoveClient(client);
 }
 
 bool CRecordingApp::PostToWindow(loop::UINT message, loop::WPARAM wParam, loop::LPARAM lParam)

@@ -1,12 +1,15 @@
 #pragma once
 
 // A test sink for the engine: implements IApp over the event loop the way
-// the application logic does (a main window that dispatches socket
-// notifications, client completions and timers to the engine objects) and
-// records every AddEvent, AddClientRow, UpdateServerRow and posted message.
+// the application logic does, and records every AddEvent, AddClientRow,
+// UpdateServerRow and posted message. Its main window hands socket
+// notifications, client messages and timers to the program's own dispatch
+// (engine/CEngineDispatch), so the tests drive the engine exactly as the
+// program does.
 //
 // The test's thread is the GUI thread; drive it with loop::RunUntil.
 
+#include "engine/CEngineDispatch.h"
 #include "engine/CSocketList.h"
 #include "engine/IApp.h"
 #include "loop/Window.h"
@@ -60,7 +63,9 @@ public:
     CRecordingApp();
     ~CRecordingApp() override;
 
-    // The objects the main window dispatches to, by protocol code.
+    // The objects the main window dispatches to. The test owns them; a client
+    // is removed before it goes (RemoveClient), a server may simply outlive
+    // the dispatching.
     void AddServer(engine::CSocketList* server);
     void AddClient(engine::CSocketList* client);
     void RemoveClient(engine::CSocketList* client);
@@ -90,14 +95,9 @@ public:
 
 private:
     class CMainWindow;
-    void Dispatch(loop::UINT message, loop::WPARAM wParam, loop::LPARAM lParam);
-    void OnTimer(loop::UINT_PTR id);
-    bool DispatchTo(const std::vector<engine::CSocketList*>& objects, int protocol,
-                    platform::SOCKET s, loop::LPARAM code);
 
-    CMainWindow* m_window;
-    std::vector<engine::CSocketList*> m_servers;
-    std::vector<engine::CSocketList*> m_clients;
+    CMainWindow* m_window = nullptr;
+    engine::CEngineDispatch m_dispatch;
 
     mutable std::mutex m_lock;
     std::vector<RecordedEvent> m_events;
