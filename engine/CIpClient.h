@@ -1,46 +1,29 @@
 #pragma once
 
 // The probing side of IP channels for one peer: a raw socket per protocol
-// number that sends a probe every TimeSendDelay seconds until MaxSendCount
-// probes have gone, and counts the datagrams that carry the reply word (from
-// any host). Other datagrams of the protocol leave no trace.
+// number (not bound) that sends a probe to the peer (CDatagramClient). Only a
+// datagram that carries the reply word, from any host, is a reply; other
+// datagrams of the protocol (other nodes' requests) leave no trace. A receive
+// that fails with 10054 means the peer's system has no such protocol (12).
+// Without administrator rights the protocol reports 3 and its row is final.
 //
-// Threads: Start and OnSocketEvent on the GUI thread; Send on pool threads. The
-// destructor returns only when no task of the client runs any more.
+// Threads: as CDatagramClient.
 
-#include "channel/ProbeOptions.h"
-#include "engine/CClientTasks.h"
-#include "engine/CProbeCounters.h"
-#include "engine/CSocketList.h"
-
-#include <utility>
+#include "engine/CDatagramClient.h"
 
 namespace engine {
 
-class CIpClient final : public CSocketList
+class CIpClient final : public CDatagramClient
 {
 public:
     CIpClient(IApp* sink, const channel::PeerAddress& peer, const channel::ProbeOptions& options);
-    ~CIpClient() override;
 
-    void Start(const std::vector<std::uint16_t>& protocols) override;
     void OpenSocket(SOCKET& socket, std::uint16_t protocol) override;
-    void OnSocketEvent(SOCKET socket, int index, loop::LPARAM code) override;
-
-    // Pool task body: one probe on the protocol's socket.
-    void Send(unsigned int socket, unsigned short protocol);
-    // Pool task body: after the last probe, TimeOut for its reply, then the row
-    // that closes the protocol's cycle (code and event index of that probe).
-    void CloseCycle(unsigned int socket, unsigned short protocol, std::pair<int, int> lastProbe);
-
-    ProbeCounts Counts(SOCKET socket) const { return m_counters.Get(socket); }
 
 private:
-    void Receive(SOCKET socket, std::uint16_t protocol);
-
-    const channel::ProbeOptions m_options;
-    CClientTasks m_tasks;
-    CProbeCounters m_counters;
+    ChannelPorts ChannelAt(int index) const override;
+    bool IsReply(const char* data, std::size_t size) const override;
+    int ReceiveFailureCode(int error) const override;
 };
 
 } // namespace engine
