@@ -44,9 +44,9 @@ int EventCodeStatus(int code)
     case EC_NEED_ADMIN:
     case EC_CONNECT_FAILED:
     case EC_SEND_FAILED:
-    case EC_RECEIVE_FAILED: return 3;
-    case EC_INTERNAL_ERROR: return 2;
-    default: return 0;
+    case EC_RECEIVE_FAILED: return STATUS_WARNING;
+    case EC_INTERNAL_ERROR: return STATUS_ERROR;
+    default: return STATUS_INFORMATION;
     }
 }
 

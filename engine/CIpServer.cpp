@@ -18,39 +18,13 @@ CIpServer::~CIpServer()
 
 void CIpServer::OpenSocket(SOCKET& socket, std::uint16_t protocol)
 {
-    int code = channel::EC_PORT_OPEN;
-    int error = 0;
-    socket = platform::WSASocket(AF_INET, SOCK_RAW, protocol, nullptr, 0, 0);
-    if (socket == platform::INVALID_SOCKET) {
-        error = platform::WSAGetLastError();
-        code = error == platform::WSAEACCES ? channel::EC_NEED_ADMIN : channel::EC_INTERNAL_ERROR;
-    } else if (m_sink == nullptr ||
-               m_sink->SelectAsync(socket, channel::WM_IP_SERVER_SOCKET, platform::FD_READ) != 0) {
-        error = platform::WSAGetLastError();
-        code = channel::EC_INTERNAL_ERROR;
-    } else {
-        // The port field carries the protocol number, which raw sockets ignore.
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(protocol);
-        address.sin_addr.s_addr = m_address.address;
-        if (platform::bind(socket, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) !=
-            0) {
-            error = platform::WSAGetLastError();
-            code = error == platform::WSAEADDRINUSE ? channel::EC_PORT_BUSY
-                                                    : channel::EC_INTERNAL_ERROR;
-        }
-    }
-    if (code != channel::EC_PORT_OPEN && socket != platform::INVALID_SOCKET) {
-        platform::closesocket(socket);
-        socket = platform::INVALID_SOCKET;
-    }
-    ReportWithServerRow(code, error, protocol);
+    OpenServerSocket(socket, protocol,
+                     {SOCK_RAW, protocol, channel::WM_IP_SERVER_SOCKET, platform::FD_READ});
 }
 
 void CIpServer::OnSocketEvent(SOCKET socket, int index, loop::LPARAM code)
 {
-    if (SocketCount() == 0 || index < 0 || index >= SocketCount() || SocketAt(index) != socket)
+    if (!IsSocketAt(index, socket))
         return;
     const std::uint16_t protocol = m_ports[static_cast<std::size_t>(index)];
     if (platform::WSAGETSELECTEVENT(code) == platform::FD_READ &&

@@ -99,6 +99,37 @@ int CSocketList::IndexOfSlot(const SOCKET& slot) const
     return index >= 0 && index < m_count ? static_cast<int>(index) : -1;
 }
 
+void CSocketList::OpenServerSocket(SOCKET& socket, std::uint16_t port, const ServerSocketKind& kind)
+{
+    int code = channel::EC_PORT_OPEN;
+    int error = 0;
+    socket = platform::WSASocket(AF_INET, kind.type, kind.protocol, nullptr, 0, 0);
+    if (socket == platform::INVALID_SOCKET) {
+        error = platform::WSAGetLastError();
+        code = error == platform::WSAEACCES ? channel::EC_NEED_ADMIN : channel::EC_INTERNAL_ERROR;
+    } else if (m_sink == nullptr || m_sink->SelectAsync(socket, kind.message, kind.events) != 0) {
+        error = platform::WSAGetLastError();
+        code = channel::EC_INTERNAL_ERROR;
+    } else {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = m_address.address;
+        if (platform::bind(socket, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) !=
+                0 ||
+            (kind.type == SOCK_STREAM && platform::listen(socket, SOMAXCONN) != 0)) {
+            error = platform::WSAGetLastError();
+            code = error == platform::WSAEADDRINUSE ? channel::EC_PORT_BUSY
+                                                    : channel::EC_INTERNAL_ERROR;
+        }
+    }
+    if (code != channel::EC_PORT_OPEN && socket != platform::INVALID_SOCKET) {
+        platform::closesocket(socket);
+        socket = platform::INVALID_SOCKET;
+    }
+    ReportWithServerRow(code, error, port);
+}
+
 int CSocketList::ReportWithServerRow(int code, int error, std::uint16_t port)
 {
     if (m_sink == nullptr)

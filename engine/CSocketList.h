@@ -80,6 +80,23 @@ protected:
     int IndexOfSlot(const SOCKET& slot) const;
     void CloseSockets();
 
+    // How a server's socket is made: its type and protocol (a raw socket's
+    // protocol is the port's number), and the message and network events its
+    // notifications come with.
+    struct ServerSocketKind
+    {
+        int type = 0;
+        int protocol = 0;
+        loop::UINT message = 0;
+        long events = 0;
+    };
+    // Opens a server's socket for one port: made, watched, bound to the
+    // server's address and the port (raw sockets ignore the port), and for a
+    // stream socket listening. Reported with the port's server row: 1 "Порт
+    // открыт"; 3 when the system refuses the socket for want of rights; 2 when
+    // the port is in use; else 14, with the last socket error. On a failure the
+    // socket is closed and the port stays without one.
+    void OpenServerSocket(SOCKET& socket, std::uint16_t port, const ServerSocketKind& kind);
     // AddEvent with the status of the code, no peer, (port, 0), not incoming;
     // then UpdateServerRow. For server sockets opening and server-side errors.
     int ReportWithServerRow(int code, int error, std::uint16_t port);

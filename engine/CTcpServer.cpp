@@ -52,34 +52,9 @@ CTcpServer::~CTcpServer()
 
 void CTcpServer::OpenSocket(SOCKET& socket, std::uint16_t port)
 {
-    socket = platform::WSASocket(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, 0);
-    int code = channel::EC_PORT_OPEN;
-    int error = 0;
-    const bool selected =
-        socket != platform::INVALID_SOCKET && m_sink != nullptr &&
-        m_sink->SelectAsync(socket, channel::WM_TCP_SERVER_SOCKET,
-                            platform::FD_READ | platform::FD_ACCEPT | platform::FD_CLOSE) == 0;
-    if (!selected) {
-        code = channel::EC_INTERNAL_ERROR;
-        error = platform::WSAGetLastError();
-    } else {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(port);
-        address.sin_addr.s_addr = m_address.address;
-        if (platform::bind(socket, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) !=
-                0 ||
-            platform::listen(socket, SOMAXCONN) != 0) {
-            error = platform::WSAGetLastError();
-            code = error == platform::WSAEADDRINUSE ? channel::EC_PORT_BUSY
-                                                    : channel::EC_INTERNAL_ERROR;
-        }
-    }
-    if (code != channel::EC_PORT_OPEN && socket != platform::INVALID_SOCKET) {
-        platform::closesocket(socket);
-        socket = platform::INVALID_SOCKET;
-    }
-    ReportWithServerRow(code, error, port);
+    OpenServerSocket(socket, port,
+                     {SOCK_STREAM, IPPROTO_TCP, channel::WM_TCP_SERVER_SOCKET,
+                      platform::FD_READ | platform::FD_ACCEPT | platform::FD_CLOSE});
 }
 
 void CTcpServer::CloseAll()
@@ -111,7 +86,7 @@ void CTcpServer::OnSocketEvent(SOCKET socket, int index, loop::LPARAM code)
     if (SocketCount() == 0 || index < 0 ||
         index >= SocketCount() + static_cast<int>(m_accepted.size()))
         return;
-    if (index < SocketCount() && SocketAt(index) == socket) {
+    if (IsSocketAt(index, socket)) {
         if (event == platform::FD_ACCEPT && error == 0) {
             Accept(index);
         } else {
@@ -126,11 +101,7 @@ void CTcpServer::OnSocketEvent(SOCKET socket, int index, loop::LPARAM code)
 
 void CTcpServer::ReportListenerError(int index, int error)
 {
-    const std::uint16_t port = m_ports[static_cast<std::size_t>(index)];
-    const int eventIndex =
-        Report(channel::STATUS_ERROR, channel::EC_INTERNAL_ERROR, error, nullptr, port, 0, false);
-    if (m_sink)
-        m_sink->UpdateServerRow(channel::EC_INTERNAL_ERROR, m_protocol, port, eventIndex);
+    ReportWithServerRow(channel::EC_INTERNAL_ERROR, error, m_ports[static_cast<std::size_t>(index)]);
 }
 
 void CTcpServer::Accept(int index)

@@ -43,30 +43,8 @@ bool CUdpServer::IsServerPort(std::uint16_t port) const
 
 void CUdpServer::OpenSocket(SOCKET& socket, std::uint16_t port)
 {
-    socket = platform::WSASocket(AF_INET, SOCK_DGRAM, IPPROTO_UDP, nullptr, 0, 0);
-    int code = channel::EC_PORT_OPEN;
-    int error = 0;
-    if (socket == platform::INVALID_SOCKET || m_sink == nullptr ||
-        m_sink->SelectAsync(socket, channel::WM_UDP_SERVER_SOCKET, platform::FD_READ) != 0) {
-        code = channel::EC_INTERNAL_ERROR;
-        error = platform::WSAGetLastError();
-    } else {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(port);
-        address.sin_addr.s_addr = m_address.address;
-        if (platform::bind(socket, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) !=
-            0) {
-            error = platform::WSAGetLastError();
-            code = error == platform::WSAEADDRINUSE ? channel::EC_PORT_BUSY
-                                                    : channel::EC_INTERNAL_ERROR;
-        }
-    }
-    if (code != channel::EC_PORT_OPEN && socket != platform::INVALID_SOCKET) {
-        platform::closesocket(socket);
-        socket = platform::INVALID_SOCKET;
-    }
-    ReportWithServerRow(code, error, port);
+    OpenServerSocket(socket, port,
+                     {SOCK_DGRAM, IPPROTO_UDP, channel::WM_UDP_SERVER_SOCKET, platform::FD_READ});
 }
 
 void CUdpServer::CloseAll()
@@ -78,7 +56,7 @@ void CUdpServer::CloseAll()
 
 void CUdpServer::OnSocketEvent(SOCKET socket, int index, loop::LPARAM code)
 {
-    if (SocketCount() == 0 || index < 0 || index >= SocketCount() || SocketAt(index) != socket)
+    if (!IsSocketAt(index, socket))
         return;
     const std::uint16_t port = m_ports[static_cast<std::size_t>(index)];
     const std::uint16_t reply = static_cast<std::size_t>(index) < m_replyPorts.size()
@@ -108,11 +86,12 @@ void CUdpServer::ReceiveAndEcho(SOCKET socket, std::uint16_t listenPort, std::ui
         return;
     }
     const std::string senderText = channel::AddressText(sender.sin_addr.s_addr);
+    const std::uint16_t senderPort = ntohs(sender.sin_port);
     Report(channel::STATUS_INFORMATION, channel::EC_RECEIVED, 0, senderText.c_str(), listenPort,
-           ntohs(sender.sin_port), true);
+           senderPort, true);
     // Some server's echo (see the header): answering it would start an exchange
     // of echoes that never ends.
-    if (IsServerPort(ntohs(sender.sin_port)))
+    if (IsServerPort(senderPort))
         return;
 
     // The echo goes to the channel's configured client port, not to the port the
