@@ -1,4 +1,5 @@
 #include "cli/EventLines.h"
+#include "ferrox/values/TimeUnits.h"
 
 #include "events/EventText.h"
 
@@ -32,17 +33,13 @@ std::string EventLine(const events::Event& event)
 std::string EventDateTime(std::uint64_t fileTime)
 {
     using namespace std::chrono;
-    // FILETIME counts 100 ns units from 1601-01-01, 134774 days before 1970-01-01.
-    const std::uint64_t ms = fileTime / 10000;
-    const long long totalSeconds = static_cast<long long>(ms / 1000);
-    const long long day = totalSeconds / 86400 - 134774;
-    const long long secondOfDay = totalSeconds % 86400;
-    const year_month_day date{sys_days{days{day}}};
+    const filetime_parts_t parts = filetime_parts(fileTime);
+    const year_month_day date{sys_days{days{parts.unix_day}}};
     char text[40];
-    std::snprintf(text, sizeof(text), "%04d-%02u-%02u %02lld:%02lld:%02lld.%03u",
+    std::snprintf(text, sizeof(text), "%04d-%02u-%02u %02u:%02u:%02u.%03u",
                   static_cast<int>(date.year()), static_cast<unsigned>(date.month()),
-                  static_cast<unsigned>(date.day()), secondOfDay / 3600, (secondOfDay / 60) % 60,
-                  secondOfDay % 60, static_cast<unsigned>(ms % 1000));
+                  static_cast<unsigned>(date.day()), parts.hour, parts.minute, parts.second,
+                  parts.millisecond);
     return text;
 }
 

@@ -1,4 +1,5 @@
 #include "diag/CPing.h"
+#include "ferrox/values/TimeUnits.h"
 
 #include "channel/AppMessages.h"
 #include "ferrox/debug/DebugStream.h"
@@ -107,11 +108,9 @@ void CPing::RunRequests(int index, void* handle, unsigned long address)
         options.Ttl = settings.Ttl;
 
         EchoRecord record;
-        timespec now{};
-        ::clock_gettime(CLOCK_REALTIME, &now);
-        record.SentTime = static_cast<std::int64_t>(now.tv_sec);
-        record.SentTimeMicroseconds =
-            static_cast<std::int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
+        const std::int64_t nowNs = clock_ns(CLOCK_REALTIME);
+        record.SentTime = nowNs / 1000000000;
+        record.SentTimeMicroseconds = nowNs / 1000;
         platform::DWORD count = 0;
         const auto requestSize = static_cast<platform::WORD>(target.Request.size());
         const auto replySize = static_cast<platform::DWORD>(target.Reply.size());

@@ -1,4 +1,5 @@
 #include "diag/CTraceRoute.h"
+#include "ferrox/values/TimeUnits.h"
 
 #include "channel/AppMessages.h"
 #include "ferrox/debug/DebugStream.h"
@@ -26,9 +27,7 @@ std::uint32_t CeilingHalf(std::uint32_t minimum, std::uint32_t maximum)
 
 std::int64_t WallClockMicroseconds()
 {
-    timespec now{};
-    ::clock_gettime(CLOCK_REALTIME, &now);
-    return static_cast<std::int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
+    return clock_ns(CLOCK_REALTIME) / 1000;
 }
 
 HopRecord NewHop(int step, std::uint32_t timeOut)

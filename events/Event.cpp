@@ -1,4 +1,5 @@
 #include "events/Event.h"
+#include "ferrox/values/TimeUnits.h"
 
 #include "channel/PeerAddress.h"
 
@@ -12,10 +13,6 @@ namespace {
 
 std::atomic<std::uint32_t> g_sequence{0};
 
-// Seconds from 1601-01-01 (FILETIME's origin) to 1970-01-01.
-constexpr std::int64_t kEpochDifference = 11644473600LL;
-constexpr std::uint64_t kTicksPerSecond = 10000000ULL;
-constexpr std::uint64_t kTicksPerMillisecond = 10000ULL;
 // What a text that is no address reads as (inet_addr's INADDR_NONE).
 constexpr std::uint32_t kNoAddress = 0xFFFFFFFFu;
 
@@ -44,11 +41,8 @@ std::uint64_t LocalFileTimeNow()
         cache.second = now.tv_sec;
         cache.offset = local.tm_gmtoff;
     }
-    const std::int64_t seconds =
-        static_cast<std::int64_t>(now.tv_sec) + cache.offset + kEpochDifference;
-    const std::uint64_t milliseconds = static_cast<std::uint64_t>(now.tv_nsec) / 1000000ULL;
-    return static_cast<std::uint64_t>(seconds) * kTicksPerSecond +
-           milliseconds * kTicksPerMillisecond;
+    return filetime_from_unix(static_cast<std::int64_t>(now.tv_sec) + cache.offset,
+                              static_cast<unsigned>(now.tv_nsec / 1000000));
 }
 
 std::uint32_t AddressOfText(const char* text)

@@ -1,4 +1,5 @@
 #include "platform/IcmpEndpoint.h"
+#include "ferrox/values/TimeUnits.h"
 
 #include "platform/CRawSocketHelper.h"
 #include "platform/SocketErrors.h"
@@ -118,9 +119,7 @@ ULONG StatusFromSendError(int error)
 
 std::int64_t WallClockNs()
 {
-    timespec now;
-    ::clock_gettime(CLOCK_REALTIME, &now);
-    return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+    return clock_ns(CLOCK_REALTIME);
 }
 
 // The per-thread buffer a request is built in, reused from call to call.
@@ -334,7 +333,7 @@ void CIcmpEndpoint::WaitForAnswer(Pending& pending, Clock::time_point deadline)
             if (left <= Clock::duration::zero())
                 break;
             const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
-            timespec wait{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+            timespec wait = timespec_from_ns(ns);
             pollfd poll{m_socket, POLLIN, 0};
             const int ready = ::ppoll(&poll, 1, &wait, nullptr);
             if (ready < 0 && errno != EINTR)

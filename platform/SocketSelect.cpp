@@ -6,6 +6,7 @@
 // for SO_ERROR as soon as poll reports anything for it, and sorted by the answer.
 
 #include "platform/SocketHooks.h"
+#include "ferrox/values/TimeUnits.h"
 #include "platform/SocketTable.h"
 #include "platform/Sockets.h"
 
@@ -156,8 +157,7 @@ int select(int ignored, SocketSet* readSet, SocketSet* writeSet, SocketSet* exce
     const bool unlimited = timeout == nullptr;
     const auto deadline =
         unlimited ? Clock::time_point::max()
-                  : Clock::now() + std::chrono::seconds(std::max<long>(timeout->tv_sec, 0)) +
-                        std::chrono::microseconds(std::max<long>(timeout->tv_usec, 0));
+                  : Clock::now() + duration_of_timeval(*timeout);
 
     std::vector<pollfd> polled(candidates.size());
     for (std::size_t i = 0; i < candidates.size(); ++i) {

@@ -2,6 +2,7 @@
 // in SocketIo.cpp, select in SocketSelect.cpp.
 
 #include "platform/Sockets.h"
+#include "ferrox/values/TimeUnits.h"
 
 #include "platform/CRawSocketHelper.h"
 #include "platform/SocketHooks.h"
@@ -395,9 +396,7 @@ int setsockopt(SOCKET s, int level, int name, const char* value, int length)
             return Fail(WSAEFAULT);
         DWORD milliseconds;
         std::memcpy(&milliseconds, value, sizeof milliseconds);
-        timeval interval{};
-        interval.tv_sec = static_cast<time_t>(milliseconds / 1000);
-        interval.tv_usec = static_cast<suseconds_t>((milliseconds % 1000) * 1000);
+        const timeval interval = timeval_from_ms(milliseconds);
         if (::setsockopt(s, SOL_SOCKET, name, &interval, sizeof interval) != 0)
             return FailWithErrno(errno, record.kind);
         CSocketTable::Instance().Update(s, [name, milliseconds](SocketRecord& r) {

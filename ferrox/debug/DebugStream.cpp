@@ -1,4 +1,5 @@
 #include "ferrox/debug/DebugStream.h"
+#include "ferrox/values/TimeUnits.h"
 
 #include "ferrox/strings/Strings.h"
 #include "ferrox/system/Paths.h"
@@ -22,22 +23,6 @@ public:
     std::string Path() const override { return ferrox_error_log_path(); }
 };
 
-struct LocalTime
-{
-    std::tm tm{};
-    int milliseconds = 0;
-};
-
-LocalTime local_now()
-{
-    timeval tv{};
-    gettimeofday(&tv, nullptr);
-    time_t seconds = tv.tv_sec;
-    LocalTime out;
-    localtime_r(&seconds, &out.tm);
-    out.milliseconds = static_cast<int>(tv.tv_usec / 1000);
-    return out;
-}
 
 } // namespace
 
@@ -50,7 +35,7 @@ std::string ferrox_error_log_path()
 
 std::string now()
 {
-    LocalTime t = local_now();
+    local_time_ms_t t = local_time_now();
     char buffer[64];
     std::strftime(buffer, sizeof(buffer), "%d.%m.%y %H:%M:%S ", &t.tm);
     return buffer;
@@ -200,7 +185,7 @@ void TDebugStream::SetEnabled(char channel, bool enabled)
 
 std::string TDebugStream::now2()
 {
-    LocalTime t = local_now();
+    local_time_ms_t t = local_time_now();
     char buffer[64];
     const auto day = static_cast<std::uint16_t>(t.tm.tm_mday);
     if (day != m_lastDay) {

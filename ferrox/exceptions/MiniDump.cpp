@@ -1,4 +1,5 @@
 #include "ferrox/exceptions/MiniDump.h"
+#include "ferrox/values/TimeUnits.h"
 
 #include "ferrox/exceptions/EStructuredException.h"
 #include "ferrox/exceptions/Exceptions.h"
@@ -157,17 +158,14 @@ std::string write_report(EXCEPTION_POINTERS* pointers, unsigned dumpType, pid_t 
         remove_chars(kindText, "<>:");
         remove_chars(module, "/");
 
-        timeval tv{};
-        gettimeofday(&tv, nullptr);
-        std::tm local{};
-        time_t seconds = tv.tv_sec;
-        localtime_r(&seconds, &local);
+        const local_time_ms_t now = local_time_now();
+        const std::tm& local = now.tm;
         char relative[260];
         std::snprintf(relative, sizeof(relative), MiniDumpFileFormat, module.c_str(),
                       kindText.c_str(), static_cast<short>(local.tm_year + 1900),
                       static_cast<short>(local.tm_mon + 1), static_cast<short>(local.tm_mday),
                       static_cast<short>(local.tm_hour), static_cast<short>(local.tm_min),
-                      static_cast<short>(local.tm_sec), static_cast<short>(tv.tv_usec / 1000));
+                      static_cast<short>(local.tm_sec), static_cast<short>(now.milliseconds));
         std::string path = ferrox_state_path(relative);
         std::size_t slash = path.rfind('/');
         if (slash != std::string::npos && slash > 0)
@@ -180,7 +178,7 @@ std::string write_report(EXCEPTION_POINTERS* pointers, unsigned dumpType, pid_t 
                      static_cast<int>(getpid()));
         std::fprintf(file, "Time: %04d-%02d-%02d %02d:%02d:%02d.%03d\n", local.tm_year + 1900,
                      local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
-                     static_cast<int>(tv.tv_usec / 1000));
+                     now.milliseconds);
         std::fprintf(file, "Thread: %d\nKind: %s\nReport type: %u\n", static_cast<int>(threadId),
                      kindText.c_str(), dumpType);
         if (pointers && pointers->ExceptionRecord) {
