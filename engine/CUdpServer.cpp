@@ -4,6 +4,7 @@
 #include "channel/EventCodes.h"
 #include "channel/ProbeMessages.h"
 #include "engine/SendOutcome.h"
+#include "platform/ReceiveStamp.h"
 
 #include <algorithm>
 
@@ -45,12 +46,15 @@ void CUdpServer::OpenSocket(SOCKET& socket, std::uint16_t port)
 {
     OpenServerSocket(socket, port,
                      {SOCK_DGRAM, IPPROTO_UDP, channel::WM_UDP_SERVER_SOCKET, platform::FD_READ});
+    if (socket != platform::INVALID_SOCKET)
+        platform::StampArrivals(socket);
 }
 
 void CUdpServer::CloseAll()
 {
     m_replyPorts.clear();
     m_serverPorts.clear();
+    m_echoes.Clear();
     CloseSockets();
 }
 
@@ -85,6 +89,7 @@ void CUdpServer::ReceiveAndEcho(SOCKET socket, std::uint16_t listenPort, std::ui
         Report(channel::EventCodeStatus(code), code, error, nullptr, listenPort, 0, false);
         return;
     }
+    const std::int64_t arrivalNs = platform::LastArrivalNs(socket);
     const std::string senderText = channel::AddressText(sender.sin_addr.s_addr);
     const std::uint16_t senderPort = ntohs(sender.sin_port);
     Report(channel::STATUS_INFORMATION, channel::EC_RECEIVED, 0, senderText.c_str(), listenPort,
@@ -92,6 +97,10 @@ void CUdpServer::ReceiveAndEcho(SOCKET socket, std::uint16_t listenPort, std::ui
     // Some server's echo (see the header): answering it would start an exchange
     // of echoes that never ends.
     if (IsServerPort(senderPort))
+        return;
+    // Where this server's echo went within the last 0.9 s: an echo coming
+    // back from another node's server (see the header).
+    if (m_echoes.EchoedLately(sender.sin_addr.s_addr, senderPort, listenPort, arrivalNs))
         return;
 
     // The echo goes to the channel's configured client port, not to the port the
@@ -104,6 +113,7 @@ void CUdpServer::ReceiveAndEcho(SOCKET socket, std::uint16_t listenPort, std::ui
         OutcomeOfSend(platform::sendto(socket, buffer, received, 0,
                                        reinterpret_cast<const sockaddr*>(&target), sizeof(target)),
                       received);
+    m_echoes.Remember(target.sin_addr.s_addr, ntohs(target.sin_port), listenPort, arrivalNs);
     Report(channel::EventCodeStatus(outcome.code), outcome.code, outcome.error, senderText.c_str(),
            listenPort, ntohs(target.sin_port), false);
 }

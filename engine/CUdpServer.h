@@ -19,8 +19,21 @@
 // of a serving node is lost; what no longer gets an answer is a probe from a
 // client port that is also a server port, sent by a node that does not serve.
 //
+// Nodes whose schemes differ can still pass a datagram around: node A's server
+// port X echoes to node B's port Y, which B serves with a pair whose client
+// port is X, and so on; neither sees one of its own server ports as the
+// source. So a server also remembers, for each listening port, the remote
+// endpoints (address, port) it echoed to, with the arrival time of the
+// datagram it answered (CRecentEchoes). A datagram from such an endpoint to
+// that listening port which arrives within 0.9 s is received and not
+// answered. A client probes one channel at most once a second (the delay
+// between probes is at least 1 s), so its next probe comes later than that
+// and is answered; an echo loop comes round within a round trip and stops on
+// its second turn. The memory is a fixed table: a peer cannot make it grow.
+//
 // Threads: everything runs on the GUI thread, driven by WM_UDP_SERVER_SOCKET.
 
+#include "engine/CRecentEchoes.h"
 #include "engine/CSocketList.h"
 
 #include <vector>
@@ -48,6 +61,7 @@ private:
     std::vector<std::uint16_t> m_replyPorts;
     // The scheme's server ports, sorted: where echoes come from.
     std::vector<std::uint16_t> m_serverPorts;
+    CRecentEchoes m_echoes;
 };
 
 } // namespace engine

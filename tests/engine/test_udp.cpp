@@ -1,6 +1,7 @@
 #include "channel/EventCodes.h"
 #include "channel/ProbeMessages.h"
 #include "engine/CUdpClient.h"
+#include "engine/CRecentEchoes.h"
 #include "engine/CUdpServer.h"
 #include "engine/support/RecordingApp.h"
 
@@ -289,10 +290,13 @@ TEST(UdpChannel, ServerKeepsAnsweringAFlood)
 {
     CRecordingApp serverSide;
     const std::uint16_t s = FreePort(SOCK_DGRAM);
-    CPlainUdp flooder;
+    // The echoes go to another port than the flood's source: a server answers
+    // datagrams from the very endpoint it echoed to once in 0.9 s (see
+    // UdpEchoLoop), and a flood of probes from a client port is tested there.
+    CPlainUdp flooder, echoSink;
     engine::CUdpServer server(&serverSide, channel::PeerAddress{});
     serverSide.AddServer(&server);
-    server.Start({s, flooder.Port()});
+    server.Start({s, echoSink.Port()});
     const std::vector<char> probe = channel::BuildRequest(10);
     const std::string payload(probe.begin(), probe.end());
     const long rssBefore = ResidentKilobytes();
@@ -465,6 +469,127 @@ TEST(UdpEchoLoop, TwoNodesWithTheSameSchemeNeverEchoEachOthersEchoes)
         EXPECT_EQ(one.received, 1) << "node 1: " << ExchangeText(one);
         EXPECT_EQ(one.sent, 0) << "node 1 does not answer node 2's echo: " << ExchangeText(one);
     }
+}
+
+// Runs the loop until no event has been recorded by any of the nodes for
+// `quiet`, or `limit` is up; whether it went quiet.
+bool WaitForQuiet(const std::vector<CRecordingApp*>& nodes, std::chrono::milliseconds quiet,
+                  std::chrono::milliseconds limit)
+{
+    auto count = [&] {
+        std::size_t n = 0;
+        for (const CRecordingApp* node : nodes)
+            n += node->Events().size();
+        return n;
+    };
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    std::size_t seen = count();
+    auto lastChange = std::chrono::steady_clock::now();
+    nodes.front()->RunUntil(
+        [&] {
+            const auto now = std::chrono::steady_clock::now();
+            if (count() != seen) {
+                seen = count();
+                lastChange = now;
+            }
+            return now - lastChange >= quiet || now >= deadline;
+        },
+        limit + quiet);
+    return std::chrono::steady_clock::now() - lastChange >= quiet;
+}
+
+TEST(UdpEchoLoop, TwoNodesWithDifferentSchemesStopAfterOneRound)
+{
+    // Node 1 serves (Y, X), node 2 serves (X, Y): node 2's echo leaves X for
+    // port Y of node 1, whose echo leaves Y for port X of node 2, and so on.
+    // Neither sees one of its own server ports as the source; what stops the
+    // exchange is that node 2 has just echoed to (node 1, Y) from X.
+    const std::uint16_t x = FreePort(SOCK_DGRAM), y = FreePort(SOCK_DGRAM);
+    CRecordingApp node1, node2;
+    engine::CUdpServer server1(&node1, Address("127.0.0.1"));
+    engine::CUdpServer server2(&node2, Address("127.0.0.2"));
+    node1.AddServer(&server1);
+    node2.AddServer(&server2);
+    server1.Start({y, x});
+    server2.Start({x, y});
+    ASSERT_NE(server1.SocketAt(0), platform::INVALID_SOCKET);
+    ASSERT_NE(server2.SocketAt(0), platform::INVALID_SOCKET);
+    CPlainUdp prober(0, "127.0.0.1");
+    prober.SendTo(x, ProbeText(), "127.0.0.2");
+    ASSERT_TRUE(WaitForQuiet({&node1, &node2}, 1500ms, 20s))
+        << "still exchanging: node 1 " << ExchangeText(CountExchange(node1)) << ", node 2 "
+        << ExchangeText(CountExchange(node2));
+    const Exchange one = CountExchange(node1), two = CountExchange(node2);
+    EXPECT_EQ(two.received, 2) << "the probe and node 1's echo: " << ExchangeText(two);
+    EXPECT_EQ(two.sent, 1) << ExchangeText(two);
+    EXPECT_EQ(one.received, 1) << ExchangeText(one);
+    EXPECT_EQ(one.sent, 1) << ExchangeText(one);
+    EXPECT_EQ(prober.Drain(), 0) << "the echoes went to the configured ports";
+}
+
+TEST(UdpEchoLoop, AClientPortIsAnsweredOnceInTheWindowAndForEveryChannel)
+{
+    // One client port c shared by two channels (s1, c) and (s2, c): a probe on
+    // each is answered. A burst of probes from c to s1 within 0.9 s gets one
+    // echo; after the window the next one is answered again.
+    const std::uint16_t s1 = FreePort(SOCK_DGRAM), s2 = FreePort(SOCK_DGRAM);
+    CPlainUdp client;
+    const std::uint16_t c = client.Port();
+    CRecordingApp node;
+    engine::CUdpServer server(&node, channel::PeerAddress{});
+    node.AddServer(&server);
+    server.Start({s1, c, s2, c});
+    auto sentOn = [&](std::uint16_t port) {
+        const auto codes = Codes(node.EventsFor(channel::PROTOCOL_UDP, port));
+        return std::count(codes.begin(), codes.end(), channel::EC_SENT);
+    };
+    auto receivedOn = [&](std::uint16_t port) {
+        const auto codes = Codes(node.EventsFor(channel::PROTOCOL_UDP, port));
+        return std::count(codes.begin(), codes.end(), channel::EC_RECEIVED);
+    };
+    for (int i = 0; i < 5; ++i)
+        client.SendTo(s1, ProbeText());
+    client.SendTo(s2, ProbeText());
+    ASSERT_TRUE(node.RunUntil([&] { return receivedOn(s1) == 5 && receivedOn(s2) == 1; }, 10s));
+    EXPECT_EQ(sentOn(s1), 1) << "one echo for the burst";
+    EXPECT_EQ(sentOn(s2), 1) << "the other channel of the same client port";
+
+    // Past the window: the burst arrived before now, so 1.2 s from now is
+    // more than 0.9 s after its answered datagram.
+    const auto answered = std::chrono::steady_clock::now();
+    ASSERT_TRUE(node.RunUntil(
+        [&] { return std::chrono::steady_clock::now() - answered > 1200ms; }, 5s));
+    client.SendTo(s1, ProbeText());
+    ASSERT_TRUE(node.RunUntil([&] { return receivedOn(s1) == 6; }, 10s));
+    ASSERT_TRUE(node.RunUntil([&] { return sentOn(s1) == 2; }, 10s));
+    EXPECT_EQ(client.Drain(), 3);
+}
+
+TEST(UdpEchoLoop, TheMemoryOfEchoesIsAFixedTableThatForgetsTheOldest)
+{
+    using engine::CRecentEchoes;
+    constexpr std::int64_t ms = 1'000'000;
+    auto echoes = std::make_unique<CRecentEchoes>();
+    echoes->Remember(1, 100, 7, 1000 * ms);
+    EXPECT_TRUE(echoes->EchoedLately(1, 100, 7, 1000 * ms + 899 * ms));
+    EXPECT_FALSE(echoes->EchoedLately(1, 100, 7, 1000 * ms + 900 * ms)) << "the window ends";
+    EXPECT_FALSE(echoes->EchoedLately(1, 100, 8, 1000 * ms)) << "another listening port";
+    EXPECT_FALSE(echoes->EchoedLately(2, 100, 7, 1000 * ms)) << "another address";
+    EXPECT_FALSE(echoes->EchoedLately(1, 100, 7, 999 * ms)) << "a clock set back";
+
+    // A peer that makes the server echo to more endpoints than the table holds
+    // pushes out the oldest ones, not the newest, and the table stays its size.
+    for (std::uint16_t port = 1; port <= CRecentEchoes::Capacity; ++port)
+        echoes->Remember(9, port, 7, (2000 + port) * ms);
+    EXPECT_FALSE(echoes->EchoedLately(1, 100, 7, 1001 * ms)) << "the oldest made room";
+    EXPECT_TRUE(echoes->EchoedLately(9, 1, 7, 2001 * ms));
+    echoes->Remember(9, 1000, 7, 2500 * ms);
+    EXPECT_FALSE(echoes->EchoedLately(9, 1, 7, 2001 * ms));
+    EXPECT_TRUE(echoes->EchoedLately(9, 2, 7, 2002 * ms));
+    EXPECT_TRUE(echoes->EchoedLately(9, 1000, 7, 2500 * ms));
+    static_assert(sizeof(CRecentEchoes) <= CRecentEchoes::Capacity * 24);
+    echoes->Clear();
+    EXPECT_FALSE(echoes->EchoedLately(9, 1000, 7, 2500 * ms));
 }
 
 TEST(UdpChannel, PairWithoutClientPortIsAnsweredAtTheSourcePort)
