@@ -6,13 +6,12 @@
 #include "cli/Commands.h"
 #include "cli/EventLines.h"
 #include "core/CClientCheck.h"
-#include "loop/EventLoop.h"
 
+#include <QCoreApplication>
+#include <QEventLoop>
 #include <QJsonArray>
 #include <QJsonDocument>
 
-#include <atomic>
-#include <chrono>
 #include <iostream>
 
 namespace cli {
@@ -29,11 +28,14 @@ const std::vector<OptionInfo> kCheckOptions = {
     {"help", false, "show this help"},
 };
 
-// Hears the check's progress on its pool thread; the GUI thread polls it.
+// Hears the check's progress on its pool thread, and ends the GUI thread's
+// wait when the check has ended: the quit is posted after everything the
+// clients posted before they went (their last rows and events), so the loop
+// handles those first.
 class CCheckProgress final : public core::IClientCheckObserver
 {
 public:
-    explicit CCheckProgress(bool print) : m_print(print) {}
+    CCheckProgress(bool print, QEventLoop& waiting) : m_print(print), m_waiting(waiting) {}
     void OnPeerStarted(const std::string& peer) override
     {
         if (m_print)
@@ -45,12 +47,14 @@ public:
             std::cerr << "kanaliko-cli: " << peer
                       << (allPortsFinished ? ": every port finished" : ": time is up") << std::endl;
     }
-    void OnCheckFinished() override { finished = true; }
-
-    std::atomic<bool> finished{false};
+    void OnCheckFinished() override
+    {
+        QMetaObject::invokeMethod(&m_waiting, &QEventLoop::quit, Qt::QueuedConnection);
+    }
 
 private:
     const bool m_print;
+    QEventLoop& m_waiting;
 };
 
 } // namespace
@@ -80,7 +84,8 @@ int RunCheck(int argc, char** argv)
     CChannelSession session(command, !json);
     session.RequirePorts("no channel to probe");
     CCheckSummary summary(peers, session.Logic().Settings().Groups());
-    CCheckProgress progress(!json);
+    QEventLoop waiting;
+    CCheckProgress progress(!json, waiting);
     bool interrupted = false;
     {
         core::CClientCheck check(session.Logic(), &progress);
@@ -98,15 +103,13 @@ int RunCheck(int argc, char** argv)
         });
         if (command.Has("serve"))
             session.StartServers();
-        check.Start(peers);
-        while (!progress.finished.load())
-            loop::RunUntil([&] { return progress.finished.load(); }, std::chrono::hours(1));
+        if (check.Start(peers))
+            waiting.exec();
         check.WaitForEnd(-1);
-        // The last rows and events were posted before the clients went away.
-        loop::ProcessEventsFor(std::chrono::milliseconds(100));
     }
     session.Logic().StopServers();
-    loop::ProcessEventsFor(std::chrono::milliseconds(50));
+    // What the servers' closing posted (nothing waits for more).
+    QCoreApplication::processEvents();
     if (!json)
         session.PrintNewEvents();
     session.OnClientRow(nullptr);

@@ -2,9 +2,9 @@
 #include "cli/CCommandLine.h"
 #include "cli/CSignalWatcher.h"
 #include "cli/Commands.h"
-#include "loop/EventLoop.h"
 
-#include <chrono>
+#include <QEventLoop>
+
 #include <iostream>
 
 namespace cli {
@@ -46,12 +46,12 @@ int RunServe(int argc, char** argv)
     session.RequirePorts("nothing to listen on");
     // Whatever peers send, the history stays bounded: the oldest events go.
     session.KeepEvents(static_cast<int>(keep));
-    bool stopping = false;
-    CSignalWatcher interrupts([&](int) { stopping = true; });
+    // The watcher calls on the GUI thread, from inside the loop it quits.
+    QEventLoop serving;
+    CSignalWatcher interrupts([&](int) { serving.quit(); });
     session.StartServers();
     session.PrintNewEvents();
-    while (!stopping)
-        loop::RunUntil([&] { return stopping; }, std::chrono::hours(1));
+    serving.exec();
     session.Logic().StopServers();
     session.PrintNewEvents();
     std::cerr << "kanaliko-cli: servers stopped" << std::endl;
