@@ -35,14 +35,19 @@ ensure_packages() {
 }
 
 # configure_and_build <build-dir> [cmake args...]
+# Builds every target, or only those named in KANALIKO_BUILD_TARGETS (spaces
+# between names).
 configure_and_build() {
   local dir="$1"
   shift
-  local launcher=()
+  local launcher=() targets=()
+  if [ -n "${KANALIKO_BUILD_TARGETS:-}" ]; then
+    for t in $KANALIKO_BUILD_TARGETS; do targets+=(--target "$t"); done
+  fi
   # A compiler cache, when the machine has one, makes rebuilds across checkouts cheap.
   if command -v ccache >/dev/null 2>&1; then
     launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
   fi
   cmake -S "$KANALIKO_ROOT" -B "$dir" -G Ninja "${launcher[@]}" "$@" >/dev/null
-  cmake --build "$dir" -j "$(nproc)"
+  cmake --build "$dir" -j "$(nproc)" "${targets[@]}"
 }
