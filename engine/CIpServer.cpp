@@ -38,16 +38,9 @@ void CIpServer::ReadAndAnswer(SOCKET socket, std::uint16_t protocol)
 {
     char buffer[channel::ReceiveBufferSize];
     sockaddr_in sender{};
-    int senderLength = sizeof(sender);
-    const int received = platform::recvfrom(socket, buffer, sizeof(buffer), 0,
-                                            reinterpret_cast<sockaddr*>(&sender), &senderLength);
-    if (received == platform::SOCKET_ERROR) {
-        const int error = platform::WSAGetLastError();
-        const int code = error == platform::WSAECONNRESET ? channel::EC_RECEIVE_FAILED
-                                                          : channel::EC_INTERNAL_ERROR;
-        Report(channel::EventCodeStatus(code), code, error, nullptr, protocol, 0, false);
+    const int received = ReceiveDatagram(socket, buffer, sizeof(buffer), sender, protocol);
+    if (received < 0)
         return;
-    }
     // What a raw socket reads starts with the IPv4 header; its own length field
     // says where the payload begins (options move it).
     if (!channel::RawDatagramHasWord(buffer, static_cast<std::size_t>(received),

@@ -130,6 +130,21 @@ void CSocketList::OpenServerSocket(SOCKET& socket, std::uint16_t port, const Ser
     ReportWithServerRow(code, error, port);
 }
 
+int CSocketList::ReceiveDatagram(SOCKET socket, char* buffer, int size, sockaddr_in& sender,
+                                 std::uint16_t port)
+{
+    int senderLength = sizeof(sender);
+    const int received = platform::recvfrom(socket, buffer, size, 0,
+                                            reinterpret_cast<sockaddr*>(&sender), &senderLength);
+    if (received != platform::SOCKET_ERROR)
+        return received;
+    const int error = platform::WSAGetLastError();
+    const int code =
+        error == platform::WSAECONNRESET ? channel::EC_RECEIVE_FAILED : channel::EC_INTERNAL_ERROR;
+    Report(channel::EventCodeStatus(code), code, error, nullptr, port, 0, false);
+    return -1;
+}
+
 int CSocketList::ReportWithServerRow(int code, int error, std::uint16_t port)
 {
     if (m_sink == nullptr)

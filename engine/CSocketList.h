@@ -97,6 +97,12 @@ protected:
     // the port is in use; else 14, with the last socket error. On a failure the
     // socket is closed and the port stays without one.
     void OpenServerSocket(SOCKET& socket, std::uint16_t port, const ServerSocketKind& kind);
+    // Reads one datagram of a server's socket into buffer; the sender's
+    // address in sender. A failed read is reported for the port (an ICMP
+    // answer to an earlier send, 10054, is a failed receive; anything else an
+    // internal error) and gives -1.
+    int ReceiveDatagram(SOCKET socket, char* buffer, int size, sockaddr_in& sender,
+                        std::uint16_t port);
     // AddEvent with the status of the code, no peer, (port, 0), not incoming;
     // then UpdateServerRow. For server sockets opening and server-side errors.
     int ReportWithServerRow(int code, int error, std::uint16_t port);

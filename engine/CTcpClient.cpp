@@ -25,6 +25,22 @@ bool MakeBlockingWithTimeouts(SOCKET s, int timeOut)
     return true;
 }
 
+// A TCP port's row: the port on both sides, not finished, no event yet.
+channel::ClientRow RowOf(const channel::PeerAddress& peer, int code, std::uint16_t port,
+                         ProbeCounts counts)
+{
+    channel::ClientRow row;
+    row.port = port;
+    row.protocol = channel::PROTOCOL_TCP;
+    row.peer = peer;
+    row.code = static_cast<std::uint32_t>(code);
+    row.port1 = port;
+    row.port2 = port;
+    row.attempts = counts.attempts;
+    row.replies = counts.replies;
+    return row;
+}
+
 } // namespace
 
 CTcpClient::CTcpClient(IApp* sink, const channel::PeerAddress& peer,
@@ -50,15 +66,7 @@ void CTcpClient::Start(const std::vector<std::uint16_t>& ports)
 void CTcpClient::ReportStep(int code, int error, std::uint16_t port, bool incoming, bool finished,
                             ProbeCounts counts, const std::string& peerText)
 {
-    channel::ClientRow row;
-    row.port = port;
-    row.protocol = channel::PROTOCOL_TCP;
-    row.peer = m_address;
-    row.code = static_cast<std::uint32_t>(code);
-    row.port1 = port;
-    row.port2 = port;
-    row.attempts = counts.attempts;
-    row.replies = counts.replies;
+    channel::ClientRow row = RowOf(m_address, code, port, counts);
     row.finished = finished;
     row.eventIndex =
         Report(channel::EventCodeStatus(code), code, error, peerText.c_str(), port, port, incoming);
@@ -109,15 +117,7 @@ void CTcpClient::OpenSocket(SOCKET& socket, std::uint16_t port)
     }
 
     // The open is reported without a peer.
-    channel::ClientRow row;
-    row.port = port;
-    row.protocol = channel::PROTOCOL_TCP;
-    row.peer = m_address;
-    row.code = static_cast<std::uint32_t>(code);
-    row.port1 = port;
-    row.port2 = port;
-    row.attempts = carried.attempts;
-    row.replies = carried.replies;
+    channel::ClientRow row = RowOf(m_address, code, port, carried);
     // Nothing more can happen on a port whose socket could not be made: its row
     // is final, so the check does not wait for it in vain.
     row.finished = code == channel::EC_INTERNAL_ERROR;

@@ -77,18 +77,11 @@ void CUdpServer::ReceiveAndEcho(SOCKET socket, std::uint16_t listenPort, std::ui
 {
     char buffer[channel::ReceiveBufferSize];
     sockaddr_in sender{};
-    int senderLength = sizeof(sender);
-    const int received = platform::recvfrom(socket, buffer, sizeof(buffer), 0,
-                                            reinterpret_cast<sockaddr*>(&sender), &senderLength);
-    if (received == platform::SOCKET_ERROR) {
-        // An unreachable answer to an earlier echo (a closed client port) is a
-        // warning; anything else is an internal error.
-        const int error = platform::WSAGetLastError();
-        const int code = error == platform::WSAECONNRESET ? channel::EC_RECEIVE_FAILED
-                                                          : channel::EC_INTERNAL_ERROR;
-        Report(channel::EventCodeStatus(code), code, error, nullptr, listenPort, 0, false);
+    // An unreachable answer to an earlier echo (a closed client port) is
+    // reported as a warning.
+    const int received = ReceiveDatagram(socket, buffer, sizeof(buffer), sender, listenPort);
+    if (received < 0)
         return;
-    }
     const std::int64_t arrivalNs = platform::LastArrivalNs(socket);
     const std::string senderText = channel::AddressText(sender.sin_addr.s_addr);
     const std::uint16_t senderPort = ntohs(sender.sin_port);
