@@ -1,4 +1,5 @@
 #include "platform/IcmpErrorQueue.h"
+#include "platform/ControlRecords.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -42,31 +43,18 @@ int WsaErrorFromIcmp(std::uint8_t origin, std::uint8_t type, std::uint8_t code)
 
 int WsaErrorFromErrorQueueControl(std::span<const std::byte> control)
 {
-    // The control data is a sequence of cmsghdr records, each aligned to
-    // sizeof(size_t). Walk it by hand with every length checked against the
-    // buffer, so that no byte pattern can make us read outside it.
-    const std::size_t headerSize = sizeof(cmsghdr);
-    std::size_t offset = 0;
-    while (offset + headerSize <= control.size()) {
-        cmsghdr header;
-        std::memcpy(&header, control.data() + offset, headerSize);
-        const std::size_t length = header.cmsg_len;
-        if (length < CMSG_LEN(0) || length > control.size() - offset)
-            return 0;
-        const std::size_t dataOffset = offset + CMSG_LEN(0);
-        const std::size_t dataLength = length - CMSG_LEN(0);
-        if (header.cmsg_level == SOL_IP && header.cmsg_type == IP_RECVERR &&
-            dataLength >= sizeof(sock_extended_err)) {
+    int wsaError = 0;
+    ForEachControlRecord(
+        control.data(), control.size(),
+        [&](int level, int type, const unsigned char* data, std::size_t length) {
+            if (level != SOL_IP || type != IP_RECVERR || length < sizeof(sock_extended_err))
+                return false;
             sock_extended_err error;
-            std::memcpy(&error, control.data() + dataOffset, sizeof error);
-            return WsaErrorFromIcmp(error.ee_origin, error.ee_type, error.ee_code);
-        }
-        const std::size_t step = CMSG_ALIGN(length);
-        if (step > control.size() - offset)
-            break;
-        offset += step;
-    }
-    return 0;
+            std::memcpy(&error, data, sizeof error);
+            wsaError = WsaErrorFromIcmp(error.ee_origin, error.ee_type, error.ee_code);
+            return true;
+        });
+    return wsaError;
 }
 
 QueuedErrorTake TakeQueuedIcmpError(SOCKET s)

@@ -1,4 +1,5 @@
 #include "platform/IcmpPacket.h"
+#include "platform/ControlRecords.h"
 
 #include <algorithm>
 #include <cstring>
@@ -190,63 +191,50 @@ std::optional<EchoAnswer> ParsePingSocketError(const QueuedIcmpError& error,
 
 ReceiveControl ParseReceiveControl(std::span<const std::uint8_t> control)
 {
-    // Walk the records by hand with every length checked against the buffer, so
-    // that no byte pattern can make us read outside it.
     ReceiveControl result;
-    const std::size_t headerSize = sizeof(cmsghdr);
-    std::size_t offset = 0;
-    while (offset + headerSize <= control.size()) {
-        cmsghdr header;
-        std::memcpy(&header, control.data() + offset, headerSize);
-        const std::size_t length = header.cmsg_len;
-        if (length < CMSG_LEN(0) || length > control.size() - offset)
-            break;
-        const std::uint8_t* data = control.data() + offset + CMSG_LEN(0);
-        const std::size_t dataLength = length - CMSG_LEN(0);
-        if (header.cmsg_level == SOL_SOCKET &&
-            (header.cmsg_type == SO_TIMESTAMPNS
+    ForEachControlRecord(
+        control.data(), control.size(),
+        [&](int level, int type, const unsigned char* data, std::size_t dataLength) {
+            if (level == SOL_SOCKET &&
+                (type == SO_TIMESTAMPNS
 #ifdef SO_TIMESTAMPNS_NEW
-             || header.cmsg_type == SO_TIMESTAMPNS_NEW
+                 || type == SO_TIMESTAMPNS_NEW
 #endif
-             ) &&
-            dataLength >= 2 * sizeof(std::int64_t)) {
-            // struct timespec and __kernel_timespec agree on 64-bit platforms.
-            std::int64_t values[2];
-            std::memcpy(values, data, sizeof values);
-            result.hasTimestamp = true;
-            result.seconds = values[0];
-            result.nanoseconds = values[1];
-        } else if (header.cmsg_level == SOL_IP && header.cmsg_type == IP_TTL &&
-                   dataLength >= sizeof(int)) {
-            int ttl;
-            std::memcpy(&ttl, data, sizeof ttl);
-            result.hasTtl = true;
-            result.ttl = static_cast<std::uint8_t>(ttl);
-        } else if (header.cmsg_level == SOL_IP && header.cmsg_type == IP_TOS && dataLength >= 1) {
-            result.hasTos = true;
-            result.tos = data[0];
-        } else if (header.cmsg_level == SOL_IP && header.cmsg_type == IP_RECVERR &&
-                   dataLength >= sizeof(sock_extended_err)) {
-            sock_extended_err extended;
-            std::memcpy(&extended, data, sizeof extended);
-            result.hasError = true;
-            result.errorNumber = extended.ee_errno;
-            result.error.origin = extended.ee_origin;
-            result.error.type = extended.ee_type;
-            result.error.code = extended.ee_code;
-            // SO_EE_OFFENDER: the sockaddr right after the extended error.
-            if (dataLength >= sizeof extended + sizeof(sockaddr_in)) {
-                sockaddr_in offender;
-                std::memcpy(&offender, data + sizeof extended, sizeof offender);
-                if (offender.sin_family == AF_INET)
-                    result.error.offender = offender.sin_addr.s_addr;
+                 ) &&
+                dataLength >= 2 * sizeof(std::int64_t)) {
+                // struct timespec and __kernel_timespec agree on 64-bit platforms.
+                std::int64_t values[2];
+                std::memcpy(values, data, sizeof values);
+                result.hasTimestamp = true;
+                result.seconds = values[0];
+                result.nanoseconds = values[1];
+            } else if (level == SOL_IP && type == IP_TTL && dataLength >= sizeof(int)) {
+                int ttl;
+                std::memcpy(&ttl, data, sizeof ttl);
+                result.hasTtl = true;
+                result.ttl = static_cast<std::uint8_t>(ttl);
+            } else if (level == SOL_IP && type == IP_TOS && dataLength >= 1) {
+                result.hasTos = true;
+                result.tos = data[0];
+            } else if (level == SOL_IP && type == IP_RECVERR &&
+                       dataLength >= sizeof(sock_extended_err)) {
+                sock_extended_err extended;
+                std::memcpy(&extended, data, sizeof extended);
+                result.hasError = true;
+                result.errorNumber = extended.ee_errno;
+                result.error.origin = extended.ee_origin;
+                result.error.type = extended.ee_type;
+                result.error.code = extended.ee_code;
+                // SO_EE_OFFENDER: the sockaddr right after the extended error.
+                if (dataLength >= sizeof extended + sizeof(sockaddr_in)) {
+                    sockaddr_in offender;
+                    std::memcpy(&offender, data + sizeof extended, sizeof offender);
+                    if (offender.sin_family == AF_INET)
+                        result.error.offender = offender.sin_addr.s_addr;
+                }
             }
-        }
-        const std::size_t step = CMSG_ALIGN(length);
-        if (step == 0 || step > control.size() - offset)
-            break;
-        offset += step;
-    }
+            return false;
+        });
     return result;
 }
 
