@@ -138,13 +138,10 @@ int RunAccess(int argc, char** argv)
     const bool json = command.Has("json");
     ApplyDebugOption(command.Has("debug"));
 
-    platform::HANDLE probe = platform::IcmpCreateFile();
-    if (probe == platform::INVALID_HANDLE_VALUE)
+    if (!CanSendIcmpEcho())
         std::cerr << "kanaliko-cli: without ICMP echo (root, CAP_NET_RAW, the group kanaliko set "
-                     "up by the package, or a group in net.ipv4.ping_group_range) a trace cannot "
-                     "name the hops\n";
-    else
-        platform::IcmpCloseHandle(probe);
+                     "up by the package, or a group in net.ipv4.ping_group_range) a trace "
+                     "cannot name the hops\n";
 
     CAccessWindow window;
     engine::CChanelTester tester(window.Handle());

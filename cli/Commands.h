@@ -16,5 +16,10 @@ int RunAccess(int argc, char** argv);
 
 // Keeps the Debug stream's output (standard error) only with --debug.
 void ApplyDebugOption(bool debug);
+// Whether this process may send ICMP echo requests (root, CAP_NET_RAW or a
+// group in net.ipv4.ping_group_range): asked of the system by opening a handle.
+bool CanSendIcmpEcho();
+// ESetupError when it may not: what ping and trace need.
+void RequireIcmpEcho();
 
 } // namespace cli

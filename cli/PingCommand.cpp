@@ -103,19 +103,16 @@ int RunPing(int argc, char** argv)
     const bool json = command.Has("json");
     ApplyDebugOption(command.Has("debug"));
 
-    platform::HANDLE probe = platform::IcmpCreateFile();
-    if (probe == platform::INVALID_HANDLE_VALUE)
-        throw ESetupError(
-            "ICMP echo needs root, CAP_NET_RAW, the group kanaliko (set up by the "
-            "package) or a group in net.ipv4.ping_group_range");
-    platform::IcmpCloseHandle(probe);
+    RequireIcmpEcho();
 
     diag::CPing ping(true, targets, settings);
     CPingWindow window(ping, targets, settings.RecordLimit, json);
     ping.SetStatisticsWindow(window.Handle());
     bool interrupted = false;
     CSignalWatcher interrupts([&](int) { interrupted = true; });
-    auto done = [&] { return interrupted || (count > 0 && ping.RequestsDone()); };
+    auto done = [&] {
+        return interrupted || (count > 0 && ping.RequestsDone());
+    };
     ping.Start();
     while (!done())
         loop::RunUntil(done, std::chrono::hours(1));

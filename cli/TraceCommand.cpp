@@ -148,12 +148,7 @@ int RunTrace(int argc, char** argv)
     const bool json = command.Has("json");
     ApplyDebugOption(command.Has("debug"));
 
-    platform::HANDLE probe = platform::IcmpCreateFile();
-    if (probe == platform::INVALID_HANDLE_VALUE)
-        throw ESetupError(
-            "ICMP echo needs root, CAP_NET_RAW, the group kanaliko (set up by the "
-            "package) or a group in net.ipv4.ping_group_range");
-    platform::IcmpCloseHandle(probe);
+    RequireIcmpEcho();
 
     diag::CTraceRoute trace(targets, settings);
     CTraceWindow window(trace, targets, settings.Steps, json);

@@ -7,6 +7,7 @@
 #include "ferrox/debug/DebugStream.h"
 #include "ferrox/exceptions/EGeneric.h"
 #include "ferrox/system/Paths.h"
+#include "platform/IcmpEcho.h"
 #include "platform/Sockets.h"
 #include "version/Version.h"
 
@@ -23,6 +24,23 @@ void ApplyDebugOption(bool debug)
     // node's log and --json stay clean.
     if (!debug)
         Debug.ClearWriters();
+}
+
+bool CanSendIcmpEcho()
+{
+    const platform::HANDLE probe = platform::IcmpCreateFile();
+    if (probe == platform::INVALID_HANDLE_VALUE)
+        return false;
+    platform::IcmpCloseHandle(probe);
+    return true;
+}
+
+void RequireIcmpEcho()
+{
+    if (!CanSendIcmpEcho())
+        throw ESetupError(
+            "ICMP echo needs root, CAP_NET_RAW, the group kanaliko (set up by the "
+            "package) or a group in net.ipv4.ping_group_range");
 }
 
 } // namespace cli
