@@ -4,6 +4,7 @@
 #include "events/EventCsv.h"
 #include "ferrox/debug/DebugStream.h"
 #include "ferrox/exceptions/EGeneric.h"
+#include "loop/ThreadChecks.h"
 #include "loop/Window.h"
 
 #include <algorithm>
@@ -176,6 +177,7 @@ void CEventStore::CatchUpDisplayLocked()
 
 int CEventStore::Purge(const std::function<bool(const Event&)>& keep)
 {
+    loop::AssertGuiThread("CEventStore::Purge");
     // The task would go on with indexes of the old list: hold it.
     const bool filterActive = m_filter.Pause();
     {
@@ -242,6 +244,7 @@ int CEventStore::TrimThreshold(int limit)
 
 int CEventStore::TrimToLimit()
 {
+    loop::AssertGuiThread("CEventStore::TrimToLimit");
     const int limit = m_limit;
     if (limit <= 0 || m_eventCount.load() < TrimThreshold(limit))
         return 0;
@@ -307,6 +310,7 @@ void CEventStore::DropFromViewsLocked(int dropped, bool filterActive)
 
 void CEventStore::ApplyFilter(const FilterCriteria& criteria)
 {
+    loop::AssertGuiThread("CEventStore::ApplyFilter");
     m_filter.Apply(criteria, [this] {
         std::lock_guard<std::mutex> lock(m_indexLock);
         ResetViewsLocked();
@@ -317,6 +321,7 @@ void CEventStore::ApplyFilter(const FilterCriteria& criteria)
 
 void CEventStore::ClearFilter()
 {
+    loop::AssertGuiThread("CEventStore::ClearFilter");
     m_filter.Stop();
     PostFilteredCount(m_eventCount.load());
     {
@@ -329,12 +334,14 @@ void CEventStore::ClearFilter()
 
 void CEventStore::SortEvents(int column, bool ascending, bool multiple)
 {
+    loop::AssertGuiThread("CEventStore::SortEvents");
     m_sort.SetKey(column, ascending, multiple);
     SortDisplayOrder();
 }
 
 void CEventStore::ToggleSortColumn(int column)
 {
+    loop::AssertGuiThread("CEventStore::ToggleSortColumn");
     bool removed = false;
     if (m_sort.Enabled())
         removed = m_sort.RemoveColumn(column);
