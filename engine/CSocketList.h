@@ -6,9 +6,15 @@
 // expiries. The engine never touches a window or the event list itself: it
 // reports through IApp.
 //
-// Threads: Start, OnSocketEvent, FindSocket and CloseAll run on the GUI thread.
-// Clients also replace sockets from pool threads; the socket array is therefore
-// read and written atomically, slot by slot.
+// Threads
+// - Servers: everything on the GUI thread (StartServers, the dispatch of their
+//   notifications, StopServers).
+// - Clients: Start (and the socket opens it makes) on the thread that starts
+//   the client, in the program the client-check task; CloseAll on the thread
+//   that stops it (StopClients: the check task, or the GUI thread at the end);
+//   OnSocketEvent and timers on the GUI thread (the dispatch asserts it);
+//   FindSocket and socket replacements on pool threads too. The socket array
+//   is therefore read and written atomically, slot by slot.
 
 #include "channel/PeerAddress.h"
 #include "engine/IApp.h"

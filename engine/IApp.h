@@ -3,10 +3,11 @@
 // What the engine reports through and relies on. The application logic
 // implements it; engine tests implement it with a recording sink.
 //
-// Threads: PostToWindow, AddEvent, AddClientRow, StartSendTimer and
-// StopSendTimer are called from the GUI thread and from pool threads at once
-// and must be safe for that; SelectAsync and UpdateServerRow come from the GUI
-// thread.
+// Threads: PostToWindow, AddEvent, AddClientRow, StartSendTimer,
+// StopSendTimer and SelectAsync are called from the GUI thread, the
+// client-check task (a client's Start opens and selects its first sockets
+// there) and pool threads (a client's reconnect) at once, and must be safe for
+// that; UpdateServerRow comes from the servers, on the GUI thread.
 
 #include "channel/ClientRow.h"
 #include "channel/EventCodes.h"
