@@ -7,7 +7,6 @@ namespace cli {
 void CConsoleNotifier::ShowError(const std::string& operation, const std::string& technicalInfo,
                                  const std::string& errorText)
 {
-    ++m_errors;
     std::string details = technicalInfo;
     for (char& c : details) {
         if (c == '\n')
@@ -19,10 +18,8 @@ void CConsoleNotifier::ShowError(const std::string& operation, const std::string
     std::cerr << std::endl;
 }
 
-void CConsoleNotifier::ShowMessage(const std::string& text, bool isError)
+void CConsoleNotifier::ShowMessage(const std::string& text, bool /*isError*/)
 {
-    if (isError)
-        ++m_errors;
     std::cerr << "kanaliko-cli: " << text << std::endl;
 }
 
