@@ -264,7 +264,9 @@ TEST_F(ClientCheck, EveryPortNeedsAFinishedRowAndAPortListedTwiceCountsOnce)
     CRecordingObserver observer;
     core::CClientCheck check(harness.Logic(), &observer);
     ASSERT_TRUE(check.Start({"127.0.0.1"}));
-    ASSERT_TRUE(harness.RunUntil([&] { return check.CurrentPeer() == "127.0.0.1"; }, 10s));
+    // The peer is current before the observer hears that it started: wait for both.
+    ASSERT_TRUE(harness.RunUntil(
+        [&] { return check.CurrentPeer() == "127.0.0.1" && observer.Steps().size() == 1; }, 10s));
 
     channel::ClientRow row;
     channel::ParseAddress(row.peer, "127.0.0.1");
