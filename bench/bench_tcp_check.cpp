@@ -69,6 +69,10 @@ public:
     {
         loop::SetTimer(window.Handle(), id, static_cast<unsigned>(seconds) * 1000u);
     }
+    void StartPauseTimer(loop::UINT_PTR id, int milliseconds) override
+    {
+        loop::SetTimer(window.Handle(), id, static_cast<unsigned>(milliseconds));
+    }
     void StopSendTimer(loop::UINT_PTR id) override { loop::KillTimer(window.Handle(), id); }
     int AddEvent(int, int code, int, int, const char*, std::uint16_t, std::uint16_t, bool) override
     {

@@ -44,6 +44,7 @@ public:
         return loop::WSAAsyncSelect(s, Handle(), message, events);
     }
     void StartSendTimer(loop::UINT_PTR, int) override {}
+    void StartPauseTimer(loop::UINT_PTR, int) override {}
     void StopSendTimer(loop::UINT_PTR) override {}
     int AddEvent(int, int code, int, int, const char*, std::uint16_t, std::uint16_t, bool) override
     {

@@ -36,5 +36,10 @@ inline constexpr loop::LPARAM TCP_FAILED = 1;
 // carries one network event, a client's own message 0, 1 or 2 with its
 // socket's life), so a client never takes a timer for a message or the reverse.
 inline constexpr loop::LPARAM PROBE_TIMER = 3;
+// What a UDP or IP client's probe task posts to its client (with the socket's
+// life) once its probe is sent and reported: a reply read before that would be
+// reported ahead of its probe, so a read notification that comes first waits
+// for it. 4 is no network event the clients' sockets are selected for.
+inline constexpr loop::LPARAM PROBE_SENT = 4;
 
 } // namespace channel

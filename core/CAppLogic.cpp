@@ -160,6 +160,12 @@ void CAppLogic::StartSendTimer(loop::UINT_PTR id, int seconds)
     loop::SetTimer(m_mainWindow.load(), id, static_cast<unsigned>(bounded) * 1000u);
 }
 
+void CAppLogic::StartPauseTimer(loop::UINT_PTR id, int milliseconds)
+{
+    const int bounded = std::clamp(milliseconds, 0, channel::ProbeOptions::MaxTimeOut);
+    loop::SetTimer(m_mainWindow.load(), id, static_cast<unsigned>(bounded));
+}
+
 void CAppLogic::StopSendTimer(loop::UINT_PTR id)
 {
     loop::KillTimer(m_mainWindow.load(), id);

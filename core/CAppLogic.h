@@ -122,6 +122,7 @@ public:
     bool PostToWindow(loop::UINT message, loop::WPARAM wParam, loop::LPARAM lParam) override;
     int SelectAsync(platform::SOCKET socket, loop::UINT message, long events) override;
     void StartSendTimer(loop::UINT_PTR id, int seconds) override;
+    void StartPauseTimer(loop::UINT_PTR id, int milliseconds) override;
     int AddEvent(int status, int code, int error, int protocol, const char* peerText,
                  std::uint16_t port1, std::uint16_t port2, bool incoming) override;
     void UpdateServerRow(int code, int protocol, std::uint16_t port, int eventIndex) override;

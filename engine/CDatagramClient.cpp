@@ -5,7 +5,6 @@
 #include "channel/ProbeMessages.h"
 #include "engine/ClientSupport.h"
 #include "engine/SendOutcome.h"
-#include "ferrox/sync/Waitable.h"
 
 namespace engine {
 
@@ -32,6 +31,12 @@ void CDatagramClient::Start(const std::vector<std::uint16_t>& ports)
 void CDatagramClient::StartSockets(const std::vector<std::uint16_t>& socketPorts)
 {
     m_counters.Clear();
+    // Before any socket is open: its first message may come at once.
+    m_states.assign(socketPorts.size(), ChannelState{});
+    {
+        std::lock_guard<std::mutex> lock(m_lastLock);
+        m_lastProbes.assign(socketPorts.size(), LastProbe{});
+    }
     StartPorts(socketPorts);
 }
 
@@ -91,11 +96,25 @@ void CDatagramClient::OnSocketEvent(SOCKET socket, int index, loop::LPARAM code)
     if (!IsSocketAt(index, socket))
         return;
     const ChannelPorts ports = ChannelAt(index);
-    if (code == channel::PROBE_TIMER || CodeOf(code) == channel::PROBE_NOW) {
-        // Anything but this socket's own message or timer is meant for an
-        // earlier socket that had the same number.
+    if (code == channel::PROBE_TIMER) {
+        // Anything but this socket's own timer is meant for an earlier socket
+        // that had the same number.
+        if (!IsOwnRequest(index, code))
+            return;
+        if (m_states[static_cast<std::size_t>(index)].closing)
+            CloseCycle(socket, index, ports);
+        else
+            StartProbe(socket, index, ports);
+        return;
+    }
+    if (CodeOf(code) == channel::PROBE_NOW) {
         if (IsOwnRequest(index, code))
             StartProbe(socket, index, ports);
+        return;
+    }
+    if (CodeOf(code) == channel::PROBE_SENT) {
+        if (IsOwnRequest(index, code))
+            ProbeSent(socket, index, ports);
         return;
     }
     const unsigned error = platform::WSAGETSELECTERROR(code);
@@ -105,6 +124,13 @@ void CDatagramClient::OnSocketEvent(SOCKET socket, int index, loop::LPARAM code)
         return;
     }
     if (platform::WSAGETSELECTEVENT(code) == platform::FD_READ) {
+        ChannelState& state = m_states[static_cast<std::size_t>(index)];
+        if (state.sending > 0) {
+            // A reply is never handled while its probe is still being
+            // reported: it is read when the probe's task says it is done.
+            state.readWaiting = true;
+            return;
+        }
         Receive(socket, ports);
         return;
     }
@@ -119,16 +145,51 @@ void CDatagramClient::StartProbe(SOCKET socket, int index, const ChannelPorts& p
     const int attempts = m_counters.Attempts(socket);
     if (attempts >= m_options.maxSendCount)
         return;
-    m_tasks.Start(socket, MakeMemberTask(this, &CDatagramClient::Send,
-                                         static_cast<unsigned int>(socket), ports));
+    if (!m_tasks.Start(socket, MakeMemberTask(this, &CDatagramClient::Send,
+                                              SocketLife{socket, LifeAt(index)}, index, ports)))
+        return; // the client is closing
+    ++m_states[static_cast<std::size_t>(index)].sending;
     if (attempts < m_options.maxSendCount - 1)
         ArmTimer(index, socket, m_options.timeSendDelay);
 }
 
+void CDatagramClient::ProbeSent(SOCKET socket, int index, const ChannelPorts& ports)
+{
+    ChannelState& state = m_states[static_cast<std::size_t>(index)];
+    if (state.sending > 0)
+        --state.sending;
+    m_tasks.WaitAndRemove(socket, 0); // the task is at its end: no wait
+    bool last;
+    {
+        std::lock_guard<std::mutex> lock(m_lastLock);
+        last = m_lastProbes[static_cast<std::size_t>(index)].sent;
+    }
+    if (last && state.sending == 0 && !state.closing) {
+        // The pause for the last replies: the port's timer, free now that no
+        // probe is due.
+        state.closing = true;
+        ArmPauseTimer(index, socket, m_options.timeOut > 0 ? m_options.timeOut : 0);
+    }
+    if (state.sending == 0 && state.readWaiting) {
+        state.readWaiting = false;
+        Receive(socket, ports);
+    }
+}
+
+void CDatagramClient::CloseCycle(SOCKET socket, int index, const ChannelPorts& ports)
+{
+    m_states[static_cast<std::size_t>(index)].closing = false;
+    LastProbe probe;
+    {
+        std::lock_guard<std::mutex> lock(m_lastLock);
+        probe = m_lastProbes[static_cast<std::size_t>(index)];
+    }
+    // The counts after the pause: a reply that came in it belongs to the cycle.
+    QueueRow(probe.code, probe.eventIndex, ports, m_counters.Get(socket), true);
+}
+
 void CDatagramClient::Receive(SOCKET socket, const ChannelPorts& ports)
 {
-    // A reply is never handled while its probe is still being reported.
-    m_tasks.WaitAndRemove(socket, -1);
     char buffer[channel::ReceiveBufferSize];
     const int received = platform::recvfrom(socket, buffer, sizeof(buffer), 0, nullptr, nullptr);
     int code = channel::EC_RECEIVED;
@@ -148,9 +209,9 @@ void CDatagramClient::Receive(SOCKET socket, const ChannelPorts& ports)
     QueueRow(code, eventIndex, ports, counts, counts.attempts == m_options.maxSendCount);
 }
 
-void CDatagramClient::Send(unsigned int socketValue, ChannelPorts ports)
+void CDatagramClient::Send(SocketLife target, int index, ChannelPorts ports)
 {
-    const SOCKET socket = static_cast<SOCKET>(socketValue);
+    const SOCKET socket = target.socket;
     try {
         const std::vector<char> request =
             channel::BuildRequest(channel::DatagramProbeSize(m_options.sendDataSize));
@@ -165,27 +226,20 @@ void CDatagramClient::Send(unsigned int socketValue, ChannelPorts ports)
                                       ports.peerPort, false);
         QueueRow(outcome.code, eventIndex, ports, counts, false);
         if (counts.attempts == m_options.maxSendCount) {
-            // The pause for the last reply runs in a task of its own: a read
-            // waits for this send task on the GUI thread, and must not wait out
-            // the pause too (every other channel would stall meanwhile).
-            m_tasks.StartUnlisted(MakeMemberTask(this, &CDatagramClient::CloseCycle, socketValue,
-                                                 LastProbe{outcome.code, eventIndex, ports}));
+            // What the row that closes the cycle repeats, after the pause.
+            std::lock_guard<std::mutex> lock(m_lastLock);
+            if (index >= 0 && static_cast<std::size_t>(index) < m_lastProbes.size())
+                m_lastProbes[static_cast<std::size_t>(index)] =
+                    LastProbe{true, outcome.code, eventIndex};
         }
     } catch (const EGeneric& e) {
         LogClientTaskError(e);
     }
-}
-
-void CDatagramClient::CloseCycle(unsigned int socketValue, LastProbe probe)
-{
-    const SOCKET socket = static_cast<SOCKET>(socketValue);
-    try {
-        Sleep(static_cast<unsigned>(m_options.timeOut > 0 ? m_options.timeOut : 0));
-        // The counts after the pause: a reply that came in it belongs to the cycle.
-        QueueRow(probe.code, probe.eventIndex, probe.ports, m_counters.Get(socket), true);
-    } catch (const EGeneric& e) {
-        LogClientTaskError(e);
-    }
+    // Also after a failure: a read that waits for this probe must not wait
+    // for ever.
+    if (m_sink)
+        m_sink->PostToWindow(m_message, static_cast<loop::WPARAM>(socket),
+                             WithLife(channel::PROBE_SENT, target.life));
 }
 
 } // namespace engine

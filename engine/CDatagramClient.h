@@ -12,14 +12,21 @@
 // row with finished = yes. A channel whose socket cannot be made or watched
 // gets its final row at once (no probe can go from it).
 //
+// The GUI thread never waits for a probe task: the task posts PROBE_SENT when
+// its probe is reported, and a read notification that comes while a probe of
+// its socket is still being reported is kept until then (no further read
+// notification comes meanwhile: nothing has been read). The pause after the
+// last probe is a timer of the event loop (the port's timer, which no probe
+// needs any more), so no pool worker sleeps either.
+//
 // A derived class opens the channel's socket (OpenSocket, with Watch, GiveUp
 // and Ready below), names the channel's ports (ChannelAt) and says what a
 // received datagram means (IsReply, ReceiveFailureCode).
 //
 // Threads: Start, and the OpenSocket calls it makes, run on the thread that
 // starts the client (the client-check task, under the client lock of
-// engine/CEngineDispatch.h); OnSocketEvent on the GUI thread; Send and
-// CloseCycle as pool tasks, which use only what they are given, the counters
+// engine/CEngineDispatch.h); OnSocketEvent on the GUI thread; Send as a pool
+// task, which uses only what it is given, the counters, the last-probe slots
 // and the sink, never the derived class. The destructor returns only when no
 // task of the client runs any more.
 
@@ -29,6 +36,8 @@
 #include "engine/CSocketList.h"
 
 #include <cstddef>
+#include <mutex>
+#include <vector>
 
 namespace engine {
 
@@ -51,15 +60,14 @@ public:
     // What the row that closes a channel's cycle repeats of its last probe.
     struct LastProbe
     {
+        bool sent = false; // the last probe has been reported
         int code = 0;
         int eventIndex = -1;
-        ChannelPorts ports;
     };
 
-    // Pool task bodies: one probe; after the last probe, TimeOut for its
-    // reply, then the row that closes the channel's cycle.
-    void Send(unsigned int socket, ChannelPorts ports);
-    void CloseCycle(unsigned int socket, LastProbe probe);
+    // Pool task body: one probe from the socket of that index, then
+    // PROBE_SENT with the socket's life.
+    void Send(SocketLife socket, int index, ChannelPorts ports);
 
 protected:
     // message: the client's socket message (notifications and its own).
@@ -88,7 +96,17 @@ protected:
     const channel::ProbeOptions m_options;
 
 private:
+    // Where a channel stands between the GUI thread's steps. GUI thread only.
+    struct ChannelState
+    {
+        int sending = 0;          // probes started whose PROBE_SENT has not come
+        bool readWaiting = false; // a read notification waits for them
+        bool closing = false;     // the pause after the last probe runs
+    };
+
     void StartProbe(SOCKET socket, int index, const ChannelPorts& ports);
+    void ProbeSent(SOCKET socket, int index, const ChannelPorts& ports);
+    void CloseCycle(SOCKET socket, int index, const ChannelPorts& ports);
     void Receive(SOCKET socket, const ChannelPorts& ports);
     void QueueRow(int code, int eventIndex, const ChannelPorts& ports, ProbeCounts counts,
                   bool finished);
@@ -96,6 +114,10 @@ private:
     const loop::UINT m_message;
     CClientTasks m_tasks;
     CProbeCounters m_counters;
+    std::vector<ChannelState> m_states; // by index
+    // By index: written by the last probe's task, read on the GUI thread.
+    std::mutex m_lastLock;
+    std::vector<LastProbe> m_lastProbes;
 };
 
 } // namespace engine

@@ -24,9 +24,9 @@
 //   client rows, which the application logic guards with this same lock
 //   (ClientLock).
 // - A dispatch looks the client up and pins it (takes a reference) under the
-//   client lock, then calls it without the lock: a UDP or IP client's read
-//   waits for its send task, and that task queues a client row, which needs
-//   the client lock.
+//   client lock, then calls it without the lock: the GUI thread never holds
+//   the client lock while a client works, so a client's pool tasks, which
+//   queue client rows under that lock, are never kept waiting by a dispatch.
 // - Removal takes clients out of the lists under the lock and drops them after
 //   releasing it, once no dispatch has them pinned; the last reference deletes
 //   the client, whose destructor waits for its tasks (which queue rows).

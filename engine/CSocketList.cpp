@@ -241,6 +241,14 @@ void CSocketList::ArmTimer(int index, SOCKET socket, int seconds)
     m_sink->StartSendTimer(static_cast<loop::UINT_PTR>(socket), seconds);
 }
 
+void CSocketList::ArmPauseTimer(int index, SOCKET socket, int milliseconds)
+{
+    if (m_sink == nullptr || !m_timerLives || index < 0 || index >= m_count)
+        return;
+    m_timerLives[static_cast<std::size_t>(index)].store(LifeAt(index), std::memory_order_release);
+    m_sink->StartPauseTimer(static_cast<loop::UINT_PTR>(socket), milliseconds);
+}
+
 bool CSocketList::TakeTimer(int index)
 {
     if (!m_timerLives || index < 0 || index >= m_count)

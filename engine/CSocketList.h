@@ -139,6 +139,8 @@ protected:
     // without a life): armed for the slot's present socket, and taken once when
     // it fires. An expiry the slot's present socket did not arm is not its own.
     void ArmTimer(int index, SOCKET socket, int seconds);
+    // The same timer, once after `milliseconds` (IApp::StartPauseTimer).
+    void ArmPauseTimer(int index, SOCKET socket, int milliseconds);
     bool TakeTimer(int index);
     // Stops the timer a socket of that life armed, if it is still armed.
     void StopTimerOfLife(SOCKET socket, std::uint32_t life);

@@ -4,10 +4,10 @@
 // implements it; engine tests implement it with a recording sink.
 //
 // Threads: PostToWindow, AddEvent, AddClientRow, StartSendTimer,
-// StopSendTimer and SelectAsync are called from the GUI thread, the
-// client-check task (a client's Start opens and selects its first sockets
-// there) and pool threads (a client's reconnect) at once, and must be safe for
-// that; UpdateServerRow comes from the servers, on the GUI thread.
+// StartPauseTimer, StopSendTimer and SelectAsync are called from the GUI
+// thread, the client-check task (a client's Start opens and selects its first
+// sockets there) and pool threads (a client's reconnect) at once, and must be
+// safe for that; UpdateServerRow comes from the servers, on the GUI thread.
 
 #include "channel/ClientRow.h"
 #include "channel/EventCodes.h"
@@ -32,6 +32,10 @@ public:
     // Its expiry reaches the client as code 0 (TCP) or PROBE_NOW (UDP, IP)
     // without a life.
     virtual void StartSendTimer(loop::UINT_PTR id, int seconds) = 0;
+    // The same timer (id = the socket) every `milliseconds` ms: a datagram
+    // client's pause for the replies to its last probe. Its expiry reaches the
+    // client as PROBE_TIMER, like the probe timer's.
+    virtual void StartPauseTimer(loop::UINT_PTR id, int milliseconds) = 0;
     // Appends an event with the current local time; returns its index. With
     // incoming set the peer is the sender and the local address the receiver.
     // peerText may be null (no peer).

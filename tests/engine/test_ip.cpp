@@ -8,10 +8,13 @@
 #include "channel/EventCodes.h"
 #include "engine/CIpClient.h"
 #include "engine/CIpServer.h"
+#include "engine/support/ProbeGate.h"
 #include "engine/support/RecordingApp.h"
 #include "support/NetNamespaces.h"
 
 #include <gtest/gtest.h>
+
+#include <QTimer>
 
 #include <arpa/inet.h>
 #include <cstdlib>
@@ -175,6 +178,56 @@ TEST(IpChannel, ProbesAreAnsweredWithTheTenByteReply)
                                 return e.code == channel::EC_RECEIVED && e.peer == "198.18.20.1";
                             }),
               3);
+    client.reset();
+}
+
+TEST(IpChannel, ReplyToAProbeStillBeingReportedDoesNotHoldTheGuiThread)
+{
+    // As for UDP: a reply's read used to wait, on the GUI thread, for the task
+    // of its probe. The task is held at its "sent" event; the loop must keep
+    // turning and the reply must still follow its probe.
+    KANALIKO_SKIP_UNLESS_NAMESPACES();
+    TwoHosts hosts;
+    CRecordingApp serverSide, clientSide;
+    CProbeGate gate(clientSide, channel::PROTOCOL_IP);
+    std::unique_ptr<engine::CIpServer> server;
+    {
+        ScopedNetns in(hosts.b);
+        server = std::make_unique<engine::CIpServer>(&serverSide, channel::PeerAddress{});
+        serverSide.AddServer(server.get());
+        server->Start({253});
+    }
+    std::unique_ptr<engine::CIpClient> client;
+    {
+        ScopedNetns in(hosts.a);
+        client = std::make_unique<engine::CIpClient>(&clientSide, Address("198.18.20.2"),
+                                                     Options(1));
+        clientSide.AddClient(client.get());
+        client->Start({253});
+    }
+    ASSERT_TRUE(serverSide.RunUntil(
+        [&] {
+            auto codes = Codes(serverSide.EventsFor(channel::PROTOCOL_IP, 253));
+            return gate.Held() == 1 &&
+                   std::count(codes.begin(), codes.end(), channel::EC_SENT) == 1;
+        },
+        10s));
+    int ticks = 0;
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, [&ticks] { ++ticks; });
+    tick.start(10);
+    EXPECT_TRUE(clientSide.RunUntil([&] { return ticks >= 20; }, 10s));
+    EXPECT_FALSE(gate.TimedOut()) << "the GUI thread waited for the held probe task";
+    auto codes = Codes(clientSide.EventsFor(channel::PROTOCOL_IP, 253));
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), channel::EC_RECEIVED), 0)
+        << "a reply is not reported before its probe";
+    gate.Open();
+    ASSERT_TRUE(clientSide.RunUntil([&] { return Finished(clientSide, 253); }, 10s));
+    codes = Codes(clientSide.EventsFor(channel::PROTOCOL_IP, 253));
+    EXPECT_EQ(CodesText(codes),
+              CodesText({channel::EC_OPENED, channel::EC_SENT, channel::EC_RECEIVED}));
+    EXPECT_EQ(LastRow(clientSide, 253).replies, 1);
+    EXPECT_TRUE(LastRow(clientSide, 253).finished);
     client.reset();
 }
 

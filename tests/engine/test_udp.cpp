@@ -3,6 +3,7 @@
 #include "engine/CUdpClient.h"
 #include "engine/CRecentEchoes.h"
 #include "engine/CUdpServer.h"
+#include "engine/support/ProbeGate.h"
 #include "engine/support/RecordingApp.h"
 
 #include <gtest/gtest.h>
@@ -13,6 +14,8 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <QTimer>
 
 #include <atomic>
 #include <cstdio>
@@ -189,6 +192,50 @@ TEST(UdpChannel, LastProbesPauseDoesNotHoldTheGuiThread)
     ASSERT_TRUE(clientSide.RunUntil([&] { return Finished(clientSide, s); }, 10s));
     EXPECT_EQ(FinalRow(clientSide, s).replies, 1)
         << "the closing row counts the reply that came in the pause";
+}
+
+TEST(UdpChannel, ReplyToAProbeStillBeingReportedDoesNotHoldTheGuiThread)
+{
+    // The read of a reply used to wait, on the GUI thread, for the task of its
+    // probe: a pool that was slow to finish it froze the window meanwhile. The
+    // probe's task is held here at its "sent" event; the GUI thread must keep
+    // turning, and the reply must still follow its probe.
+    CRecordingApp serverSide, clientSide;
+    CProbeGate gate(clientSide, channel::PROTOCOL_UDP);
+    const std::uint16_t s = FreePort(SOCK_DGRAM), c = FreePort(SOCK_DGRAM);
+    engine::CUdpServer server(&serverSide, channel::PeerAddress{});
+    serverSide.AddServer(&server);
+    server.Start({s, c});
+    engine::CUdpClient client(&clientSide, Loopback(), Options(1, 200));
+    clientSide.AddClient(&client);
+    client.Start({s, c});
+    // The probe is out and echoed (the server runs on this thread too) while
+    // its task is held.
+    ASSERT_TRUE(serverSide.RunUntil(
+        [&] {
+            auto codes = Codes(serverSide.EventsFor(channel::PROTOCOL_UDP, s));
+            return gate.Held() == 1 &&
+                   std::count(codes.begin(), codes.end(), channel::EC_SENT) == 1;
+        },
+        10s));
+    int ticks = 0;
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, [&ticks] { ++ticks; });
+    tick.start(10);
+    // Twenty ticks take 200 ms; a GUI thread held by the task would see none
+    // before the gate's limit of 20 s.
+    EXPECT_TRUE(clientSide.RunUntil([&] { return ticks >= 20; }, 10s));
+    EXPECT_FALSE(gate.TimedOut()) << "the GUI thread waited for the held probe task";
+    auto codes = Codes(clientSide.EventsFor(channel::PROTOCOL_UDP, c));
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), channel::EC_RECEIVED), 0)
+        << "a reply is not reported before its probe";
+    gate.Open();
+    ASSERT_TRUE(clientSide.RunUntil([&] { return Finished(clientSide, s); }, 10s));
+    codes = Codes(clientSide.EventsFor(channel::PROTOCOL_UDP, c));
+    EXPECT_EQ(CodesText(codes), CodesText({channel::EC_PORT_OPEN, channel::EC_SENT,
+                                           channel::EC_RECEIVED}));
+    EXPECT_EQ(FinalRow(clientSide, s).replies, 1);
+    EXPECT_EQ(clientSide.PauseTimerStarts(), 1) << "the closing pause is a timer";
 }
 
 TEST(UdpChannel, FinalRowFollowsTheLastProbeAfterTimeOut)

@@ -89,6 +89,17 @@ void CRecordingApp::StartSendTimer(loop::UINT_PTR id, int seconds)
     loop::SetTimer(m_window->Handle(), id, static_cast<unsigned>(seconds) * 1000u);
 }
 
+void CRecordingApp::StartPauseTimer(loop::UINT_PTR id, int milliseconds)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        ++m_pauseTimerStarts;
+        if (std::find(m_armed.begin(), m_armed.end(), id) == m_armed.end())
+            m_armed.push_back(id);
+    }
+    loop::SetTimer(m_window->Handle(), id, static_cast<unsigned>(milliseconds));
+}
+
 void CRecordingApp::StopSendTimer(loop::UINT_PTR id)
 {
     {
@@ -101,7 +112,7 @@ void CRecordingApp::StopSendTimer(loop::UINT_PTR id)
 int CRecordingApp::AddEvent(int status, int code, int error, int protocol, const char* peerText,
                             std::uint16_t port1, std::uint16_t port2, bool incoming)
 {
-    std::lock_guard<std::mutex> lock(m_lock);
+    std::unique_lock<std::mutex> lock(m_lock);
     RecordedEvent e;
     e.index = static_cast<int>(m_events.size());
     e.status = status;
@@ -114,6 +125,10 @@ int CRecordingApp::AddEvent(int status, int code, int error, int protocol, const
     e.incoming = incoming;
     e.at = std::chrono::steady_clock::now();
     m_events.push_back(e);
+    const std::function<void(const RecordedEvent&)> hook = m_eventHook;
+    lock.unlock();
+    if (hook)
+        hook(e);
     return e.index;
 }
 
@@ -166,6 +181,18 @@ int CRecordingApp::TimerStarts() const
 {
     std::lock_guard<std::mutex> lock(m_lock);
     return m_timerStarts;
+}
+
+int CRecordingApp::PauseTimerStarts() const
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_pauseTimerStarts;
+}
+
+void CRecordingApp::SetEventHook(std::function<void(const RecordedEvent&)> hook)
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_eventHook = std::move(hook);
 }
 
 std::vector<channel::ClientRow> CRecordingApp::RowsFor(int protocol, std::uint32_t port) const

@@ -73,6 +73,7 @@ public:
     bool PostToWindow(loop::UINT message, loop::WPARAM wParam, loop::LPARAM lParam) override;
     int SelectAsync(platform::SOCKET socket, loop::UINT message, long events) override;
     void StartSendTimer(loop::UINT_PTR id, int seconds) override;
+    void StartPauseTimer(loop::UINT_PTR id, int milliseconds) override;
     int AddEvent(int status, int code, int error, int protocol, const char* peerText,
                  std::uint16_t port1, std::uint16_t port2, bool incoming) override;
     void UpdateServerRow(int code, int protocol, std::uint16_t port, int eventIndex) override;
@@ -85,7 +86,12 @@ public:
     std::vector<RecordedPost> Posts() const;
     // Timers armed and not (yet) killed, by id.
     std::vector<loop::UINT_PTR> ArmedTimers() const;
+    // Probe timers started (StartSendTimer); pause timers are counted apart.
     int TimerStarts() const;
+    int PauseTimerStarts() const;
+    // Called, outside the recorder's lock, with every event as it is added, on
+    // the thread that adds it: lets a test hold a pool task at a chosen step.
+    void SetEventHook(std::function<void(const RecordedEvent&)> hook);
 
     // Client rows of one protocol and port (rows carry the peer's port).
     std::vector<channel::ClientRow> RowsFor(int protocol, std::uint32_t port) const;
@@ -106,6 +112,8 @@ private:
     std::vector<RecordedPost> m_posts;
     std::vector<loop::UINT_PTR> m_armed;
     int m_timerStarts = 0;
+    int m_pauseTimerStarts = 0;
+    std::function<void(const RecordedEvent&)> m_eventHook;
     std::uint32_t m_sequence = 0;
 };
 
