@@ -5,11 +5,20 @@
 #include <QThread>
 #include <QTimer>
 
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+
 namespace loop {
 
 namespace {
-// How often a waiting loop wakes up to look at the predicate and the clock.
-constexpr int kWakeIntervalMs = 5;
+// A predicate may turn true on another thread without anything being posted
+// here; the loop then looks at it again after a backstop pause that starts
+// short and doubles at each expiry, up to the longest. A waiting loop with
+// nothing to do so wakes four times a second at most, and each wake-up costs
+// the same whatever the number of sockets.
+constexpr int kFirstBackstopMs = 5;
+constexpr int kLongestBackstopMs = 250;
 } // namespace
 
 bool IsGuiThread()
@@ -22,11 +31,19 @@ bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds timeo
 {
     Q_ASSERT_X(IsGuiThread(), "loop::RunUntil", "runs the GUI thread's event loop");
     const QDeadlineTimer deadline(timeout.count(), Qt::PreciseTimer);
-    // Bounds each wait for events, so the predicate and the deadline are looked
-    // at even when nothing arrives.
-    QTimer wake;
-    wake.setTimerType(Qt::PreciseTimer);
-    wake.start(kWakeIntervalMs);
+    // Wakes the loop when the time is up, even when nothing arrives.
+    QTimer end;
+    end.setSingleShot(true);
+    end.setTimerType(Qt::PreciseTimer);
+    end.start(static_cast<int>(std::min<std::int64_t>(timeout.count(), INT_MAX)));
+    QTimer backstop;
+    backstop.setSingleShot(true);
+    int backstopMs = kFirstBackstopMs;
+    QObject::connect(&backstop, &QTimer::timeout, [&backstop, &backstopMs] {
+        backstopMs = std::min(backstopMs * 2, kLongestBackstopMs);
+        backstop.start(backstopMs);
+    });
+    backstop.start(backstopMs);
     while (!done()) {
         if (deadline.hasExpired())
             return done();

@@ -16,8 +16,11 @@ namespace loop {
 bool IsGuiThread();
 
 // Runs the event loop until done() holds or the time-out has passed; done() is
-// checked before the first event and after each batch of events, at least every
-// few milliseconds. Returns done() as it was last seen.
+// checked before the first event and after each batch of events. The loop
+// sleeps until there is work (an event, a socket, a timer, the time-out): a
+// predicate that another thread turns true without posting anything is seen
+// within a backstop pause that grows from 5 to 250 ms.
+// Returns done() as it was last seen.
 bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
 
 // Runs the event loop for the given time.

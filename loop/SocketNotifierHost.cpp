@@ -6,6 +6,12 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <sys/epoll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <vector>
+
 namespace loop::detail {
 
 namespace {
@@ -15,6 +21,15 @@ namespace {
 // that such a listener costs nothing, short enough that a descriptor freed by
 // anything else (a client check that ends) is put to use soon.
 constexpr int kStarvedRetryMs = 250;
+
+// Ready sockets taken per wake-up. More stay ready (level-triggered) and are
+// taken at the next turn of the loop, after what else is queued.
+constexpr int kReadyPerWake = 512;
+
+std::uint64_t Tag(platform::SOCKET s, std::uint64_t generation)
+{
+    return (generation << 32) | static_cast<std::uint32_t>(s);
+}
 
 } // namespace
 
@@ -26,6 +41,17 @@ CSocketNotifierHost::CSocketNotifierHost() : m_starvedRetry(new QTimer(this))
             [] { CSocketWatchTable::Instance().RetryStarvedAccepts(); });
 }
 
+CSocketNotifierHost::~CSocketNotifierHost()
+{
+    if (m_setNotifier) {
+        m_setNotifier->setEnabled(false);
+        delete m_setNotifier;
+    }
+    if (m_epoll >= 0)
+        ::close(m_epoll);
+    m_entries.clear();
+}
+
 void CSocketNotifierHost::StartStarvedRetry()
 {
     Q_ASSERT(IsGuiThread());
@@ -33,13 +59,48 @@ void CSocketNotifierHost::StartStarvedRetry()
         m_starvedRetry->start();
 }
 
-CSocketNotifierHost::~CSocketNotifierHost()
+std::size_t CSocketNotifierHost::EnabledCount() const
 {
-    for (auto& [s, entry] : m_notifiers) {
-        entry.notifier->setEnabled(false);
-        delete entry.notifier;
+    std::size_t count = 0;
+    for (const auto& [s, entry] : m_entries)
+        count += entry.enabled ? 1 : 0;
+    return count;
+}
+
+bool CSocketNotifierHost::EnsureSet()
+{
+    if (m_setNotifier)
+        return true;
+    if (m_epoll < 0)
+        m_epoll = ::epoll_create1(EPOLL_CLOEXEC);
+    if (m_epoll < 0) {
+        qWarning("asynchronous selection: no epoll set (errno %d)", errno);
+        return false;
     }
-    m_notifiers.clear();
+    m_setNotifier = new QSocketNotifier(m_epoll, QSocketNotifier::Read, this);
+    connect(m_setNotifier, &QSocketNotifier::activated, this, [this] { OnSetReady(); });
+    return true;
+}
+
+bool CSocketNotifierHost::Enable(platform::SOCKET s, std::uint64_t generation)
+{
+    if (!EnsureSet())
+        return false;
+    epoll_event event{};
+    event.events = EPOLLIN;
+    event.data.u64 = Tag(s, generation);
+    if (::epoll_ctl(m_epoll, EPOLL_CTL_ADD, s, &event) == 0)
+        return true;
+    // Still in the set from an earlier watch of the same socket.
+    return errno == EEXIST && ::epoll_ctl(m_epoll, EPOLL_CTL_MOD, s, &event) == 0;
+}
+
+void CSocketNotifierHost::Disable(platform::SOCKET s)
+{
+    // A socket closed meanwhile has left the set by itself (ENOENT, or EBADF
+    // when the number is a placeholder now): nothing to do then.
+    if (m_epoll >= 0)
+        ::epoll_ctl(m_epoll, EPOLL_CTL_DEL, s, nullptr);
 }
 
 void CSocketNotifierHost::Sync(platform::SOCKET s)
@@ -59,47 +120,55 @@ void CSocketNotifierHost::Sync(platform::SOCKET s)
         return;
     }
 
-    auto it = m_notifiers.find(s);
-    if (it != m_notifiers.end() && it->second.generation != wish.generation) {
-        Drop(s); // a notifier of an earlier watch of this socket
-        it = m_notifiers.end();
+    auto it = m_entries.find(s);
+    if (it != m_entries.end() && it->second.generation != wish.generation) {
+        Drop(s); // an entry of an earlier watch of this socket
+        it = m_entries.end();
     }
-    if (it == m_notifiers.end()) {
+    if (it == m_entries.end()) {
         if (!wish.enabled)
-            return; // made when it is first needed
-        auto* notifier = new QSocketNotifier(s, QSocketNotifier::Read, this);
-        const std::uint64_t generation = wish.generation;
-        connect(notifier, &QSocketNotifier::activated, this,
-                [this, s, generation] { OnActivated(s, generation); });
-        it = m_notifiers.emplace(s, Entry{notifier, generation}).first;
+            return; // entered when it is first wanted
+        it = m_entries.emplace(s, Entry{wish.generation, false}).first;
     }
-    if (it->second.notifier->isEnabled() != wish.enabled)
-        it->second.notifier->setEnabled(wish.enabled);
+    Entry& entry = it->second;
+    if (entry.enabled == wish.enabled)
+        return;
+    if (wish.enabled) {
+        entry.enabled = Enable(s, wish.generation);
+    } else {
+        Disable(s);
+        entry.enabled = false;
+    }
 }
 
 void CSocketNotifierHost::Drop(platform::SOCKET s)
 {
-    auto it = m_notifiers.find(s);
-    if (it == m_notifiers.end())
+    auto it = m_entries.find(s);
+    if (it == m_entries.end())
         return;
-    QSocketNotifier* notifier = it->second.notifier;
-    m_notifiers.erase(it);
-    // Disabling takes the descriptor out of the loop's poll set at once; the
-    // object itself may only be deleted later when it is emitting right now.
-    notifier->setEnabled(false);
-    if (s == m_dispatching)
-        notifier->deleteLater();
-    else
-        delete notifier;
+    if (it->second.enabled)
+        Disable(s);
+    m_entries.erase(it);
 }
 
-void CSocketNotifierHost::OnActivated(platform::SOCKET s, std::uint64_t generation)
+void CSocketNotifierHost::OnSetReady()
 {
-    const platform::SOCKET outer = m_dispatching;
-    m_dispatching = s;
-    CSocketWatchTable::Instance().OnReady(s, generation);
-    Sync(s);
-    m_dispatching = outer;
+    epoll_event ready[kReadyPerWake];
+    const int count = ::epoll_wait(m_epoll, ready, kReadyPerWake, 0);
+    CSocketWatchTable& table = CSocketWatchTable::Instance();
+    for (int i = 0; i < count; ++i) {
+        const auto s = static_cast<platform::SOCKET>(
+            static_cast<std::uint32_t>(ready[i].data.u64 & 0xFFFFFFFFu));
+        const std::uint32_t tag = static_cast<std::uint32_t>(ready[i].data.u64 >> 32);
+        // What an earlier socket of this batch did may have ended or replaced
+        // this socket's watch since the set reported it.
+        auto it = m_entries.find(s);
+        if (it == m_entries.end() || !it->second.enabled ||
+            static_cast<std::uint32_t>(it->second.generation) != tag)
+            continue;
+        table.OnReady(s, it->second.generation);
+        Sync(s);
+    }
 }
 
 } // namespace loop::detail
