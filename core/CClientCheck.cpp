@@ -23,14 +23,23 @@ CClientCheck::~CClientCheck()
 }
 
 std::uint32_t CClientCheck::PeerWaitMs(const channel::ProbeOptions& options, std::size_t tcpPorts,
-                                       std::size_t ipPorts)
+                                       std::size_t ipPorts, std::size_t udpPairs)
 {
     const auto timeOut = static_cast<std::uint32_t>(options.timeOut);
     const std::uint32_t tcp = 3u * timeOut * static_cast<std::uint32_t>(tcpPorts);
     const std::uint32_t ip = timeOut * static_cast<std::uint32_t>(ipPorts);
-    const std::uint32_t ms =
+    std::uint32_t ms =
         (std::max(tcp, ip) + 1000u * static_cast<std::uint32_t>(options.timeSendDelay)) *
         static_cast<std::uint32_t>(options.maxSendCount);
+    if (udpPairs > 0) {
+        // What the UDP pairs' probes need (see the header); 64-bit, clamped.
+        const std::uint64_t udp =
+            (static_cast<std::uint64_t>(timeOut) +
+             1000u * static_cast<std::uint64_t>(options.timeSendDelay)) *
+            static_cast<std::uint64_t>(options.maxSendCount);
+        ms = static_cast<std::uint32_t>(
+            std::max<std::uint64_t>(ms, std::min<std::uint64_t>(udp, INFINITE - 1)));
+    }
     // 0xFFFFFFFF would mean "no limit" to the wait.
     return ms == INFINITE ? INFINITE - 1 : ms;
 }
@@ -47,7 +56,8 @@ bool CClientCheck::Start(const std::vector<std::string>& peers)
 
     m_peers = peers;
     m_plan = m_logic.MakeClientPlan();
-    m_waitMs.store(PeerWaitMs(m_plan.options, m_plan.tcpPorts.size(), m_plan.ipPorts.size()));
+    m_waitMs.store(PeerWaitMs(m_plan.options, m_plan.tcpPorts.size(), m_plan.ipPorts.size(),
+                              m_plan.udpPorts.size() / 2));
     {
         std::lock_guard<std::mutex> lock(m_lock);
         m_rows.Build(peers, m_logic.Settings().Groups());

@@ -83,8 +83,17 @@ public:
     // The peer's time of the check that runs (or ran last).
     std::uint32_t PeerWaitMs() const { return m_waitMs.load(); }
 
+    // ((the larger of 3 x TimeOut x TCP ports and TimeOut x IP ports) + 1000 x
+    // TimeSendDelay) x MaxSendCount ms, unsigned 32-bit. That leaves a scheme
+    // of UDP pairs alone (no TCP or IP port) less than its probes need when
+    // TimeOut is not far below the delay: each pair's last probe goes
+    // (MaxSendCount - 1) x TimeSendDelay s after its first, and its cycle ends
+    // TimeOut later, so the peer used to end before the replies to its last
+    // probes were counted. With UDP pairs the wait is therefore at least
+    // (TimeOut + 1000 x TimeSendDelay) x MaxSendCount ms: a delay and a
+    // time-out per attempt.
     static std::uint32_t PeerWaitMs(const channel::ProbeOptions& options, std::size_t tcpPorts,
-                                    std::size_t ipPorts);
+                                    std::size_t ipPorts, std::size_t udpPairs = 0);
 
 private:
     void Loop();

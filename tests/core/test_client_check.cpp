@@ -86,6 +86,23 @@ TEST(ClientCheckWait, PeerTimeFromTheTcpAndIpListsOnly)
         << "unsigned 32-bit arithmetic";
 }
 
+TEST(ClientCheckWait, UdpPairsAloneGetADelayAndATimeOutPerAttempt)
+{
+    // The bound used to end a scheme of UDP pairs alone before the replies to
+    // its last probes were counted: 5 s for probes whose cycle ends at 4.2 s at
+    // the earliest, and less than the last probe's pause when TimeOut is long.
+    channel::ProbeOptions options; // 200 ms, 1 s, 10 bytes, 5 attempts
+    EXPECT_EQ(core::CClientCheck::PeerWaitMs(options, 0, 0, 500), (200u + 1000) * 5);
+    EXPECT_EQ(core::CClientCheck::PeerWaitMs(options, 3, 2, 500), (3u * 200 * 3 + 1000) * 5)
+        << "with TCP or IP ports the formula suffices and stays";
+    EXPECT_EQ(core::CClientCheck::PeerWaitMs(options, 0, 1, 500), (200u + 1000) * 5);
+    options.timeOut = 5000;
+    options.maxSendCount = 1;
+    EXPECT_EQ(core::CClientCheck::PeerWaitMs(options, 0, 0, 1), 5000u + 1000)
+        << "the pause after the last probe fits";
+    EXPECT_EQ(core::CClientCheck::PeerWaitMs(options, 0, 0, 0), 1000u) << "no UDP pairs";
+}
+
 TEST_F(ClientCheck, ExampleSchemeEveryPortFinishesAndThePeerEndsEarly)
 {
     CLogicHarness harness;
