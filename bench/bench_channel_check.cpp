@@ -1,0 +1,388 @@
+// A channel check of many TCP ports and UDP pairs between two test hosts, the
+// server and the client each in a process of its own, driven through the event
+// loop exactly as the program drives them:
+//
+//   client (namespace A) 198.18.30.1 ---- 198.18.30.2 server (namespace B)
+//
+// The namespaces are built by the bench and torn down at its end (root only).
+// Prints the wall time against the floor (when the protocol's own timers let
+// the last probe end: (MaxSendCount - 1) x TimeSendDelay s, plus TimeOut with
+// UDP pairs), how many rows ended at MaxSendCount/MaxSendCount, the TCP replies
+// counted, the CPU time and peak RSS of both sides, and the largest gap a
+// 10 ms timer on the client's GUI thread saw during the check.
+//
+//   bench_channel_check TCP UDP [MaxSendCount=5] [TimeOut=200] [TimeSendDelay=1]
+//   bench_channel_check idle TCP UDP [seconds=30]   (an idle server's CPU share)
+
+#include "channel/AppMessages.h"
+#include "channel/EventCodes.h"
+#include "engine/CEngineDispatch.h"
+#include "engine/CTcpClient.h"
+#include "engine/CTcpServer.h"
+#include "engine/CUdpClient.h"
+#include "engine/CUdpServer.h"
+#include "loop/AsyncSelect.h"
+#include "loop/EventLoop.h"
+#include "loop/Window.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <map>
+#include <mutex>
+#include <sched.h>
+#include <set>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+constexpr std::uint16_t kTcpBase = 10000;       // server TCP ports
+constexpr std::uint16_t kUdpServerBase = 20000; // UDP server ports
+constexpr std::uint16_t kUdpClientBase = 40000; // UDP client ports
+const char* const kClientAddress = "198.18.30.1";
+const char* const kServerAddress = "198.18.30.2";
+
+class CBenchApp final : public engine::IApp
+{
+public:
+    class CWindow final : public loop::CWindow
+    {
+    public:
+        explicit CWindow(engine::CEngineDispatch& dispatch) : m_dispatch(dispatch) {}
+
+    protected:
+        void OnMessage(loop::UINT message, loop::WPARAM wParam, loop::LPARAM lParam) override
+        {
+            if (const auto route = engine::CEngineDispatch::RouteOf(message))
+                m_dispatch.Dispatch(*route, static_cast<platform::SOCKET>(wParam), lParam);
+        }
+        void OnTimer(loop::UINT_PTR id) override { m_dispatch.DispatchTimer(id); }
+
+    private:
+        engine::CEngineDispatch& m_dispatch;
+    };
+
+    CBenchApp() : dispatch(*this), window(dispatch) {}
+
+    bool PostToWindow(loop::UINT message, loop::WPARAM wParam, loop::LPARAM lParam) override
+    {
+        if (message == channel::WM_CLIENT_ROW_QUEUED || message == channel::WM_SERVER_ROW_CHANGED)
+            return true;
+        return loop::PostToWindow(window.Handle(), message, wParam, lParam);
+    }
+    int SelectAsync(platform::SOCKET s, loop::UINT message, long events) override
+    {
+        return loop::WSAAsyncSelect(s, window.Handle(), message, events);
+    }
+    void StartSendTimer(loop::UINT_PTR id, int seconds) override
+    {
+        loop::SetTimer(window.Handle(), id, static_cast<unsigned>(seconds) * 1000u);
+    }
+    void StartPauseTimer(loop::UINT_PTR id, int milliseconds) override
+    {
+        loop::SetTimer(window.Handle(), id, static_cast<unsigned>(milliseconds));
+    }
+    void StopSendTimer(loop::UINT_PTR id) override { loop::KillTimer(window.Handle(), id); }
+    int AddEvent(int, int code, int, int protocol, const char*, std::uint16_t, std::uint16_t,
+                 bool incoming) override
+    {
+        if (code == channel::EC_INTERNAL_ERROR || code == channel::EC_PORT_BUSY)
+            ++problems;
+        if (protocol == channel::PROTOCOL_TCP && code == channel::EC_RECEIVED && incoming)
+            ++tcpReplies;
+        return events++;
+    }
+    void UpdateServerRow(int, int, std::uint16_t, int) override {}
+    std::uint32_t AddClientRow(const channel::ClientRow& row) override
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        const auto key = std::make_pair(row.protocol, row.port);
+        lastRows[key] = row;
+        // A UDP pair's cycle ends with the row that repeats its last probe.
+        const bool closing = row.protocol != channel::PROTOCOL_UDP ||
+                             row.code == channel::EC_SENT || row.code == channel::EC_SEND_FAILED;
+        if (row.finished && closing)
+            finished.insert(key);
+        return sequence++;
+    }
+    std::size_t Finished()
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        return finished.size();
+    }
+
+    engine::CEngineDispatch dispatch;
+    CWindow window;
+    std::atomic<int> events{0};
+    std::atomic<int> problems{0};
+    std::atomic<int> tcpReplies{0};
+    std::mutex m_lock;
+    std::map<std::pair<std::uint32_t, std::uint32_t>, channel::ClientRow> lastRows;
+    std::set<std::pair<std::uint32_t, std::uint32_t>> finished;
+    std::uint32_t sequence = 0;
+};
+
+std::vector<std::uint16_t> TcpPorts(int count)
+{
+    std::vector<std::uint16_t> ports;
+    for (int i = 0; i < count; ++i)
+        ports.push_back(static_cast<std::uint16_t>(kTcpBase + i));
+    return ports;
+}
+
+std::vector<std::uint16_t> UdpPairs(int count)
+{
+    std::vector<std::uint16_t> pairs;
+    for (int i = 0; i < count; ++i) {
+        pairs.push_back(static_cast<std::uint16_t>(kUdpServerBase + i));
+        pairs.push_back(static_cast<std::uint16_t>(kUdpClientBase + i));
+    }
+    return pairs;
+}
+
+int Run(const std::string& command)
+{
+    return std::system(command.c_str());
+}
+
+// The two hosts; removed when the bench ends.
+struct CHosts
+{
+    std::string a = "kbench-a-" + std::to_string(::getpid());
+    std::string b = "kbench-b-" + std::to_string(::getpid());
+    bool made = false;
+    CHosts()
+    {
+        const std::string va = "kba" + std::to_string(::getpid() % 100000);
+        const std::string vb = "kbb" + std::to_string(::getpid() % 100000);
+        made = Run("ip netns add " + a) == 0 && Run("ip netns add " + b) == 0 &&
+               Run("ip link add " + va + " type veth peer name " + vb) == 0 &&
+               Run("ip link set " + va + " netns " + a) == 0 &&
+               Run("ip link set " + vb + " netns " + b) == 0 &&
+               Run("ip -n " + a + " addr add " + kClientAddress + "/24 dev " + va) == 0 &&
+               Run("ip -n " + b + " addr add " + kServerAddress + "/24 dev " + vb) == 0 &&
+               Run("ip -n " + a + " link set " + va + " up") == 0 &&
+               Run("ip -n " + b + " link set " + vb + " up") == 0 &&
+               Run("ip -n " + a + " link set lo up") == 0 &&
+               Run("ip -n " + b + " link set lo up") == 0;
+    }
+    ~CHosts()
+    {
+        Run("ip netns del " + a + " 2>/dev/null");
+        Run("ip netns del " + b + " 2>/dev/null");
+    }
+};
+
+bool EnterNamespace(const std::string& name)
+{
+    const int fd = ::open(("/run/netns/" + name).c_str(), O_RDONLY | O_CLOEXEC);
+    const bool entered = fd >= 0 && ::setns(fd, CLONE_NEWNET) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    return entered;
+}
+
+void RaiseDescriptorLimit()
+{
+    rlimit limit{};
+    getrlimit(RLIMIT_NOFILE, &limit);
+    limit.rlim_cur = limit.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &limit);
+}
+
+double CpuSeconds(const rusage& usage)
+{
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+double CpuNow()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return CpuSeconds(usage);
+}
+
+long PeakRssKb()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+std::atomic<bool> g_stop{false};
+
+// The server process: listens, writes "ready <cpu>" to the pipe, serves until
+// SIGTERM, then writes "done <cpu> <peak rss kB>".
+int Serve(int tcp, int udp, int out)
+{
+    std::signal(SIGTERM, [](int) { g_stop = true; });
+    int argc = 1;
+    char name[] = "bench-server";
+    char* argv[] = {name, nullptr};
+    QCoreApplication application(argc, argv);
+    CBenchApp app;
+    engine::CTcpServer tcpServer(&app, channel::PeerAddress{});
+    engine::CUdpServer udpServer(&app, channel::PeerAddress{});
+    app.dispatch.AddServer(&tcpServer);
+    app.dispatch.AddServer(&udpServer);
+    tcpServer.Start(TcpPorts(tcp));
+    udpServer.Start(UdpPairs(udp));
+    const std::string ready = "ready " + std::to_string(CpuNow()) + " " +
+                              std::to_string(app.problems.load()) + "\n";
+    (void)!::write(out, ready.data(), ready.size());
+    while (!g_stop)
+        loop::RunUntil([] { return g_stop.load(); }, std::chrono::hours(1));
+    const std::string done =
+        "done " + std::to_string(CpuNow()) + " " + std::to_string(PeakRssKb()) + "\n";
+    (void)!::write(out, done.data(), done.size());
+    return 0;
+}
+
+std::string ReadLine(int fd)
+{
+    std::string line;
+    char c;
+    while (::read(fd, &c, 1) == 1 && c != '\n')
+        line += c;
+    return line;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const bool idle = argc > 1 && std::string(argv[1]) == "idle";
+    const int shift = idle ? 1 : 0;
+    const int tcp = argc > 1 + shift ? std::atoi(argv[1 + shift]) : 2000;
+    const int udp = argc > 2 + shift ? std::atoi(argv[2 + shift]) : 2000;
+    channel::ProbeOptions options;
+    options.maxSendCount = 5;
+    options.timeOut = 200;
+    options.timeSendDelay = 1;
+    int idleSeconds = 30;
+    if (idle) {
+        idleSeconds = argc > 4 ? std::atoi(argv[4]) : 30;
+    } else {
+        options.maxSendCount = argc > 3 ? std::atoi(argv[3]) : 5;
+        options.timeOut = argc > 4 ? std::atoi(argv[4]) : 200;
+        options.timeSendDelay = argc > 5 ? std::atoi(argv[5]) : 1;
+    }
+    if (::geteuid() != 0) {
+        std::printf("skipped: building network namespaces needs root\n");
+        return 0;
+    }
+    RaiseDescriptorLimit();
+    CHosts hosts;
+    if (!hosts.made) {
+        std::printf("could not build the test hosts\n");
+        return 1;
+    }
+    int ends[2];
+    if (::pipe(ends) != 0)
+        return 1;
+    const pid_t server = ::fork();
+    if (server == 0) {
+        ::close(ends[0]);
+        if (!EnterNamespace(hosts.b))
+            _exit(3);
+        _exit(Serve(tcp, udp, ends[1]));
+    }
+    ::close(ends[1]);
+    const std::string ready = ReadLine(ends[0]);
+    double serverReadyCpu = 0;
+    int serverProblems = 0;
+    std::sscanf(ready.c_str(), "ready %lf %d", &serverReadyCpu, &serverProblems);
+
+    double seconds = 0, clientCpu = 0, maxGapMs = 0;
+    int complete = 0, finished = 0, clientProblems = 0, tcpReplies = 0;
+    long clientRss = 0;
+    if (idle) {
+        ::sleep(static_cast<unsigned>(idleSeconds));
+    } else {
+        if (!EnterNamespace(hosts.a))
+            return 1;
+        QCoreApplication application(argc, argv);
+        CBenchApp app;
+        channel::PeerAddress peer;
+        channel::ParseAddress(peer, kServerAddress);
+        // The GUI thread's pulse: a 10 ms timer and the largest gap between two
+        // of its ticks.
+        QElapsedTimer sinceTick;
+        QTimer pulse;
+        pulse.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&pulse, &QTimer::timeout, [&] {
+            maxGapMs = std::max(maxGapMs, static_cast<double>(sinceTick.nsecsElapsed()) / 1e6);
+            sinceTick.restart();
+        });
+        const double cpuBefore = CpuNow();
+        const auto begin = std::chrono::steady_clock::now();
+        sinceTick.start();
+        pulse.start(10);
+        // As in the program, the clients are started off the GUI thread (by the
+        // client-check task).
+        std::thread starter([&] {
+            if (tcp > 0)
+                app.dispatch.StartClient(
+                    std::make_shared<engine::CTcpClient>(&app, peer, options), TcpPorts(tcp));
+            if (udp > 0)
+                app.dispatch.StartClient(
+                    std::make_shared<engine::CUdpClient>(&app, peer, options), UdpPairs(udp));
+        });
+        loop::RunUntil([&] { return app.Finished() == static_cast<std::size_t>(tcp + udp); },
+                       std::chrono::minutes(10));
+        starter.join();
+        seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+        pulse.stop();
+        app.dispatch.StopAllClients();
+        clientCpu = CpuNow() - cpuBefore;
+        clientRss = PeakRssKb();
+        finished = static_cast<int>(app.Finished());
+        for (const auto& [key, row] : app.lastRows) {
+            if (row.finished && row.attempts == options.maxSendCount &&
+                row.replies == options.maxSendCount)
+                ++complete;
+        }
+        clientProblems = app.problems.load();
+        tcpReplies = app.tcpReplies.load();
+    }
+    ::kill(server, SIGTERM);
+    const std::string done = ReadLine(ends[0]);
+    double serverCpu = 0;
+    long serverRss = 0;
+    std::sscanf(done.c_str(), "done %lf %ld", &serverCpu, &serverRss);
+    ::waitpid(server, nullptr, 0);
+
+    if (idle) {
+        std::printf("idle server, %d TCP ports + %d UDP pairs, %d s: CPU %.3f s = %.2f%% of a "
+                    "core (problems at open: %d), peak RSS %ld kB\n",
+                    tcp, udp, idleSeconds, serverCpu - serverReadyCpu,
+                    100.0 * (serverCpu - serverReadyCpu) / idleSeconds, serverProblems, serverRss);
+        return 0;
+    }
+    const double floor =
+        (options.maxSendCount - 1) * options.timeSendDelay + (udp > 0 ? options.timeOut / 1000.0 : 0);
+    std::printf("TCP ports %d, UDP pairs %d, MaxSendCount %d, TimeOut %d ms, TimeSendDelay %d s\n",
+                tcp, udp, options.maxSendCount, options.timeOut, options.timeSendDelay);
+    std::printf("wall %.2f s, floor %.2f s, x floor %.3f\n", seconds, floor, seconds / floor);
+    std::printf("rows finished %d of %d; at %d/%d: %d; TCP replies %d of %d; problems: client "
+                "%d, server %d\n",
+                finished, tcp + udp, options.maxSendCount, options.maxSendCount, complete,
+                tcpReplies, tcp * options.maxSendCount, clientProblems, serverProblems);
+    std::printf("server: CPU during the check %.2f s, peak RSS %ld kB; client: CPU %.2f s, peak "
+                "RSS %ld kB\n",
+                serverCpu - serverReadyCpu, serverRss, clientCpu, clientRss);
+    std::printf("GUI thread 10 ms timer: largest gap %.1f ms\n", maxGapMs);
+    return complete == tcp + udp ? 0 : 1;
+}
