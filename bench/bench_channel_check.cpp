@@ -94,9 +94,14 @@ public:
         loop::SetTimer(window.Handle(), id, static_cast<unsigned>(milliseconds));
     }
     void StopSendTimer(loop::UINT_PTR id) override { loop::KillTimer(window.Handle(), id); }
-    int AddEvent(int, int code, int, int protocol, const char*, std::uint16_t, std::uint16_t,
-                 bool incoming) override
+    int AddEvent(int, int code, int error, int protocol, const char*, std::uint16_t,
+                 std::uint16_t, bool incoming) override
     {
+        if (code == channel::EC_RECEIVE_FAILED || code == channel::EC_CONNECT_FAILED ||
+            code == channel::EC_SEND_FAILED) {
+            std::lock_guard<std::mutex> lock(m_lock);
+            ++failures[{protocol * 100 + code, error}];
+        }
         if (code == channel::EC_INTERNAL_ERROR || code == channel::EC_PORT_BUSY)
             ++problems;
         if (protocol == channel::PROTOCOL_TCP && code == channel::EC_RECEIVED && incoming)
@@ -131,6 +136,7 @@ public:
     std::map<std::pair<std::uint32_t, std::uint32_t>, channel::ClientRow> lastRows;
     std::set<std::pair<std::uint32_t, std::uint32_t>> finished;
     std::uint32_t sequence = 0;
+    std::map<std::pair<int, int>, int> failures; // (protocol x 100 + code, error) -> count
 };
 
 std::vector<std::uint16_t> TcpPorts(int count)
@@ -261,6 +267,8 @@ std::string ReadLine(int fd)
 
 } // namespace
 
+CHosts* g_hosts = nullptr;
+
 int main(int argc, char** argv)
 {
     const bool idle = argc > 1 && std::string(argv[1]) == "idle";
@@ -285,6 +293,16 @@ int main(int argc, char** argv)
     }
     RaiseDescriptorLimit();
     CHosts hosts;
+    g_hosts = &hosts;
+    for (int signal : {SIGINT, SIGTERM}) {
+        std::signal(signal, [](int) {
+            // Interrupted: the hosts go all the same (the server follows its
+            // namespace's end when its sockets fail; it is killed too).
+            if (g_hosts)
+                g_hosts->~CHosts();
+            std::_Exit(2);
+        });
+    }
     if (!hosts.made) {
         std::printf("could not build the test hosts\n");
         return 1;
@@ -295,6 +313,8 @@ int main(int argc, char** argv)
     const pid_t server = ::fork();
     if (server == 0) {
         ::close(ends[0]);
+        g_hosts = nullptr;
+        std::signal(SIGINT, SIG_DFL);
         if (!EnterNamespace(hosts.b))
             _exit(3);
         _exit(Serve(tcp, udp, ends[1]));
@@ -341,10 +361,23 @@ int main(int argc, char** argv)
                     std::make_shared<engine::CUdpClient>(&app, peer, options), UdpPairs(udp));
         });
         loop::RunUntil([&] { return app.Finished() == static_cast<std::size_t>(tcp + udp); },
-                       std::chrono::minutes(10));
+                       std::chrono::seconds(60));
         starter.join();
         seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
         pulse.stop();
+        {
+            // Where the ports that did not finish stand: their last row's code.
+            std::map<int, int> unfinished;
+            std::lock_guard<std::mutex> lock(app.m_lock);
+            for (const auto& [key, row] : app.lastRows) {
+                if (app.finished.count(key) == 0)
+                    ++unfinished[static_cast<int>(row.protocol * 100 + row.code)];
+            }
+            for (const auto& [what, count] : unfinished)
+                std::printf("unfinished: protocol %d, last code %d: %d\n", what / 100, what % 100,
+                            count);
+            std::fflush(stdout);
+        }
         app.dispatch.StopAllClients();
         clientCpu = CpuNow() - cpuBefore;
         clientRss = PeakRssKb();
@@ -355,6 +388,9 @@ int main(int argc, char** argv)
                 ++complete;
         }
         clientProblems = app.problems.load();
+        for (const auto& [what, count] : app.failures)
+            std::printf("client failures: protocol %d code %d error %d: %d\n", what.first / 100,
+                        what.first % 100, what.second, count);
         tcpReplies = app.tcpReplies.load();
     }
     ::kill(server, SIGTERM);

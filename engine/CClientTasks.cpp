@@ -91,14 +91,22 @@ void CClientTasks::WaitForRetired(platform::SOCKET socket)
     std::vector<TaskPtr> waiting;
     {
         std::lock_guard<std::recursive_mutex> lock(m_lock);
+        // Never the calling task itself: a reconnect that was retired while
+        // it waited in the queue would wait for its own end for ever.
         for (const auto& [s, task] : m_retired) {
-            if (s == socket)
+            if (s == socket && task.get() != TThreadTask::Current())
                 waiting.push_back(task);
         }
     }
-    // Bounded: a probe's send and receive each end within TimeOut.
-    for (auto& task : waiting)
+    // One still in the queue is superseded by the caller and never runs (the
+    // caller, itself on a worker, must not wait for a worker that may never
+    // come free); one that runs is bounded: a probe's send and receive each end
+    // within TimeOut.
+    for (auto& task : waiting) {
+        if (!task->IsStarted())
+            task->Cancel();
         task->WaitForEnd(-1);
+    }
 }
 
 void CClientTasks::Shutdown(int waitMs)

@@ -38,6 +38,8 @@ public:
     void Rekey(platform::SOCKET from, platform::SOCKET to);
     // Waits until every task that was dropped from the socket's entry has
     // returned: a socket is closed only when no earlier task still uses it.
+    // Tasks still queued are cancelled (they never run); the calling task is
+    // left out.
     void WaitForRetired(platform::SOCKET socket);
     bool Closing() const;
 

@@ -266,8 +266,11 @@ void CTcpClient::OnSocketEvent(SOCKET socket, int index, loop::LPARAM code)
     if (!IsOwnRequest(index, code))
         return;
     code = CodeOf(code);
-    // At most one task per socket: the previous one gets TimeOut to finish.
-    m_tasks.WaitAndRemove(socket, m_options.timeOut);
+    // The GUI thread never waits for a task. The message's own task posted it
+    // as its last step; a probe still running when the next one is due (a
+    // pool far behind) keeps its socket and counts, and a reconnect waits for
+    // it on its own thread before the socket goes (WaitForRetired).
+    m_tasks.WaitAndRemove(socket, 0);
     const std::uint16_t port = m_ports[static_cast<std::size_t>(index)];
 
     if (code == channel::TCP_CONNECTED || code == channel::PROBE_TIMER) {

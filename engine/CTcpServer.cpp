@@ -24,21 +24,24 @@ std::string LocalAddressText(SOCKET s)
 constexpr std::size_t kMinConnections = 16;
 constexpr std::size_t kMaxConnections = 4096;
 
-std::size_t ConnectionLimitNow()
+// A peer that checks the whole scheme holds one connection per port: a
+// scheme of more ports than kMaxConnections must still fit one peer, as far
+// as the descriptors allow.
+std::size_t ConnectionLimitNow(std::size_t ports)
 {
     const std::size_t quarter = static_cast<std::size_t>(platform::DescriptorLimit()) / 4;
-    return std::clamp(quarter, kMinConnections, kMaxConnections);
+    return std::clamp(quarter, kMinConnections, std::max(kMaxConnections, ports));
 }
 
 } // namespace
 
 CTcpServer::CTcpServer(IApp* sink, const channel::PeerAddress& localAddress)
-    : CSocketList(sink, localAddress, channel::PROTOCOL_TCP), m_limit(ConnectionLimitNow())
+    : CSocketList(sink, localAddress, channel::PROTOCOL_TCP), m_limit(ConnectionLimitNow(0))
 {}
 
 void CTcpServer::Start(const std::vector<std::uint16_t>& ports)
 {
-    m_limit = ConnectionLimitNow();
+    m_limit = ConnectionLimitNow(ports.size());
     StartPorts(ports);
     m_waiting.assign(ports.size(), false);
     m_acceptErrors.assign(ports.size(), 0);

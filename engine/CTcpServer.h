@@ -7,7 +7,9 @@
 // kernel's buffers. The server keeps at most ConnectionLimit() of them: a
 // quarter of the process's descriptors (so a peer can never take the ones the
 // node's own listening sockets, clients and files need), at least 16 and at
-// most 4096 (a thousand peers probing at once fit; more memory buys nothing).
+// most 4096 (a thousand peers probing at once fit; more memory buys nothing),
+// or the number of listening ports when that is more (one peer checking the
+// whole scheme holds a connection on every port).
 // At the limit further connections wait in the system's queue, their
 // notification off, until one closes; the limit is reported once each time it
 // is reached (code 14 with 10024, "too many sockets"). An accept that fails is

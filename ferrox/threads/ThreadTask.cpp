@@ -55,6 +55,22 @@ void TThreadTask::SetContext(SmartPtr<IThreadContext> context)
     m_context = context;
 }
 
+namespace {
+thread_local TThreadTask* t_running = nullptr;
+} // namespace
+
+TThreadTask* TThreadTask::Current()
+{
+    return t_running;
+}
+
+TThreadTask* TThreadTask::ExchangeRunning(TThreadTask* task)
+{
+    TThreadTask* const outer = t_running;
+    t_running = task;
+    return outer;
+}
+
 bool TThreadTask::WaitForEnd(int ms)
 {
     return m_ended.Wait(wait_time(ms), true) == WAIT_OBJECT_0;

@@ -41,6 +41,10 @@ public:
     // sets at once, this tells an owner that no code of the task still uses it.
     bool WaitForEnd(int ms);
 
+    // The task whose function runs on the calling thread, or null: lets a task
+    // that waits for others leave itself out.
+    static TThreadTask* Current();
+
 protected:
     virtual void TaskStarted();
     virtual void TaskFinished();
@@ -51,6 +55,9 @@ protected:
     void RunBody(SmartPtr<IThreadContext> context, F&& body);
 
 private:
+    // Makes `task` the calling thread's running task; returns the one before.
+    static TThreadTask* ExchangeRunning(TThreadTask* task);
+
     SmartPtr<IThreadContext> TakeContext();
     void SetContext(SmartPtr<IThreadContext> context);
 
@@ -89,13 +96,15 @@ void TThreadTask::RunBody(SmartPtr<IThreadContext> context, F&& body)
     struct FinishGuard
     {
         TThreadTask* task;
+        TThreadTask* outer;
         ~FinishGuard()
         {
+            ExchangeRunning(outer);
             task->TaskFinished();
             task->m_state = Ended;
             task->m_ended.Set();
         }
-    } guard{this};
+    } guard{this, ExchangeRunning(this)};
     try {
         body();
     } catch (const EGeneric& e) {
