@@ -59,14 +59,6 @@ void CSocketNotifierHost::StartStarvedRetry()
         m_starvedRetry->start();
 }
 
-std::size_t CSocketNotifierHost::EnabledCount() const
-{
-    std::size_t count = 0;
-    for (const auto& [s, entry] : m_entries)
-        count += entry.enabled ? 1 : 0;
-    return count;
-}
-
 bool CSocketNotifierHost::EnsureSet()
 {
     if (m_setNotifier)

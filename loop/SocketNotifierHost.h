@@ -44,9 +44,6 @@ public:
     // a pause (unless a watched socket closes first).
     void StartStarvedRetry();
 
-    // How many sockets are in the set now (for tests).
-    std::size_t EnabledCount() const;
-
 private:
     // The set's notifier fired: hands each ready socket to the table.
     void OnSetReady();
