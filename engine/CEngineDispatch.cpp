@@ -4,6 +4,8 @@
 #include "channel/EventCodes.h"
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 namespace engine {
 
@@ -53,10 +55,41 @@ void CEngineDispatch::AddClient(ClientPtr client)
 
 void CEngineDispatch::StartClient(ClientPtr client, const std::vector<std::uint16_t>& ports)
 {
-    loop::CRecursiveMutex::Lock lock(m_clientLock);
-    CSocketList& started = *client;
-    List(std::move(client));
-    started.Start(ports);
+    // Pinned while it starts: a removal meanwhile waits for the Start to end.
+    ClientPtr started = client;
+    {
+        loop::CRecursiveMutex::Lock lock(m_clientLock);
+        List(std::move(client));
+    }
+    struct PinGuard
+    {
+        CEngineDispatch& dispatch;
+        ClientPtr& client;
+        ~PinGuard()
+        {
+            client->SetStartGate(nullptr);
+            dispatch.Unpin(client);
+        }
+    } pin{*this, started};
+    started->SetStartGate(this);
+    started->Start(ports);
+}
+
+void CEngineDispatch::Enter()
+{
+    // A dispatch needs the lock for a look-up only: it is let in first. The
+    // wait is bounded: a caller that holds the lock already (it is recursive)
+    // must not wait for a dispatch that waits for it.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(2);
+    while (m_pinWaiting.load(std::memory_order_acquire) > 0 &&
+           std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::microseconds(50));
+    m_clientLock.lock();
+}
+
+void CEngineDispatch::Leave()
+{
+    m_clientLock.unlock();
 }
 
 void CEngineDispatch::StopClients(const channel::PeerAddress& peer)
@@ -150,7 +183,9 @@ int CEngineDispatch::DispatchServerMessage(int protocol, SOCKET socket, loop::LP
 
 CEngineDispatch::ClientPtr CEngineDispatch::Pin(int protocol, SOCKET socket, int& index)
 {
+    m_pinWaiting.fetch_add(1, std::memory_order_acq_rel);
     loop::CRecursiveMutex::Lock lock(m_clientLock);
+    m_pinWaiting.fetch_sub(1, std::memory_order_acq_rel);
     for (const ClientPtr& candidate : m_clients[static_cast<std::size_t>(protocol)]) {
         index = candidate->FindSocket(socket);
         if (index != -1)

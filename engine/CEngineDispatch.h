@@ -20,9 +20,13 @@
 // Clients and the client lock
 // - The client lists are changed by the client-check task (StartClient,
 //   StopClients) and walked by the dispatch on the GUI thread; the client lock
-//   guards them. It is recursive: a client's Start runs under it and queues
-//   client rows, which the application logic guards with this same lock
-//   (ClientLock).
+//   guards them. It is recursive: a client's Start opens its ports under it
+//   and queues client rows, which the application logic guards with this same
+//   lock (ClientLock).
+// - A Start takes the client lock a slice of ports at a time (IStartGate), and
+//   gives way between two slices to a dispatch that waits for the lock: the
+//   GUI thread waits for one slice at most, not for thousands of ports. The
+//   started client stays pinned until its Start is over.
 // - A dispatch looks the client up and pins it (takes a reference) under the
 //   client lock, then calls it without the lock: the GUI thread never holds
 //   the client lock while a client works, so a client's pool tasks, which
@@ -44,6 +48,7 @@
 #include "loop/CRecursiveMutex.h"
 
 #include <array>
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -53,7 +58,7 @@
 
 namespace engine {
 
-class CEngineDispatch final
+class CEngineDispatch final : private IStartGate
 {
 public:
     using ClientPtr = std::shared_ptr<CSocketList>;
@@ -76,8 +81,8 @@ public:
 
     void AddServer(CSocketList* server);
 
-    // Lists the client. StartClient also starts it with the ports, under the
-    // client lock, so that no message reaches it before its Start is over.
+    // Lists the client. StartClient also starts it with the ports; a message
+    // for a port that is open already reaches it while later ports open.
     void AddClient(ClientPtr client);
     void StartClient(ClientPtr client, const std::vector<std::uint16_t>& ports);
     // The first listed client of each protocol whose peer is `peer`.
@@ -108,6 +113,11 @@ private:
     static bool IsProtocol(int protocol);
 
     void List(ClientPtr client) KANALIKO_REQUIRES(m_clientLock);
+    // The gate a Start opens its ports under: the client lock, taken only when
+    // no dispatch waits for it (a released lock taken straight back would keep
+    // the GUI thread waiting through the whole start).
+    void Enter() override KANALIKO_ACQUIRE(m_clientLock);
+    void Leave() override KANALIKO_RELEASE(m_clientLock);
     // The client of the protocol that owns the socket, pinned, with the
     // socket's index; none when no client owns it.
     ClientPtr Pin(int protocol, SOCKET socket, int& index) KANALIKO_EXCLUDES(m_clientLock);
@@ -122,6 +132,8 @@ private:
 
     mutable loop::CRecursiveMutex m_clientLock;
     std::array<ClientList, kProtocols> m_clients KANALIKO_GUARDED_BY(m_clientLock);
+    // Dispatches waiting to pin a client: a Start lets them in first.
+    std::atomic<int> m_pinWaiting{0};
 
     // A dispatch's pin is dropped under this lock, and a removal waits here
     // for the last one.

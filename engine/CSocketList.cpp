@@ -3,6 +3,8 @@
 #include "channel/AppMessages.h"
 #include "channel/EventCodes.h"
 
+#include <algorithm>
+
 namespace engine {
 
 CSocketList::CSocketList(IApp* sink, const channel::PeerAddress& address, int protocol)
@@ -22,18 +24,44 @@ void CSocketList::Start(const std::vector<std::uint16_t>& ports)
 
 void CSocketList::StartPorts(const std::vector<std::uint16_t>& ports)
 {
-    if (!m_ports.empty())
-        CloseAll();
-    m_ports = ports;
-    m_count = static_cast<int>(m_ports.size());
-    m_sockets.reset(new SOCKET[m_ports.size()]);
-    m_lives.reset(new std::atomic<std::uint32_t>[m_ports.size()]);
-    m_timerLives.reset(new std::atomic<std::uint32_t>[m_ports.size()]);
-    for (int i = 0; i < m_count; ++i) {
-        SetSocketAt(i, platform::INVALID_SOCKET);
-        m_timerLives[static_cast<std::size_t>(i)].store(0);
-        NewLifeAt(i);
-        OpenSocket(SlotAt(i), m_ports[static_cast<std::size_t>(i)]);
+    struct Gate
+    {
+        IStartGate* gate;
+        explicit Gate(IStartGate* g) : gate(g)
+        {
+            if (gate)
+                gate->Enter();
+        }
+        ~Gate()
+        {
+            if (gate)
+                gate->Leave();
+        }
+        Gate(const Gate&) = delete;
+        Gate& operator=(const Gate&) = delete;
+    };
+    {
+        Gate gate(m_startGate);
+        if (!m_ports.empty())
+            CloseAll();
+        m_ports = ports;
+        m_count = static_cast<int>(m_ports.size());
+        m_sockets.reset(new SOCKET[m_ports.size()]);
+        m_lives.reset(new std::atomic<std::uint32_t>[m_ports.size()]);
+        m_timerLives.reset(new std::atomic<std::uint32_t>[m_ports.size()]);
+        for (int i = 0; i < m_count; ++i) {
+            SetSocketAt(i, platform::INVALID_SOCKET);
+            m_timerLives[static_cast<std::size_t>(i)].store(0);
+        }
+    }
+    // The ports open in order, a slice at a time: between two slices the GUI
+    // thread gets to the notifications of the ports already open.
+    for (int first = 0; first < m_count; first += kStartSlice) {
+        Gate gate(m_startGate);
+        for (int i = first; i < std::min(m_count, first + kStartSlice); ++i) {
+            NewLifeAt(i);
+            OpenSocket(SlotAt(i), m_ports[static_cast<std::size_t>(i)]);
+        }
     }
 }
 

@@ -18,6 +18,7 @@
 
 #include "channel/PeerAddress.h"
 #include "engine/IApp.h"
+#include "engine/IStartGate.h"
 #include "platform/Sockets.h"
 
 #include <atomic>
@@ -48,6 +49,12 @@ public:
     // Closes what is open (when there were ports), takes a copy of the ports and
     // opens one socket per port, in order.
     virtual void Start(const std::vector<std::uint16_t>& ports);
+    // What StartPorts takes around making the socket array and around each
+    // slice of opens (none: nothing). Set by the one who starts the client,
+    // before Start, and cleared after it.
+    void SetStartGate(IStartGate* gate) { m_startGate = gate; }
+    // How many ports StartPorts opens under the gate at a time.
+    static constexpr int kStartSlice = 16;
     // Opens the socket of one port; `socket` is that port's slot and receives the
     // new socket, or INVALID_SOCKET when none could be opened.
     virtual void OpenSocket(SOCKET& socket, std::uint16_t port);
@@ -163,6 +170,7 @@ private:
     std::unique_ptr<std::atomic<std::uint32_t>[]> m_lives;
     std::unique_ptr<std::atomic<std::uint32_t>[]> m_timerLives;
     int m_count = 0;
+    IStartGate* m_startGate = nullptr;
 };
 
 } // namespace engine
