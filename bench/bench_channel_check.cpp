@@ -14,6 +14,7 @@
 //   bench_channel_check TCP UDP [MaxSendCount=5] [TimeOut=200] [TimeSendDelay=1]
 //   bench_channel_check idle TCP UDP [seconds=30]   (an idle server's CPU share)
 
+#include "bench/CBenchEngineHost.h"
 #include "channel/AppMessages.h"
 #include "channel/EventCodes.h"
 #include "engine/CEngineDispatch.h"
@@ -53,47 +54,9 @@ constexpr std::uint16_t kUdpClientBase = 40000; // UDP client ports
 const char* const kClientAddress = "198.18.30.1";
 const char* const kServerAddress = "198.18.30.2";
 
-class CBenchApp final : public engine::IApp
+class CBenchApp final : public CBenchEngineHost
 {
 public:
-    class CWindow final : public loop::CWindow
-    {
-    public:
-        explicit CWindow(engine::CEngineDispatch& dispatch) : m_dispatch(dispatch) {}
-
-    protected:
-        void OnMessage(loop::UINT message, loop::WPARAM wParam, loop::LPARAM lParam) override
-        {
-            if (const auto route = engine::CEngineDispatch::RouteOf(message))
-                m_dispatch.Dispatch(*route, static_cast<platform::SOCKET>(wParam), lParam);
-        }
-        void OnTimer(loop::UINT_PTR id) override { m_dispatch.DispatchTimer(id); }
-
-    private:
-        engine::CEngineDispatch& m_dispatch;
-    };
-
-    CBenchApp() : dispatch(*this), window(dispatch) {}
-
-    bool PostToWindow(loop::UINT message, loop::WPARAM wParam, loop::LPARAM lParam) override
-    {
-        if (message == channel::WM_CLIENT_ROW_QUEUED || message == channel::WM_SERVER_ROW_CHANGED)
-            return true;
-        return loop::PostToWindow(window.Handle(), message, wParam, lParam);
-    }
-    int SelectAsync(platform::SOCKET s, loop::UINT message, long events) override
-    {
-        return loop::WSAAsyncSelect(s, window.Handle(), message, events);
-    }
-    void StartSendTimer(loop::UINT_PTR id, int seconds) override
-    {
-        loop::SetTimer(window.Handle(), id, static_cast<unsigned>(seconds) * 1000u);
-    }
-    void StartPauseTimer(loop::UINT_PTR id, int milliseconds) override
-    {
-        loop::SetTimer(window.Handle(), id, static_cast<unsigned>(milliseconds));
-    }
-    void StopSendTimer(loop::UINT_PTR id) override { loop::KillTimer(window.Handle(), id); }
     int AddEvent(int, int code, int error, int protocol, const char*, std::uint16_t,
                  std::uint16_t, bool incoming) override
     {
@@ -127,8 +90,6 @@ public:
         return finished.size();
     }
 
-    engine::CEngineDispatch dispatch;
-    CWindow window;
     std::atomic<int> events{0};
     std::atomic<int> problems{0};
     std::atomic<int> tcpReplies{0};

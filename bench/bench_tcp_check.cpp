@@ -5,6 +5,7 @@
 //
 //   bench_tcp_check [ports=500] [MaxSendCount=3] [TimeOut=200] [TimeSendDelay=1]
 
+#include "bench/CBenchEngineHost.h"
 #include "channel/AppMessages.h"
 #include "channel/EventCodes.h"
 #include "engine/CEngineDispatch.h"
@@ -33,47 +34,9 @@ namespace {
 // The smallest IApp that drives the engine: its window hands notifications,
 // completions and timers to the program's dispatch, and it keeps the last row
 // of every port.
-class CBenchApp final : public engine::IApp
+class CBenchApp final : public CBenchEngineHost
 {
 public:
-    class CWindow final : public loop::CWindow
-    {
-    public:
-        explicit CWindow(engine::CEngineDispatch& dispatch) : m_dispatch(dispatch) {}
-
-    protected:
-        void OnMessage(loop::UINT message, loop::WPARAM wParam, loop::LPARAM lParam) override
-        {
-            if (const auto route = engine::CEngineDispatch::RouteOf(message))
-                m_dispatch.Dispatch(*route, static_cast<platform::SOCKET>(wParam), lParam);
-        }
-        void OnTimer(loop::UINT_PTR id) override { m_dispatch.DispatchTimer(id); }
-
-    private:
-        engine::CEngineDispatch& m_dispatch;
-    };
-
-    CBenchApp() : dispatch(*this), window(dispatch) {}
-
-    bool PostToWindow(loop::UINT message, loop::WPARAM wParam, loop::LPARAM lParam) override
-    {
-        if (message == channel::WM_CLIENT_ROW_QUEUED || message == channel::WM_SERVER_ROW_CHANGED)
-            return true;
-        return loop::PostToWindow(window.Handle(), message, wParam, lParam);
-    }
-    int SelectAsync(platform::SOCKET s, loop::UINT message, long events) override
-    {
-        return loop::WSAAsyncSelect(s, window.Handle(), message, events);
-    }
-    void StartSendTimer(loop::UINT_PTR id, int seconds) override
-    {
-        loop::SetTimer(window.Handle(), id, static_cast<unsigned>(seconds) * 1000u);
-    }
-    void StartPauseTimer(loop::UINT_PTR id, int milliseconds) override
-    {
-        loop::SetTimer(window.Handle(), id, static_cast<unsigned>(milliseconds));
-    }
-    void StopSendTimer(loop::UINT_PTR id) override { loop::KillTimer(window.Handle(), id); }
     int AddEvent(int, int code, int, int, const char*, std::uint16_t, std::uint16_t, bool) override
     {
         if (code == channel::EC_INTERNAL_ERROR || code == channel::EC_PORT_BUSY)
@@ -96,8 +59,6 @@ public:
         return finished.size();
     }
 
-    engine::CEngineDispatch dispatch;
-    CWindow window;
     std::atomic<int> events{0};
     std::atomic<int> problems{0};
     std::mutex m_lock;

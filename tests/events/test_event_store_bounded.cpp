@@ -33,13 +33,13 @@ protected:
         int largest = 0;
         for (int i = 0; i < n; ++i) {
             const int number = m_added++;
-            EventSpec spec;
-            spec.senderPort = static_cast<std::uint16_t>(number);
-            spec.code = number % 3 == 0 ? 9 : 6;
-            spec.sender = "10." + std::to_string(number % senders / 65536) + "." +
+            EventFields fields;
+            fields.senderPort = static_cast<std::uint16_t>(number);
+            fields.code = number % 3 == 0 ? 9 : 6;
+            fields.sender = "10." + std::to_string(number % senders / 65536) + "." +
                           std::to_string(number % senders / 256 % 256) + "." +
                           std::to_string(number % senders % 256);
-            store.Add(MakeTestEvent(spec));
+            store.Add(MakeTestEvent(fields));
             largest = std::max(largest, store.GetEventCount());
             store.TrimToLimit();
         }

@@ -16,11 +16,15 @@ void EnsureApplication()
     }
 }
 
-events::Event MakeTestEvent(const EventSpec& spec)
+events::Event MakeTestEvent(const EventFields& fields)
 {
-    return events::MakeEvent(spec.status, spec.code, spec.detail, spec.protocol,
-                             spec.sender.c_str(), spec.receiver.c_str(), spec.senderPort,
-                             spec.receiverPort);
+    events::Event event =
+        events::MakeEvent(fields.status, fields.code, fields.detail, fields.protocol,
+                          fields.sender.c_str(), fields.receiver.c_str(), fields.senderPort,
+                          fields.receiverPort);
+    if (fields.time != 0)
+        event.time = fields.time;
+    return event;
 }
 
 std::uint64_t FileTimeOf(int hour, int minute, int second, int millisecond)

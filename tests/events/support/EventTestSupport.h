@@ -18,7 +18,8 @@ namespace eventstest {
 // Makes the process's QCoreApplication on first use (the main thread is the GUI thread).
 void EnsureApplication();
 
-struct EventSpec
+// The fields of a test event; the rest as a fresh event has them.
+struct EventFields
 {
     int status = 0;
     int code = 6;
@@ -28,9 +29,10 @@ struct EventSpec
     std::uint16_t senderPort = 1000;
     std::uint16_t receiverPort = 2000;
     std::uint32_t detail = 0;
+    std::uint64_t time = 0; // 0: now
 };
 
-events::Event MakeTestEvent(const EventSpec& spec);
+events::Event MakeTestEvent(const EventFields& fields);
 
 // A FILETIME value for the given local time of day on 2024-03-01.
 std::uint64_t FileTimeOf(int hour, int minute, int second, int millisecond);

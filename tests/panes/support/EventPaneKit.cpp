@@ -22,28 +22,6 @@ int CLocalInterface::QueryAddresses(std::vector<core::InterfaceAddress>& address
     return 0;
 }
 
-events::Event MakeEvent(const EventSpec& spec)
-{
-    events::Event event =
-        events::MakeEvent(spec.status, spec.code, spec.detail, spec.protocol, spec.sender.c_str(),
-                          spec.receiver.c_str(), spec.senderPort, spec.receiverPort);
-    if (spec.time != 0)
-        event.time = spec.time;
-    return event;
-}
-
-std::uint64_t FileTimeOf(int hour, int minute, int second, int millisecond)
-{
-    // Days from 1601-01-01 to 2024-03-01.
-    constexpr std::uint64_t kDays = 154557;
-    const std::uint64_t ms = ((kDays * 24 + static_cast<std::uint64_t>(hour)) * 60 +
-                              static_cast<std::uint64_t>(minute)) *
-                                 60000ULL +
-                             static_cast<std::uint64_t>(second) * 1000ULL +
-                             static_cast<std::uint64_t>(millisecond);
-    return ms * 10000ULL;
-}
-
 QString StoreCellText(const events::CEventStore& store, int row, int column)
 {
     const std::optional<events::Event> event = store.ShownEventAtRow(row);

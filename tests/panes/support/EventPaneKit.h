@@ -8,6 +8,7 @@
 #include "core/CAppLogic.h"
 #include "dialogs/support/CScriptedPrompt.h"
 #include "events/Event.h"
+#include "events/support/EventTestSupport.h"
 #include "panes/CEventBar.h"
 
 #include <QString>
@@ -27,22 +28,8 @@ public:
     int QueryAddresses(std::vector<core::InterfaceAddress>& addresses) override;
 };
 
-struct EventSpec
-{
-    int status = 0;
-    int code = 6;
-    int protocol = 1;
-    std::string sender = "10.0.0.1";
-    std::string receiver = "10.0.0.2";
-    std::uint16_t senderPort = 1000;
-    std::uint16_t receiverPort = 2000;
-    std::uint32_t detail = 0;
-    std::uint64_t time = 0; // 0: now
-};
-
-events::Event MakeEvent(const EventSpec& spec);
-// A FILETIME value for the given local time of day on 2024-03-01.
-std::uint64_t FileTimeOf(int hour, int minute, int second, int millisecond);
+using eventstest::EventFields;
+using eventstest::FileTimeOf;
 
 // The text the store gives for a shown row and column ("" for no event).
 QString StoreCellText(const events::CEventStore& store, int row, int column);
@@ -65,7 +52,7 @@ public:
     dialogs::test::CScriptedPrompt& Prompt() { return m_prompt; }
     panes::CEventBar& Bar() { return *m_bar; }
 
-    int Add(const EventSpec& spec) { return Store().Add(MakeEvent(spec)); }
+    int Add(const EventFields& fields) { return Store().Add(eventstest::MakeTestEvent(fields)); }
     // Waits until the pane's model shows every row the store shows.
     bool WaitForRows();
 
