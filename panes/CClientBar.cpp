@@ -3,9 +3,8 @@
 #include "core/CAppLogic.h"
 #include "panes/CClientGridModel.h"
 #include "panes/CPaneTreeView.h"
-#include "panes/CQtClipboard.h"
+#include "panes/CPaneClipboard.h"
 #include "panes/ChannelPaneArtwork.h"
-#include "panes/ClipboardCopy.h"
 #include "panes/IPaneHost.h"
 #include "panes/PaneToolBar.h"
 
@@ -38,7 +37,7 @@ QAction* MenuAction(QMenu* menu, const QString& text, const char* name, int id)
 CClientBar::CClientBar(IPaneHost& host, QWidget* parent)
     : QWidget(parent), m_host(host), m_model(new CClientGridModel(this)),
       m_grid(new CPaneTreeView(this)), m_toolBar(MakePaneToolBar(this)),
-      m_systemClipboard(std::make_unique<CQtClipboard>()), m_clipboard(m_systemClipboard.get())
+      m_clipboard(&CPaneClipboard::System())
 {
     setObjectName(QStringLiteral("CClientBar"));
     setAccessibleName(QStringLiteral("Каналы связи"));
@@ -135,12 +134,12 @@ QString CClientBar::CopyText() const
 
 bool CClientBar::Copy()
 {
-    return CopyTextToClipboard(*m_clipboard, CopyText());
+    return CPaneClipboard::Copy(*m_clipboard, CopyText());
 }
 
-void CClientBar::SetClipboard(IClipboard* clipboard)
+void CClientBar::SetClipboard(IPaneClipboard* clipboard)
 {
-    m_clipboard = clipboard ? clipboard : m_systemClipboard.get();
+    m_clipboard = clipboard ? clipboard : &CPaneClipboard::System();
 }
 
 void CClientBar::OpenContextMenu(const QModelIndex& index, const QPoint& globalPos)

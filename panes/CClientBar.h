@@ -12,7 +12,7 @@
 //   still names the row's event.
 // - Copy ("Скопировать значения в буфер обмена", also Ctrl+C in the pane):
 //   the shown rows as tab-separated text (core::CPortRows::CopyText with
-//   "\r\n") on the clipboard (ClipboardCopy.h).
+//   "\r\n") on the clipboard (CPaneClipboard.h).
 // - Context menu on a row (right click, the menu key or Shift+F10): every row
 //   qualifies; the pane remembers the row and its peer's address and offers
 //   "Отфильтровать события" (the events pane's filter from the row,
@@ -27,7 +27,7 @@
 // nothing here is called from the engine's or the check's threads.
 
 #include "panes/IClientPane.h"
-#include "panes/IClipboard.h"
+#include "panes/IPaneClipboard.h"
 
 #include <QWidget>
 
@@ -43,7 +43,6 @@ namespace panes {
 
 class CClientGridModel;
 class CPaneTreeView;
-class CQtClipboard;
 class IPaneHost;
 
 class CClientBar final : public QWidget, public IClientPane
@@ -62,11 +61,11 @@ public:
 
     // The shown rows as the copy puts them on the clipboard.
     QString CopyText() const;
-    // The copy command; false when the clipboard failed (see ClipboardCopy.h).
+    // The copy command; false when the clipboard failed (see CPaneClipboard.h).
     bool Copy();
     // Where Copy writes (the system clipboard unless a test sets another; the
     // pane does not own it; null: back to the system clipboard).
-    void SetClipboard(IClipboard* clipboard);
+    void SetClipboard(IPaneClipboard* clipboard);
 
     // Opens "Client menu" for the row (nothing for an invalid index).
     void OpenContextMenu(const QModelIndex& index, const QPoint& globalPos);
@@ -101,8 +100,7 @@ private:
     QAction* m_filter;
     QAction* m_echo;
     QAction* m_route;
-    std::unique_ptr<CQtClipboard> m_systemClipboard;
-    IClipboard* m_clipboard;
+    IPaneClipboard* m_clipboard;
     int m_menuNode = -1;
     QString m_menuPeer;
 };

@@ -4,6 +4,7 @@
 
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QThread>
 
 namespace panes {
 
@@ -20,7 +21,9 @@ void ReportError(const char* text)
 
 bool CPaneClipboard::Open()
 {
-    return qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr &&
+    // QClipboard belongs to the GUI thread; a QCoreApplication has none.
+    auto* application = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
+    return application != nullptr && QThread::currentThread() == application->thread() &&
            QGuiApplication::clipboard() != nullptr;
 }
 

@@ -1,12 +1,15 @@
 #pragma once
 
-// The system clipboard behind IPaneClipboard, and the copy procedure the echo
-// and route panes share.
+// The system clipboard behind IPaneClipboard, and the copy procedure every
+// pane's copy command uses.
 //
 // On Qt the steps map as follows: open fails when there is no clipboard (no
 // GUI application); empty fails when the clipboard still holds text after it
 // was cleared; close fails when the clipboard does not read back the text that
-// was put (another program took it, or the platform refused it).
+// was put (another program took it, or the platform refused it: X11 when the
+// window cannot own the CLIPBOARD selection, Wayland when the compositor
+// refuses a selection from a window without a recent input event). Open also
+// fails off the GUI thread: QClipboard is not thread-safe.
 //
 // Threads: the GUI thread only.
 

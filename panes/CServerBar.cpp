@@ -2,10 +2,9 @@
 
 #include "core/CAppLogic.h"
 #include "panes/CPaneTreeView.h"
-#include "panes/CQtClipboard.h"
+#include "panes/CPaneClipboard.h"
 #include "panes/CServerReportModel.h"
 #include "panes/ChannelPaneArtwork.h"
-#include "panes/ClipboardCopy.h"
 #include "panes/IPaneHost.h"
 #include "panes/PaneToolBar.h"
 
@@ -27,7 +26,7 @@ constexpr int kFilterCommand = 32901; // of the menu resource
 CServerBar::CServerBar(IPaneHost& host, QWidget* parent)
     : QWidget(parent), m_host(host), m_model(new CServerReportModel(this)),
       m_report(new CPaneTreeView(this)), m_toolBar(MakePaneToolBar(this)),
-      m_systemClipboard(std::make_unique<CQtClipboard>()), m_clipboard(m_systemClipboard.get())
+      m_clipboard(&CPaneClipboard::System())
 {
     setObjectName(QStringLiteral("CServerBar"));
     setAccessibleName(QStringLiteral("Открытые порты"));
@@ -148,12 +147,12 @@ QString CServerBar::CopyText() const
 
 bool CServerBar::Copy()
 {
-    return CopyTextToClipboard(*m_clipboard, CopyText());
+    return CPaneClipboard::Copy(*m_clipboard, CopyText());
 }
 
-void CServerBar::SetClipboard(IClipboard* clipboard)
+void CServerBar::SetClipboard(IPaneClipboard* clipboard)
 {
-    m_clipboard = clipboard ? clipboard : m_systemClipboard.get();
+    m_clipboard = clipboard ? clipboard : &CPaneClipboard::System();
 }
 
 void CServerBar::Restart()

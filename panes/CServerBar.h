@@ -22,7 +22,7 @@
 //
 // Threads: the GUI thread only.
 
-#include "panes/IClipboard.h"
+#include "panes/IPaneClipboard.h"
 #include "panes/IServerPane.h"
 
 #include <QWidget>
@@ -38,7 +38,6 @@ class QToolBar;
 namespace panes {
 
 class CPaneTreeView;
-class CQtClipboard;
 class CServerReportModel;
 class IPaneHost;
 
@@ -60,7 +59,7 @@ public:
     QString CopyText() const;
     bool Copy();
     // See CClientBar::SetClipboard.
-    void SetClipboard(IClipboard* clipboard);
+    void SetClipboard(IPaneClipboard* clipboard);
     void Restart();
 
     // Opens "FilterSettings" for a group row (nothing for any other row).
@@ -90,8 +89,7 @@ private:
     QAction* m_restart;
     QMenu* m_menu;
     QAction* m_filter;
-    std::unique_ptr<CQtClipboard> m_systemClipboard;
-    IClipboard* m_clipboard;
+    IPaneClipboard* m_clipboard;
     std::wstring m_menuGroup;
 };
 

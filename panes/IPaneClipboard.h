@@ -1,7 +1,7 @@
 #pragma once
 
-// The clipboard as the echo and route panes' copy command uses it, in the
-// steps the copy takes: open, empty, put the Unicode text, close. Each step
+// The clipboard as the panes' copy commands use it, in the steps the copy
+// takes: open, empty, put the Unicode text, close. Each step
 // can fail; the copy then writes one line to the Error stream (see
 // CPaneClipboard::Copy). Tests give a clipboard whose steps fail on purpose.
 //

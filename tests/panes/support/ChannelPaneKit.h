@@ -8,7 +8,7 @@
 #include "core/CAppLogic.h"
 #include "core/CAppWindow.h"
 #include "dialogs/support/CScriptedPrompt.h"
-#include "panes/IClipboard.h"
+#include "panes/IPaneClipboard.h"
 #include "panes/IPaneHost.h"
 #include "support/TestFiles.h"
 
@@ -88,8 +88,9 @@ private:
     panes::CServerBar* m_server = nullptr;
 };
 
-// A clipboard that keeps the text and fails at the step it is told to.
-class CFailingClipboard final : public panes::IClipboard
+// A clipboard that keeps the text and fails at the step it is told to; at
+// SetText, the text is given but does not take (its close fails).
+class CFailingClipboard final : public panes::IPaneClipboard
 {
 public:
     enum class Step
@@ -108,16 +109,21 @@ public:
         text.clear();
         return true;
     }
-    bool SetText(const QString& value) override
+    void SetText(const QString& value) override { m_given = value; }
+    bool Close() override
     {
         if (failAt == Step::SetText)
             return false;
-        text = value;
+        if (failAt == Step::None) // a close after a failed step puts nothing
+            text = m_given;
         return true;
     }
 
     Step failAt;
     QString text = QStringLiteral("before");
+
+private:
+    QString m_given;
 };
 
 } // namespace channeltest
