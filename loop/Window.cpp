@@ -4,13 +4,12 @@
 #include "loop/ThreadAnnotations.h"
 #include "loop/WindowRegistry.h"
 
+#include <QPointer>
 #include <QTimerEvent>
 #include <QtGlobal>
 
 namespace loop {
 
-using detail::CMessageEvent;
-using detail::CTimerSyncEvent;
 using detail::CWindowRegistry;
 
 CWindow::CWindow(QObject* parent) : QObject(parent)
@@ -45,23 +44,63 @@ void CWindow::OnHandlerException(std::exception_ptr error)
 
 bool CWindow::event(QEvent* event)
 {
-    detail::AnnotateAfterDelivery();
-    if (event->type() == CMessageEvent::EventType()) {
-        auto* message = static_cast<CMessageEvent*>(event);
-        if (message->validity && !message->validity->load(std::memory_order_acquire))
-            return true; // a notification of a watch that has ended since it was posted
-        try {
-            OnMessage(message->message, message->wParam, message->lParam);
-        } catch (...) {
-            OnHandlerException(std::current_exception());
-        }
-        return true;
-    }
-    if (event->type() == CTimerSyncEvent::EventType()) {
-        SyncTimer(static_cast<CTimerSyncEvent*>(event)->id);
+    if (event->type() == detail::CDrainEvent::EventType()) {
+        detail::AnnotateAfterDelivery();
+        Drain();
         return true;
     }
     return QObject::event(event);
+}
+
+void CWindow::Drain()
+{
+    CWindowRegistry& registry = CWindowRegistry::Instance();
+    registry.DrainStarted(m_handle);
+    const HWND handle = m_handle;
+    const QPointer<CWindow> alive(this);
+    const auto until = std::chrono::steady_clock::now() + kDeliverySlice;
+    detail::QueuedItem item;
+    while (registry.TakeNext(handle, item)) {
+        Deliver(item);
+        item = detail::QueuedItem{};
+        if (!alive)
+            return; // a handler destroyed the window
+        if (std::chrono::steady_clock::now() >= until) {
+            registry.ContinueLater(handle);
+            return;
+        }
+    }
+}
+
+void CWindow::Deliver(detail::QueuedItem& item)
+{
+    using Kind = detail::QueuedItem::Kind;
+    switch (item.kind) {
+    case Kind::Message:
+        if (item.validity && !item.validity->load(std::memory_order_acquire))
+            return; // a notification of a watch that has ended since it was posted
+        try {
+            OnMessage(item.message, item.wParam, item.lParam);
+        } catch (...) {
+            OnHandlerException(std::current_exception());
+        }
+        return;
+    case Kind::TimerSync: SyncTimer(item.timerId); return;
+    case Kind::TimerExpiry: {
+        auto running = m_timers.find(item.timerId);
+        if (running != m_timers.end() && running->second.generation == item.generation)
+            running->second.expiryQueued = false;
+        // Killed or restarted since it expired: not to be seen.
+        if (!CWindowRegistry::Instance().IsCurrent(m_handle, item.timerId, item.generation))
+            return;
+        try {
+            OnTimer(item.timerId);
+        } catch (...) {
+            OnHandlerException(std::current_exception());
+        }
+        return;
+    }
+    }
 }
 
 void CWindow::timerEvent(QTimerEvent* event)
@@ -70,16 +109,13 @@ void CWindow::timerEvent(QTimerEvent* event)
     if (ids == m_timerIds.end())
         return;
     const UINT_PTR id = ids->second;
-    const std::uint64_t generation = m_timers.at(id).generation;
-    // Killed or restarted by another thread since Qt started this timer: the
-    // sync that follows stops it; this expiry must not be seen.
-    if (!CWindowRegistry::Instance().IsCurrent(m_handle, id, generation))
+    RunningTimer& timer = m_timers.at(id);
+    // One expiry waits at a time; one killed or restarted by another thread
+    // since Qt started this timer is never seen (the sync that follows stops it).
+    if (timer.expiryQueued ||
+        !CWindowRegistry::Instance().IsCurrent(m_handle, id, timer.generation))
         return;
-    try {
-        OnTimer(id);
-    } catch (...) {
-        OnHandlerException(std::current_exception());
-    }
+    timer.expiryQueued = CWindowRegistry::Instance().PostExpiry(m_handle, id, timer.generation);
 }
 
 void CWindow::SyncTimer(UINT_PTR id)

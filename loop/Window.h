@@ -13,6 +13,10 @@
 //   all posting threads, the order in which the posting calls took place).
 //   A handler that runs a nested event loop receives further messages inside it,
 //   as a Windows modal loop does.
+// - Messages and timer expiries wait in the window's queue and are handled a
+//   slice of time (kDeliverySlice) at a time: between two slices the event
+//   loop gets to timers, input and repainting, however many messages wait.
+//   A timer has at most one expiry waiting, as on Windows.
 // - After KillTimer (or a restarting SetTimer) returns, no expiry of the old timer
 //   is dispatched any more, not even one that was already due. An expiry whose
 //   handler had started before the call runs to its end.
@@ -23,6 +27,7 @@
 
 #include <QObject>
 
+#include <chrono>
 #include <cstdint>
 #include <exception>
 #include <unordered_map>
@@ -33,7 +38,8 @@ namespace loop {
 
 namespace detail {
 class CWindowRegistry;
-}
+struct QueuedItem;
+} // namespace detail
 
 class CWindow : public QObject
 {
@@ -48,6 +54,10 @@ public:
     CWindow& operator=(const CWindow&) = delete;
 
     HWND Handle() const noexcept { return m_handle; }
+
+    // How long one turn of the event loop hands this window queued entries
+    // before it lets the rest of the loop in.
+    static constexpr std::chrono::milliseconds kDeliverySlice{5};
 
 protected:
     // A posted message. The default ignores it.
@@ -67,11 +77,16 @@ private:
     // Brings the Qt timer of this id in line with what SetTimer/KillTimer asked
     // for. GUI thread only.
     void SyncTimer(UINT_PTR id);
+    // Handles queued entries for one delivery slice.
+    void Drain();
+    // Handles one entry. The window may be gone when it returns.
+    void Deliver(detail::QueuedItem& item);
 
     struct RunningTimer
     {
         int qtTimerId;
         std::uint64_t generation;
+        bool expiryQueued = false;
     };
 
     HWND m_handle;

@@ -29,24 +29,13 @@ std::uintptr_t FromHandle(HWND handle)
 
 } // namespace
 
-QEvent::Type CMessageEvent::EventType()
+QEvent::Type CDrainEvent::EventType()
 {
     static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
     return type;
 }
 
-CMessageEvent::CMessageEvent(UINT message, WPARAM wParam, LPARAM lParam, ValidityFlag validity)
-    : QEvent(EventType()), message(message), wParam(wParam), lParam(lParam),
-      validity(std::move(validity))
-{}
-
-QEvent::Type CTimerSyncEvent::EventType()
-{
-    static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
-    return type;
-}
-
-CTimerSyncEvent::CTimerSyncEvent(UINT_PTR id) : QEvent(EventType()), id(id) {}
+CDrainEvent::CDrainEvent() : QEvent(EventType()) {}
 
 CWindowRegistry& CWindowRegistry::Instance()
 {
@@ -78,16 +67,72 @@ bool CWindowRegistry::IsAlive(HWND handle) const
 bool CWindowRegistry::Post(HWND handle, UINT message, WPARAM wParam, LPARAM lParam,
                            ValidityFlag validity)
 {
+    QueuedItem item;
+    item.message = message;
+    item.wParam = wParam;
+    item.lParam = lParam;
+    item.validity = std::move(validity);
+    return Enqueue(handle, std::move(item));
+}
+
+bool CWindowRegistry::PostExpiry(HWND handle, UINT_PTR id, std::uint64_t generation)
+{
+    QueuedItem item;
+    item.kind = QueuedItem::Kind::TimerExpiry;
+    item.timerId = id;
+    item.generation = generation;
+    return Enqueue(handle, std::move(item));
+}
+
+bool CWindowRegistry::Enqueue(HWND handle, QueuedItem item)
+{
     std::lock_guard lock(m_mutex);
     auto it = m_windows.find(FromHandle(handle));
     if (it == m_windows.end())
         return false;
+    it->second.queue.push_back(std::move(item));
+    AskForDrain(it->second);
+    return true;
+}
+
+void CWindowRegistry::AskForDrain(Entry& entry)
+{
+    if (entry.drainPending)
+        return;
+    entry.drainPending = true;
     // Posted under the lock: the window cannot finish unregistering (and so
     // cannot be deleted) while the event is being queued to it.
-    auto* event = new CMessageEvent(message, wParam, lParam, std::move(validity));
     AnnotateBeforePost();
-    QCoreApplication::postEvent(it->second.window, event);
+    QCoreApplication::postEvent(entry.window, new CDrainEvent);
+}
+
+void CWindowRegistry::DrainStarted(HWND handle)
+{
+    std::lock_guard lock(m_mutex);
+    auto it = m_windows.find(FromHandle(handle));
+    if (it != m_windows.end())
+        it->second.drainPending = false;
+}
+
+bool CWindowRegistry::TakeNext(HWND handle, QueuedItem& item)
+{
+    std::lock_guard lock(m_mutex);
+    auto it = m_windows.find(FromHandle(handle));
+    if (it == m_windows.end() || it->second.queue.empty())
+        return false;
+    item = std::move(it->second.queue.front());
+    it->second.queue.pop_front();
+    if (!it->second.queue.empty())
+        AskForDrain(it->second);
     return true;
+}
+
+void CWindowRegistry::ContinueLater(HWND handle)
+{
+    std::lock_guard lock(m_mutex);
+    auto it = m_windows.find(FromHandle(handle));
+    if (it != m_windows.end() && !it->second.queue.empty())
+        AskForDrain(it->second);
 }
 
 void CWindowRegistry::RequestTimerSync(std::unique_lock<std::mutex>& lock, Entry& entry,
@@ -99,9 +144,11 @@ void CWindowRegistry::RequestTimerSync(std::unique_lock<std::mutex>& lock, Entry
         lock.unlock();
         window->SyncTimer(id);
     } else {
-        auto* event = new CTimerSyncEvent(id);
-        AnnotateBeforePost();
-        QCoreApplication::postEvent(window, event);
+        QueuedItem item;
+        item.kind = QueuedItem::Kind::TimerSync;
+        item.timerId = id;
+        entry.queue.push_back(std::move(item));
+        AskForDrain(entry);
     }
 }
 

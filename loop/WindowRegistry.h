@@ -4,9 +4,15 @@
 // window, or set its timers, safely while the GUI thread may be destroying it.
 // Internal to loop/.
 //
-// Threads: any; one mutex guards the table. A window removes itself (on the GUI
-// thread) before it dies, under the same mutex under which posting threads reach
-// it, so a post either reaches a live window or fails.
+// Threads: any; one mutex guards the table and the windows' queues. A window
+// removes itself (on the GUI thread) before it dies, under the same mutex under
+// which posting threads reach it, so a post either reaches a live window or
+// fails.
+//
+// Posted messages wait in the window's own queue, not as one Qt event each: a
+// window takes them a slice of time at a time (CWindow::Drain), so that a
+// burst of thousands of messages never holds timers and input back for longer
+// than a slice. One Qt event per window asks for the next slice.
 
 #include "loop/WindowTypes.h"
 
@@ -14,6 +20,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <unordered_map>
@@ -29,27 +36,34 @@ namespace loop::detail {
 // uses it so that a closed socket's pending notifications never arrive.
 using ValidityFlag = std::shared_ptr<const std::atomic<bool>>;
 
-class CMessageEvent final : public QEvent
+// One entry of a window's queue: a posted message, a request from another
+// thread to bring a timer in line with SetTimer/KillTimer, or a timer's expiry.
+// A window takes its entries in the order they were queued.
+struct QueuedItem
 {
-public:
-    static QEvent::Type EventType();
-
-    CMessageEvent(UINT message, WPARAM wParam, LPARAM lParam, ValidityFlag validity);
-
-    UINT message;
-    WPARAM wParam;
-    LPARAM lParam;
+    enum class Kind : std::uint8_t
+    {
+        Message,
+        TimerSync,
+        TimerExpiry,
+    };
+    Kind kind = Kind::Message;
+    UINT message = 0;
+    WPARAM wParam = 0;
+    LPARAM lParam = 0;
     ValidityFlag validity;
+    UINT_PTR timerId = 0;
+    std::uint64_t generation = 0; // of the Qt timer that expired
 };
 
-class CTimerSyncEvent final : public QEvent
+// Posted to a window when its queue has entries and no such event is pending:
+// the window then takes entries for one delivery slice (CWindow::Drain).
+class CDrainEvent final : public QEvent
 {
 public:
     static QEvent::Type EventType();
 
-    explicit CTimerSyncEvent(UINT_PTR id);
-
-    UINT_PTR id;
+    CDrainEvent();
 };
 
 class CWindowRegistry final
@@ -62,6 +76,19 @@ public:
     bool IsAlive(HWND handle) const;
 
     bool Post(HWND handle, UINT message, WPARAM wParam, LPARAM lParam, ValidityFlag validity);
+    // Queues the expiry of the Qt timer started for that generation. GUI thread.
+    bool PostExpiry(HWND handle, UINT_PTR id, std::uint64_t generation);
+
+    // The window's side of its queue (GUI thread). A drain has started: the
+    // next entry queued asks for another one.
+    void DrainStarted(HWND handle);
+    // Takes the oldest entry; false when there is none (or no such window).
+    // While entries remain a drain stays asked for, so that a handler that
+    // runs a nested event loop receives them inside it.
+    bool TakeNext(HWND handle, QueuedItem& item);
+    // Asks for a drain when entries remain: a drain that stops before the
+    // queue is empty leaves the rest to the next turn of the event loop.
+    void ContinueLater(HWND handle);
 
     bool SetTimer(HWND handle, UINT_PTR id, unsigned milliseconds);
     bool KillTimer(HWND handle, UINT_PTR id);
@@ -85,10 +112,16 @@ private:
     {
         CWindow* window = nullptr;
         std::unordered_map<UINT_PTR, TimerWish> timers;
+        std::deque<QueuedItem> queue;
+        bool drainPending = false; // a CDrainEvent is queued and has not started
     };
 
+    // Queues an entry for a live window and asks for a drain if none is pending.
+    bool Enqueue(HWND handle, QueuedItem item);
+    void AskForDrain(Entry& entry);
+
     // Tells the window to bring its Qt timer in line: directly on the GUI thread
-    // (after the lock is released), by a posted event from any other thread.
+    // (after the lock is released), through its queue from any other thread.
     void RequestTimerSync(std::unique_lock<std::mutex>& lock, Entry& entry, UINT_PTR id);
 
     mutable std::mutex m_mutex;

@@ -5,8 +5,11 @@
 #include "loop/Window.h"
 #include "loop/support/LoopTestSupport.h"
 
+#include <QTimer>
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <map>
@@ -154,4 +157,87 @@ TEST(PostedMessages, ExceptionOfAHandlerIsHandedOverAndTheLoopGoesOn)
     loop::PostToWindow(window.Handle(), 0x8001, 0, 0);
     ASSERT_TRUE(loop::RunUntil([&] { return window.handled == 2; }, 5s));
     EXPECT_EQ(window.exceptions, 1);
+}
+
+namespace {
+
+// Keeps the GUI thread busy inside a handler, as a slow handler would.
+void Spin(std::chrono::microseconds duration)
+{
+    const auto until = std::chrono::steady_clock::now() + duration;
+    while (std::chrono::steady_clock::now() < until) {
+    }
+}
+
+} // namespace
+
+TEST(PostedMessages, ABurstOfMessagesLetsTheLoopsTimersInBetween)
+{
+    CRecordingWindow window;
+    constexpr int kBurst = 300;
+    window.onMessage = [](const CRecordingWindow::Message&) { Spin(1ms); };
+    for (int i = 0; i < kBurst; ++i)
+        loop::PostToWindow(window.Handle(), 0x8001, 0, i);
+
+    // A timer of the loop itself (not of the window): it only ticks while the
+    // burst is being handled if the window hands the loop back in between.
+    int ticksDuringBurst = 0;
+    QTimer pulse;
+    QObject::connect(&pulse, &QTimer::timeout, [&] {
+        const std::size_t handled = window.messages.size();
+        if (handled > 0 && handled < kBurst)
+            ++ticksDuringBurst;
+    });
+    pulse.start(10);
+    ASSERT_TRUE(loop::RunUntil([&] { return window.messages.size() == kBurst; }, 20s));
+    // About 300 ms of handlers: a tick every slice, dozens of them. Without
+    // slices there is none.
+    EXPECT_GE(ticksDuringBurst, 5);
+    for (int i = 0; i < kBurst; ++i)
+        ASSERT_EQ(window.messages[static_cast<std::size_t>(i)].lParam, i);
+}
+
+TEST(PostedMessages, ANestedLoopInAHandlerGetsTheMessagesQueuedBehindIt)
+{
+    CRecordingWindow window;
+    bool nestedDone = false;
+    window.onMessage = [&](const CRecordingWindow::Message& m) {
+        if (m.lParam == 0)
+            nestedDone = loop::RunUntil([&] { return window.messages.size() == 5; }, 5s);
+    };
+    for (int i = 0; i < 5; ++i)
+        loop::PostToWindow(window.Handle(), 0x8001, 0, i);
+    ASSERT_TRUE(loop::RunUntil([&] { return window.messages.size() == 5; }, 5s));
+    EXPECT_TRUE(nestedDone);
+    EXPECT_TRUE(window.overlapped); // messages 1..4 arrived inside the handler of 0
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(window.messages[static_cast<std::size_t>(i)].lParam, i);
+}
+
+TEST(PostedMessages, ATimerBehindALongQueueWaitsWithOneExpiryNotABacklog)
+{
+    CRecordingWindow window;
+    constexpr int kBurst = 200;
+    std::chrono::steady_clock::time_point burstEnd;
+    std::vector<std::chrono::steady_clock::time_point> expiries;
+    window.onMessage = [&](const CRecordingWindow::Message& m) {
+        Spin(1ms);
+        if (m.lParam == kBurst - 1)
+            burstEnd = std::chrono::steady_clock::now();
+    };
+    window.onTimer = [&](loop::UINT_PTR) { expiries.push_back(std::chrono::steady_clock::now()); };
+    for (int i = 0; i < kBurst; ++i)
+        loop::PostToWindow(window.Handle(), 0x8001, 0, i);
+    ASSERT_TRUE(loop::SetTimer(window.Handle(), 3, 10));
+    ASSERT_TRUE(loop::RunUntil([&] { return window.messages.size() == kBurst; }, 20s));
+    loop::ProcessEventsFor(30ms);
+    ASSERT_TRUE(loop::KillTimer(window.Handle(), 3));
+    // The timer fired about 20 times while the burst was handled; what reached
+    // the window right after the burst is the one expiry that waited (and at
+    // most one more that fell due meanwhile), not the twenty.
+    const auto soonAfter = std::count_if(expiries.begin(), expiries.end(), [&](auto at) {
+        return at >= burstEnd && at < burstEnd + 9ms;
+    });
+    EXPECT_GE(soonAfter, 1);
+    EXPECT_LE(soonAfter, 2);
 }
