@@ -41,5 +41,9 @@ inline constexpr loop::LPARAM PROBE_TIMER = 3;
 // reported ahead of its probe, so a read notification that comes first waits
 // for it. 4 is no network event the clients' sockets are selected for.
 inline constexpr loop::LPARAM PROBE_SENT = 4;
+// What a TCP client's connect task posts when the connect failed: the
+// reconnect follows after the pause between attempts, which the port's timer
+// keeps instead of a pool worker.
+inline constexpr loop::LPARAM TCP_CONNECT_FAILED = 5;
 
 } // namespace channel

@@ -179,8 +179,6 @@ void CTcpClient::Connect(SocketLife target, unsigned short port)
         ReportStep(code, code == channel::EC_CONNECTING ? 0 : error, port, false,
                    code == channel::EC_CONNECT_FAILED && counts.attempts == m_options.maxSendCount,
                    counts, m_address.text);
-        if (code == channel::EC_CONNECT_FAILED)
-            Sleep(static_cast<unsigned>(m_options.timeSendDelay) * 1000u);
 
         if (code == channel::EC_CONNECTING) {
             platform::SocketSet writable, failed;
@@ -207,13 +205,16 @@ void CTcpClient::Connect(SocketLife target, unsigned short port)
                        code == channel::EC_CONNECT_FAILED &&
                            counts.attempts == m_options.maxSendCount,
                        counts, m_address.text);
-            if (code == channel::EC_CONNECT_FAILED)
-                Sleep(static_cast<unsigned>(m_options.timeSendDelay) * 1000u);
         }
+        // A failed connect is followed by the pause between attempts; the
+        // port's timer keeps it, so a port that cannot connect does not hold a
+        // pool worker for TimeSendDelay seconds and a scheme of many closed
+        // ports is not serialised by the pool's worker limit.
         if (m_sink)
             m_sink->PostToWindow(
                 channel::WM_TCP_CLIENT_SOCKET, static_cast<loop::WPARAM>(socket),
-                WithLife(connected ? channel::TCP_CONNECTED : channel::TCP_FAILED, target.life));
+                WithLife(connected ? channel::TCP_CONNECTED : channel::TCP_CONNECT_FAILED,
+                         target.life));
     } catch (const EGeneric& e) {
         LogClientTaskError(e);
     }
@@ -273,6 +274,15 @@ void CTcpClient::OnSocketEvent(SOCKET socket, int index, loop::LPARAM code)
     m_tasks.WaitAndRemove(socket, 0);
     const std::uint16_t port = m_ports[static_cast<std::size_t>(index)];
 
+    if (code == channel::PROBE_TIMER && m_pausedLives.erase(LifeAt(index)) != 0)
+        code = channel::TCP_FAILED; // the pause after a failed connect is over
+    if (code == channel::TCP_CONNECT_FAILED) {
+        if (m_counters.Attempts(socket) >= m_options.maxSendCount)
+            return;
+        m_pausedLives.insert(LifeAt(index));
+        ArmPauseTimer(index, socket, m_options.timeSendDelay * 1000);
+        return;
+    }
     if (code == channel::TCP_CONNECTED || code == channel::PROBE_TIMER) {
         // Read before the probe task can count its own attempt, so the number of
         // probes never depends on how fast the pool picks the task up.

@@ -7,8 +7,9 @@
 // Progress of one port: open (6) -> connect (13, then 4 or 7) -> on 4 the first
 // probe (10 or 8, then 11 or 9); each probe that leaves the attempts below
 // MaxSendCount - 1 arms the timer, whose expiry sends the next probe on the same
-// connection; a failed connect or receive leads, through WM_TCP_CLIENT_SOCKET
-// with TCP_FAILED, to a new socket, the counters carried over.
+// connection; a failed receive leads, through WM_TCP_CLIENT_SOCKET with
+// TCP_FAILED, to a new socket, the counters carried over; a failed connect
+// leads there too, after the pause of TimeSendDelay seconds on the port's timer.
 //
 // Threads: Start, and the first OpenSocket of each port it makes, run on the
 // thread that starts the client (the client-check task, under the client lock
@@ -23,6 +24,7 @@
 
 #include <mutex>
 #include <string>
+#include <unordered_set>
 
 namespace engine {
 
@@ -37,9 +39,10 @@ public:
     // Creates (or replaces) the socket of a port and starts connecting.
     void OpenSocket(SOCKET& socket, std::uint16_t port) override;
     // TCP_CONNECTED (posted with the socket's life) or PROBE_TIMER (the port's
-    // timer): probe; TCP_FAILED: reconnect. A message of an earlier socket
-    // with the same number, or a timer the present socket did not arm, is
-    // ignored.
+    // timer): probe; TCP_FAILED: reconnect; TCP_CONNECT_FAILED: reconnect when
+    // the pause between attempts is over (the port's timer, then taken as
+    // TCP_FAILED). A message of an earlier socket with the same number, or a
+    // timer the present socket did not arm, is ignored.
     void OnSocketEvent(SOCKET socket, int index, loop::LPARAM code) override;
 
     // Pool task bodies. What they post carries the life of their socket.
@@ -56,6 +59,9 @@ private:
     CClientTasks m_tasks;
     CProbeCounters m_counters;
     std::mutex m_socketLock; // socket replacement and the entry of counters
+    // Lives of sockets whose timer is the pause after a failed connect. GUI
+    // thread only, as OnSocketEvent.
+    std::unordered_set<std::uint32_t> m_pausedLives;
 };
 
 } // namespace engine

@@ -89,21 +89,33 @@ TEST_F(CliLocal, OutOfRangeOptionsAreClampedAndSigtermEndsTheCheck)
 }
 
 // A second SIGINT ends the process at once, even while the clients still end
-// their steps (here a refused connection's pause of TimeSendDelay = 600 s,
-// which the TCP client's shutdown waits for).
+// their steps: here a probe waits up to TimeOut = 30 s for an echo from a peer
+// that accepted the connection and never reads, and the TCP client's shutdown
+// waits for that receive.
 TEST_F(CliLocal, ASecondInterruptQuitsAtOnce)
 {
+    const int silent = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(silent, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof(address);
+    ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+    ASSERT_EQ(::listen(silent, 4), 0); // the kernel completes the connection; nobody echoes
+    ASSERT_EQ(::getsockname(silent, reinterpret_cast<sockaddr*>(&address), &length), 0);
+
     const std::string options = folder.File("options.xml");
-    WriteBytes(options, OptionsText(200, 600, 5, 10));
+    WriteBytes(options, OptionsText(30000, 600, 5, 10));
     const std::string scheme = folder.File("scheme.xml");
-    WriteBytes(scheme, SchemeText(TcpProto(FreePort(SOCK_STREAM))));
+    WriteBytes(scheme, SchemeText(TcpProto(ntohs(address.sin_port))));
     CChild check(Check({"127.0.0.1", "--scheme", scheme, "--options", options}));
-    ASSERT_TRUE(check.WaitForText("Не удалось подключиться", 20s)) << check.Err();
+    ASSERT_TRUE(check.WaitForText("Данные отправлены", 20s)) << check.Err();
     check.Signal(SIGINT);
     ASSERT_TRUE(check.WaitForText("again to quit at once", 10s)) << check.Err();
     EXPECT_EQ(check.Wait(500ms), -1) << "the first interrupt lets the clients end their steps";
     check.Signal(SIGINT);
     EXPECT_EQ(check.Wait(10s), 128 + SIGINT) << check.Err();
+    ::close(silent);
 }
 
 } // namespace

@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -335,6 +336,39 @@ TEST(TcpChannel, PortWithoutListenerRetriesAfterTheDelay)
     EXPECT_EQ(rows.back().code, static_cast<std::uint32_t>(channel::EC_CONNECT_FAILED));
     EXPECT_EQ(rows.back().attempts, 2);
     EXPECT_EQ(rows.back().replies, 0);
+}
+
+// The pause after a refused connect is the port's timer, not a pool worker's
+// sleep: with more refused ports than the pool has workers, every port still
+// reports its first refusal at once, and the client goes at once although each
+// port is in a pause of ten minutes.
+TEST(TcpChannel, RefusedPortsWaitOutTheirPausesWithoutHoldingWorkers)
+{
+    CRecordingApp clientSide;
+    std::set<std::uint16_t> ports;
+    for (int tries = 0; ports.size() < 120 && tries < 2000; ++tries)
+        ports.insert(FreePort(SOCK_STREAM));
+    ASSERT_EQ(ports.size(), 120u);
+    auto client = std::make_unique<engine::CTcpClient>(&clientSide, Loopback(),
+                                                       Options(2, 200, 600));
+    clientSide.AddClient(client.get());
+    client->Start(std::vector<std::uint16_t>(ports.begin(), ports.end()));
+    auto refusedOnce = [&] {
+        return std::all_of(ports.begin(), ports.end(), [&](std::uint16_t port) {
+            const std::vector<int> codes = ClientCodes(clientSide, port);
+            return std::count(codes.begin(), codes.end(), channel::EC_CONNECT_FAILED) == 1;
+        });
+    };
+    ASSERT_TRUE(clientSide.RunUntil(refusedOnce, 30s))
+        << "ports queued behind the pauses of others";
+    for (std::uint16_t port : ports)
+        EXPECT_EQ(CodesText(ClientCodes(clientSide, port)), "6 13 7") << port;
+
+    const auto before = std::chrono::steady_clock::now();
+    clientSide.RemoveClient(client.get());
+    client.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - before, 30s)
+        << "the client's end waited for a pause";
 }
 
 TEST(TcpChannel, PeerThatNeverEchoesTimesOutAndReconnects)
