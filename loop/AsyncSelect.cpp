@@ -7,7 +7,8 @@
 namespace loop {
 
 namespace {
-constexpr long kSupportedEvents = platform::FD_READ | platform::FD_ACCEPT | platform::FD_CLOSE;
+constexpr long kSupportedEvents =
+    platform::FD_READ | platform::FD_ACCEPT | platform::FD_CLOSE | platform::FD_CONNECT;
 } // namespace
 
 int WSAAsyncSelect(platform::SOCKET s, HWND window, UINT message, long events)

@@ -14,6 +14,10 @@
 // - FD_CLOSE (32): the peer of a stream socket closed the connection (error 0) or
 //   reset it (error = the Winsock code, e.g. 10054). After FD_CLOSE the socket is
 //   no longer watched.
+// - FD_CONNECT (16): a stream socket's non-blocking connect has ended: error 0
+//   when it is connected, else the Winsock code (10061 refused, 10065 no route
+//   and so on). Posted once; after a failed connect the socket is no longer
+//   watched.
 // Winsock's re-enabling rule holds: after FD_READ no further FD_READ is posted for
 // the socket until the program calls platform::recv or platform::recvfrom on it;
 // after FD_ACCEPT none until it calls platform::accept. If the condition still
@@ -25,8 +29,7 @@
 // watch before the descriptor is closed; notifications of an ended watch that are
 // still queued are dropped, so neither the closed socket nor a later socket that
 // gets the same descriptor number sees a stale one.
-// FD_WRITE, FD_OOB and FD_CONNECT are not offered (10022): the program does not
-// use them.
+// FD_WRITE and FD_OOB are not offered (10022): the program does not use them.
 //
 // Threads: WSAAsyncSelect may be called from any thread. The notifiers are made,
 // switched and deleted on the GUI thread only; calls from other threads are passed

@@ -74,12 +74,12 @@ bool CSocketNotifierHost::EnsureSet()
     return true;
 }
 
-bool CSocketNotifierHost::Enable(platform::SOCKET s, std::uint64_t generation)
+bool CSocketNotifierHost::Enable(platform::SOCKET s, std::uint64_t generation, bool writable)
 {
     if (!EnsureSet())
         return false;
     epoll_event event{};
-    event.events = EPOLLIN;
+    event.events = EPOLLIN | (writable ? EPOLLOUT : 0u);
     event.data.u64 = Tag(s, generation);
     if (::epoll_ctl(m_epoll, EPOLL_CTL_ADD, s, &event) == 0)
         return true;
@@ -120,13 +120,14 @@ void CSocketNotifierHost::Sync(platform::SOCKET s)
     if (it == m_entries.end()) {
         if (!wish.enabled)
             return; // entered when it is first wanted
-        it = m_entries.emplace(s, Entry{wish.generation, false}).first;
+        it = m_entries.emplace(s, Entry{wish.generation, false, false}).first;
     }
     Entry& entry = it->second;
-    if (entry.enabled == wish.enabled)
+    if (entry.enabled == wish.enabled && (!wish.enabled || entry.writable == wish.writable))
         return;
     if (wish.enabled) {
-        entry.enabled = Enable(s, wish.generation);
+        entry.enabled = Enable(s, wish.generation, wish.writable);
+        entry.writable = wish.writable;
     } else {
         Disable(s);
         entry.enabled = false;

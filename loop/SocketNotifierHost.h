@@ -49,13 +49,15 @@ private:
     void OnSetReady();
     // Made on first use, on the GUI thread (the host may be made elsewhere).
     bool EnsureSet();
-    bool Enable(platform::SOCKET s, std::uint64_t generation);
+    // Puts the socket in the set for reading (and writing: writable).
+    bool Enable(platform::SOCKET s, std::uint64_t generation, bool writable);
     void Disable(platform::SOCKET s);
 
     struct Entry
     {
         std::uint64_t generation;
         bool enabled;
+        bool writable;
     };
     std::unordered_map<platform::SOCKET, Entry> m_entries;
     int m_epoll = -1;

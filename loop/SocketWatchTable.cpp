@@ -172,10 +172,11 @@ NotifierWish CSocketWatchTable::Wish(SOCKET s)
         if (!platform::QuerySocket(s, &state))
             return wish; // being closed right now
         wish.action = NotifierWish::Action::Keep;
-        const bool armed = (state.kind == platform::SocketKind::Stream && state.listening)
-                               ? watch.acceptArmed
-                               : watch.readArmed;
-        wish.enabled = armed && !watch.peerClosed && !watch.awaitingState;
+        const bool listening = state.kind == platform::SocketKind::Stream && state.listening;
+        const bool armed = listening ? watch.acceptArmed : watch.readArmed;
+        wish.writable = !listening && state.kind == platform::SocketKind::Stream &&
+                        (watch.events & platform::FD_CONNECT) != 0 && watch.connectArmed;
+        wish.enabled = (armed || wish.writable) && !watch.peerClosed && !watch.awaitingState;
         return wish;
     }
     case Phase::Cancelled: wish.action = NotifierWish::Action::RemoveAndErase; return wish;
@@ -211,6 +212,18 @@ void CSocketWatchTable::OnReady(SOCKET s, std::uint64_t generation)
             return;
         watch.readArmed = false;
         event = platform::FD_READ;
+    } else if ((watch.events & platform::FD_CONNECT) != 0 && watch.connectArmed) {
+        switch (platform::ResolveConnect(s, &error)) {
+        case platform::ConnectOutcome::Pending:
+            // Not connecting (yet): a fresh socket reports a hang-up until it
+            // connects; wait for that (AfterStateChange).
+            watch.awaitingState = true;
+            return;
+        case platform::ConnectOutcome::Failed: watch.peerClosed = true; break;
+        case platform::ConnectOutcome::Connected: break;
+        }
+        watch.connectArmed = false;
+        event = platform::FD_CONNECT;
     } else {
         switch (platform::ProbeStream(s, &error)) {
         case platform::StreamReadiness::Data:

@@ -37,6 +37,7 @@ struct NotifierWish
     Action action = Action::Remove;
     std::uint64_t generation = 0;
     bool enabled = false;
+    bool writable = false; // also when the socket becomes writable (a connect ends)
 };
 
 class CSocketWatchTable final : public platform::ISocketHooks
@@ -94,6 +95,7 @@ private:
         Phase phase = Phase::Active;
         bool readArmed = true;      // FD_READ may be posted
         bool acceptArmed = true;    // FD_ACCEPT may be posted
+        bool connectArmed = true;   // FD_CONNECT may be posted (when asked for)
         bool peerClosed = false;    // FD_CLOSE was posted: the watch is over
         bool awaitingState = false; // a stream socket not yet listening or connected
         // An accept failed for want of descriptors or memory: the accept

@@ -78,6 +78,18 @@ enum class StreamReadiness
 };
 StreamReadiness ProbeStream(SOCKET s, int* error);
 
+// Where a stream socket's non-blocking connect stands, for the watch layer once
+// the socket became writable or reported an error: still pending, connected,
+// or failed with *error the Winsock code (the failure is kept for SO_ERROR, as
+// select keeps it). A socket that never connected is pending. Calls no hooks.
+enum class ConnectOutcome
+{
+    Pending,
+    Connected,
+    Failed,
+};
+ConnectOutcome ResolveConnect(SOCKET s, int* error);
+
 // Frees a descriptor number that closesocket reserved (see BeforeClose). Numbers
 // that were not reserved are left alone.
 void ReleaseReservedDescriptor(SOCKET s);

@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <chrono>
 #include <poll.h>
+#include <sys/socket.h>
 #include <vector>
 
 namespace platform {
@@ -106,6 +107,49 @@ int ResolvePendingConnect(Candidate& candidate, short events)
     candidate.record.failedConnectError = wsaError;
     return wsaError;
 }
+
+} // namespace
+
+ConnectOutcome ResolveConnect(SOCKET s, int* error)
+{
+    *error = 0;
+    SocketRecord record;
+    if (!CSocketTable::Instance().Find(s, &record))
+        return ConnectOutcome::Pending;
+    if (record.connected)
+        return ConnectOutcome::Connected;
+    if (record.failedConnectError != 0) {
+        *error = record.failedConnectError;
+        return ConnectOutcome::Failed;
+    }
+    if (!record.connectPending)
+        return ConnectOutcome::Pending;
+    int systemError = 0;
+    socklen_t length = sizeof systemError;
+    if (::getsockopt(s, SOL_SOCKET, SO_ERROR, &systemError, &length) != 0)
+        systemError = errno;
+    if (systemError != 0) {
+        const int wsaError = WsaFromErrno(systemError, SocketKind::Stream);
+        CSocketTable::Instance().Update(s, [wsaError](SocketRecord& r) {
+            r.connectPending = false;
+            r.failedConnectError = wsaError;
+            r.pendingSoError = wsaError;
+        });
+        *error = wsaError;
+        return ConnectOutcome::Failed;
+    }
+    sockaddr_storage peer{};
+    socklen_t peerLength = sizeof peer;
+    if (::getpeername(s, reinterpret_cast<sockaddr*>(&peer), &peerLength) != 0)
+        return ConnectOutcome::Pending;
+    CSocketTable::Instance().Update(s, [](SocketRecord& r) {
+        r.connectPending = false;
+        r.connected = true;
+    });
+    return ConnectOutcome::Connected;
+}
+
+namespace {
 
 void KeepReady(SocketSet* set, const std::vector<Candidate>& candidates, bool Candidate::*ready)
 {

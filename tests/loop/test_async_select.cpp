@@ -186,6 +186,46 @@ TEST(AsyncSelect, SocketWatchedBeforeItConnectsNotifiesOnceConnected)
     EXPECT_EQ(ErrorOf(window.With(kServerMessage, refused).back()), 10061u);
 }
 
+// A client that waits for its connect on the loop instead of a thread: one
+// FD_CONNECT when the connect ends, with 0 or the refusal, and no spinning on a
+// connected socket that stays writable.
+TEST(AsyncSelect, ConnectEndIsPostedOnceWithItsOutcome)
+{
+    constexpr loop::UINT kClientMessage = 0x800D;
+    CRecordingWindow window;
+    CSocketGuard listener = ListeningTcp();
+    CSocketGuard client(platform::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    platform::u_long nonBlocking = 1;
+    ASSERT_EQ(platform::ioctlsocket(client, FIONBIO, &nonBlocking), 0);
+    const sockaddr_in to = Loopback(LocalPort(listener));
+    EXPECT_EQ(platform::connect(client, AsSockaddr(to), sizeof to), platform::SOCKET_ERROR);
+    EXPECT_EQ(platform::WSAGetLastError(), 10035);
+    ASSERT_EQ(loop::WSAAsyncSelect(client, window.Handle(), kClientMessage, platform::FD_CONNECT),
+              0);
+    ASSERT_TRUE(WaitFor(window, kClientMessage, client, platform::FD_CONNECT));
+    EXPECT_EQ(ErrorOf(window.messages.back()), 0u);
+    const double cpuBefore = ThreadCpuMilliseconds();
+    loop::ProcessEventsFor(100ms);
+    EXPECT_LT(ThreadCpuMilliseconds() - cpuBefore, 60.0) << "spins on a writable socket";
+    EXPECT_EQ(window.messages.size(), 1u);
+    // The watch ends; the socket may block again and talks as a connected one.
+    ASSERT_EQ(loop::WSAAsyncSelect(client, window.Handle(), 0, 0), 0);
+    platform::u_long blocking = 0;
+    EXPECT_EQ(platform::ioctlsocket(client, FIONBIO, &blocking), 0);
+    EXPECT_EQ(platform::send(client, "hi", 2, 0), 2);
+
+    CSocketGuard refused(platform::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    ASSERT_EQ(loop::WSAAsyncSelect(refused, window.Handle(), kClientMessage, platform::FD_CONNECT),
+              0);
+    const sockaddr_in closed = Loopback(ClosedTcpPort());
+    EXPECT_EQ(platform::connect(refused, AsSockaddr(closed), sizeof closed),
+              platform::SOCKET_ERROR);
+    ASSERT_TRUE(WaitFor(window, kClientMessage, refused, platform::FD_CONNECT));
+    EXPECT_EQ(ErrorOf(window.With(kClientMessage, refused).back()), 10061u);
+    loop::ProcessEventsFor(50ms);
+    EXPECT_EQ(window.With(kClientMessage, refused).size(), 1u) << "the failed connect ends the watch";
+}
+
 TEST(AsyncSelect, IcmpAnswerOnADatagramSocketNotifiesOnceAndTheReceiveReportsIt)
 {
     CRecordingWindow window;

