@@ -45,5 +45,8 @@ inline constexpr loop::LPARAM PROBE_SENT = 4;
 // reconnect follows after the pause between attempts, which the port's timer
 // keeps instead of a pool worker.
 inline constexpr loop::LPARAM TCP_CONNECT_FAILED = 5;
+// What a TCP client's connect task posts when the connect is under way: the
+// client waits for its end (FD_CONNECT) or TimeOut on the event loop.
+inline constexpr loop::LPARAM TCP_CONNECTING = 6;
 
 } // namespace channel

@@ -8,6 +8,7 @@
 #include "ferrox/debug/DebugStream.h"
 #include "ferrox/sync/Waitable.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace engine {
@@ -161,11 +162,9 @@ void CTcpClient::Connect(SocketLife target, unsigned short port)
         const sockaddr_in peer = PeerEndpoint(m_address, port);
         int code;
         int error = 0;
-        bool connected = false;
         if (platform::connect(socket, reinterpret_cast<const sockaddr*>(&peer), sizeof(peer)) ==
             0) {
             code = channel::EC_CONNECTED;
-            connected = true;
             // The probe's one receive must wait for the echo: a socket left
             // non-blocking would fail every probe at once.
             MakeBlockingWithTimeouts(socket, m_options.timeOut);
@@ -179,45 +178,73 @@ void CTcpClient::Connect(SocketLife target, unsigned short port)
         ReportStep(code, code == channel::EC_CONNECTING ? 0 : error, port, false,
                    code == channel::EC_CONNECT_FAILED && counts.attempts == m_options.maxSendCount,
                    counts, m_address.text);
-
         if (code == channel::EC_CONNECTING) {
+            // A peer nearby answers within a millisecond: such a connect ends
+            // here, and the GUI thread is spared a watch for it.
             platform::SocketSet writable, failed;
             platform::SocketSetZero(&writable);
             platform::SocketSetZero(&failed);
             platform::SocketSetAdd(socket, &writable);
             platform::SocketSetAdd(socket, &failed);
-            timeval limit{m_options.timeOut / 1000, (m_options.timeOut % 1000) * 1000};
-            int ready = platform::select(0, nullptr, &writable, &failed, &limit);
+            const int quickMs = std::min(m_options.timeOut, kQuickConnectMs);
+            timeval limit{0, quickMs * 1000};
+            const int ready = platform::select(0, nullptr, &writable, &failed, &limit);
             if (ready > 0 && platform::SocketSetIsSet(socket, &writable)) {
                 code = channel::EC_CONNECTED;
                 error = 0;
-                connected = true;
-                MakeBlockingWithTimeouts(socket, m_options.timeOut);
-                counts = m_counters.Get(socket);
-            } else {
+                if (!MakeBlockingWithTimeouts(socket, m_options.timeOut)) {
+                    code = channel::EC_CONNECT_FAILED;
+                    error = platform::WSAGetLastError();
+                }
+            } else if (ready != 0) {
                 code = channel::EC_CONNECT_FAILED;
                 error = platform::WSAGetLastError();
-                if (error == 0)
-                    error = platform::WSAETIMEDOUT;
-                counts = m_counters.AddAttempt(socket);
             }
-            ReportStep(code, error, port, false,
-                       code == channel::EC_CONNECT_FAILED &&
-                           counts.attempts == m_options.maxSendCount,
-                       counts, m_address.text);
+            if (code != channel::EC_CONNECTING) {
+                counts = code == channel::EC_CONNECT_FAILED ? m_counters.AddAttempt(socket)
+                                                            : m_counters.Get(socket);
+                ReportStep(code, error, port, false,
+                           code == channel::EC_CONNECT_FAILED &&
+                               counts.attempts == m_options.maxSendCount,
+                           counts, m_address.text);
+            }
         }
-        // A failed connect is followed by the pause between attempts; the
-        // port's timer keeps it, so a port that cannot connect does not hold a
-        // pool worker for TimeSendDelay seconds and a scheme of many closed
-        // ports is not serialised by the pool's worker limit.
+        // The wait for a connect under way (up to TimeOut) and the pause after
+        // a failed one (TimeSendDelay) are the event loop's: the socket's
+        // FD_CONNECT and the port's timer. No pool worker waits, so a scheme of
+        // many closed or silent ports is not serialised by the pool's limit.
+        const loop::LPARAM next = code == channel::EC_CONNECTED    ? channel::TCP_CONNECTED
+                                  : code == channel::EC_CONNECTING ? channel::TCP_CONNECTING
+                                                                   : channel::TCP_CONNECT_FAILED;
         if (m_sink)
-            m_sink->PostToWindow(
-                channel::WM_TCP_CLIENT_SOCKET, static_cast<loop::WPARAM>(socket),
-                WithLife(connected ? channel::TCP_CONNECTED : channel::TCP_CONNECT_FAILED,
-                         target.life));
+            m_sink->PostToWindow(channel::WM_TCP_CLIENT_SOCKET, static_cast<loop::WPARAM>(socket),
+                                 WithLife(next, target.life));
     } catch (const EGeneric& e) {
         LogClientTaskError(e);
     }
+}
+
+void CTcpClient::EndConnect(SOCKET socket, int index, int error)
+{
+    // The watch goes first: the socket may then block again.
+    if (m_sink)
+        m_sink->SelectAsync(socket, 0, 0);
+    const std::uint16_t port = m_ports[static_cast<std::size_t>(index)];
+    ProbeCounts counts;
+    int code = channel::EC_CONNECTED;
+    if (error == 0 && MakeBlockingWithTimeouts(socket, m_options.timeOut)) {
+        counts = m_counters.Get(socket);
+    } else {
+        code = channel::EC_CONNECT_FAILED;
+        if (error == 0)
+            error = platform::WSAGetLastError();
+        counts = m_counters.AddAttempt(socket);
+    }
+    ReportStep(code, error, port, false,
+               code == channel::EC_CONNECT_FAILED && counts.attempts == m_options.maxSendCount,
+               counts, m_address.text);
+    Advance(socket, index,
+            code == channel::EC_CONNECTED ? channel::TCP_CONNECTED : channel::TCP_CONNECT_FAILED);
 }
 
 void CTcpClient::Probe(SocketLife target, unsigned short port, std::string peerText)
@@ -262,11 +289,32 @@ void CTcpClient::OnSocketEvent(SOCKET socket, int index, loop::LPARAM code)
 {
     if (!IsSocketAt(index, socket))
         return;
+    // The end of a connect under way: a socket notification (its watch ends
+    // with the socket, so none is stale).
+    if (LifeOf(code) == 0 && code != channel::PROBE_TIMER) {
+        if (platform::WSAGETSELECTEVENT(code) == platform::FD_CONNECT &&
+            m_connectingLives.erase(LifeAt(index)) != 0) {
+            StopTimerOfLife(socket, LifeAt(index));
+            EndConnect(socket, index, static_cast<int>(platform::WSAGETSELECTERROR(code)));
+        }
+        return;
+    }
     // Posted for an earlier socket that had this number, or a timer this
     // socket did not arm.
     if (!IsOwnRequest(index, code))
         return;
     code = CodeOf(code);
+    if (code == channel::PROBE_TIMER && m_connectingLives.erase(LifeAt(index)) != 0) {
+        EndConnect(socket, index, platform::WSAETIMEDOUT); // no answer within TimeOut
+        return;
+    }
+    if (code == channel::PROBE_TIMER && m_pausedLives.erase(LifeAt(index)) != 0)
+        code = channel::TCP_FAILED; // the pause after a failed connect is over
+    Advance(socket, index, code);
+}
+
+void CTcpClient::Advance(SOCKET socket, int index, loop::LPARAM code)
+{
     // The GUI thread never waits for a task. The message's own task posted it
     // as its last step; a probe still running when the next one is due (a
     // pool far behind) keeps its socket and counts, and a reconnect waits for
@@ -274,8 +322,17 @@ void CTcpClient::OnSocketEvent(SOCKET socket, int index, loop::LPARAM code)
     m_tasks.WaitAndRemove(socket, 0);
     const std::uint16_t port = m_ports[static_cast<std::size_t>(index)];
 
-    if (code == channel::PROBE_TIMER && m_pausedLives.erase(LifeAt(index)) != 0)
-        code = channel::TCP_FAILED; // the pause after a failed connect is over
+    if (code == channel::TCP_CONNECTING) {
+        m_connectingLives.insert(LifeAt(index));
+        ArmPauseTimer(index, socket, std::max(m_options.timeOut - kQuickConnectMs, 10));
+        if (m_sink == nullptr ||
+            m_sink->SelectAsync(socket, channel::WM_TCP_CLIENT_SOCKET, platform::FD_CONNECT) != 0) {
+            m_connectingLives.erase(LifeAt(index));
+            StopTimerOfLife(socket, LifeAt(index));
+            EndConnect(socket, index, platform::WSAGetLastError());
+        }
+        return;
+    }
     if (code == channel::TCP_CONNECT_FAILED) {
         if (m_counters.Attempts(socket) >= m_options.maxSendCount)
             return;

@@ -4,7 +4,8 @@
 // probes over each connection and waits for the echo, reconnecting after a
 // failure, until each port's budget of attempts is spent.
 //
-// Progress of one port: open (6) -> connect (13, then 4 or 7) -> on 4 the first
+// Progress of one port: open (6) -> connect (13, then 4 or 7, the wait for the
+// connect's end kept by the event loop) -> on 4 the first
 // probe (10 or 8, then 11 or 9); each probe that leaves the attempts below
 // MaxSendCount - 1 arms the timer, whose expiry sends the next probe on the same
 // connection; a failed receive leads, through WM_TCP_CLIENT_SOCKET with
@@ -41,17 +42,31 @@ public:
     // TCP_CONNECTED (posted with the socket's life) or PROBE_TIMER (the port's
     // timer): probe; TCP_FAILED: reconnect; TCP_CONNECT_FAILED: reconnect when
     // the pause between attempts is over (the port's timer, then taken as
-    // TCP_FAILED). A message of an earlier socket with the same number, or a
-    // timer the present socket did not arm, is ignored.
+    // TCP_FAILED); TCP_CONNECTING: wait for FD_CONNECT, or for the port's timer
+    // of TimeOut, to end the connect. A message of an earlier socket with the
+    // same number, or a timer the present socket did not arm, is ignored.
     void OnSocketEvent(SOCKET socket, int index, loop::LPARAM code) override;
 
     // Pool task bodies. What they post carries the life of their socket.
+    // Connect makes the connect call and reports it; a connect under way ends
+    // on the GUI thread (EndConnect).
     void Connect(SocketLife socket, unsigned short port);
     void Probe(SocketLife socket, unsigned short port, std::string peerText);
     // The reconnect task: replaces the socket and connects again.
     void Reopen(unsigned int socket, unsigned short port);
 
 private:
+    // How long the connect task itself waits for a connect under way before
+    // the event loop takes the wait over (up to TimeOut in all).
+    static constexpr int kQuickConnectMs = 5;
+
+    // GUI thread: a connect under way has ended with that error (0: connected;
+    // WSAETIMEDOUT: no answer within TimeOut). Reports 4 or 7 and goes on as
+    // a connect that ended at once.
+    void EndConnect(SOCKET socket, int index, int error);
+    // GUI thread: the next step of a port after a request that is its own
+    // (code without its life).
+    void Advance(SOCKET socket, int index, loop::LPARAM code);
     void ReportStep(int code, int error, std::uint16_t port, bool incoming, bool finished,
                     ProbeCounts counts, const std::string& peerText);
 
@@ -62,6 +77,9 @@ private:
     // Lives of sockets whose timer is the pause after a failed connect. GUI
     // thread only, as OnSocketEvent.
     std::unordered_set<std::uint32_t> m_pausedLives;
+    // Lives of sockets whose connect is under way: their timer is TimeOut,
+    // their watch waits for FD_CONNECT. GUI thread only.
+    std::unordered_set<std::uint32_t> m_connectingLives;
 };
 
 } // namespace engine

@@ -371,6 +371,84 @@ TEST(TcpChannel, RefusedPortsWaitOutTheirPausesWithoutHoldingWorkers)
         << "the client's end waited for a pause";
 }
 
+namespace {
+
+// A loopback port whose SYNs go unanswered: a listener with a backlog of
+// nothing that one connection, never accepted, already fills.
+struct SilentPort
+{
+    int listener = -1;
+    int filler = -1;
+    std::uint16_t port = 0;
+
+    SilentPort()
+    {
+        listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof(address);
+        if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+            ::listen(listener, 0) != 0 ||
+            ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+            return;
+        filler = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (::connect(filler, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0)
+            port = ntohs(address.sin_port);
+    }
+    ~SilentPort()
+    {
+        ::close(filler);
+        ::close(listener);
+    }
+    SilentPort(const SilentPort&) = delete;
+    SilentPort& operator=(const SilentPort&) = delete;
+};
+
+} // namespace
+
+// A connect under way waits on the event loop, not on a pool worker: with more
+// silent ports than the pool has workers, every port reports its connect
+// under way (13) before the first one times out (7, 10060).
+TEST(TcpChannel, SilentPortsWaitForTheirConnectsSideBySide)
+{
+    constexpr int kPorts = 120;
+    std::vector<std::unique_ptr<SilentPort>> silent;
+    std::vector<std::uint16_t> ports;
+    for (int i = 0; i < kPorts; ++i) {
+        silent.push_back(std::make_unique<SilentPort>());
+        ASSERT_NE(silent.back()->port, 0) << "could not make a silent port";
+        ports.push_back(silent.back()->port);
+    }
+    CRecordingApp clientSide;
+    engine::CTcpClient client(&clientSide, Loopback(), Options(1, 3000, 1));
+    clientSide.AddClient(&client);
+    client.Start(ports);
+    ASSERT_TRUE(clientSide.RunUntil(
+        [&] {
+            return std::all_of(ports.begin(), ports.end(),
+                               [&](std::uint16_t port) { return PortFinished(clientSide, port); });
+        },
+        60s));
+    std::vector<RecordedEvent> events = clientSide.Events();
+    auto lastConnecting = std::find_if(events.rbegin(), events.rend(), [](const auto& e) {
+        return e.code == channel::EC_CONNECTING;
+    });
+    auto firstFailure = std::find_if(events.begin(), events.end(), [](const auto& e) {
+        return e.code == channel::EC_CONNECT_FAILED;
+    });
+    ASSERT_NE(lastConnecting, events.rend());
+    ASSERT_NE(firstFailure, events.end());
+    EXPECT_LT(lastConnecting->index, firstFailure->index)
+        << "ports waited for a worker while others waited for their connects";
+    for (std::uint16_t port : ports) {
+        EXPECT_EQ(CodesText(ClientCodes(clientSide, port)), "6 13 7") << port;
+        EXPECT_EQ(clientSide.EventsFor(channel::PROTOCOL_TCP, port).back().error,
+                  platform::WSAETIMEDOUT);
+    }
+    clientSide.RemoveClient(&client);
+}
+
 TEST(TcpChannel, PeerThatNeverEchoesTimesOutAndReconnects)
 {
     CSilentListener silent;
