@@ -6,7 +6,6 @@
 #include "engine/ClientSupport.h"
 #include "engine/SendOutcome.h"
 #include "ferrox/debug/DebugStream.h"
-#include "ferrox/sync/Waitable.h"
 
 #include <algorithm>
 #include <vector>
