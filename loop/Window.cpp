@@ -44,8 +44,8 @@ void CWindow::OnHandlerException(std::exception_ptr error)
 
 bool CWindow::event(QEvent* event)
 {
+    detail::AnnotateAfterDelivery();
     if (event->type() == detail::CDrainEvent::EventType()) {
-        detail::AnnotateAfterDelivery();
         Drain();
         return true;
     }
@@ -60,16 +60,31 @@ void CWindow::Drain()
     const QPointer<CWindow> alive(this);
     const auto until = std::chrono::steady_clock::now() + kDeliverySlice;
     detail::QueuedItem item;
-    while (registry.TakeNext(handle, item)) {
+    bool more = false;
+    while (registry.TakeNext(handle, item, more)) {
+        // While entries remain, the drain timer runs: it hands them over after
+        // this slice, after the loop's other timers and input, and inside a
+        // nested event loop that a handler may run. A timer rather than a
+        // posted event: the GUI thread then never posts to itself here.
+        if (more)
+            KeepDraining();
         Deliver(item);
         item = detail::QueuedItem{};
         if (!alive)
             return; // a handler destroyed the window
-        if (std::chrono::steady_clock::now() >= until) {
-            registry.ContinueLater(handle);
+        if (std::chrono::steady_clock::now() >= until)
             return;
-        }
     }
+    if (m_drainTimer != 0) {
+        killTimer(m_drainTimer);
+        m_drainTimer = 0;
+    }
+}
+
+void CWindow::KeepDraining()
+{
+    if (m_drainTimer == 0)
+        m_drainTimer = startTimer(0);
 }
 
 void CWindow::Deliver(detail::QueuedItem& item)
@@ -105,6 +120,14 @@ void CWindow::Deliver(detail::QueuedItem& item)
 
 void CWindow::timerEvent(QTimerEvent* event)
 {
+    if (event->timerId() == m_drainTimer) {
+        // Qt does not fire a timer again inside its own handler: a handler's
+        // nested event loop gets the rest of the queue from a new one.
+        killTimer(m_drainTimer);
+        m_drainTimer = 0;
+        Drain();
+        return;
+    }
     auto ids = m_timerIds.find(event->timerId());
     if (ids == m_timerIds.end())
         return;

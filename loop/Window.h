@@ -79,6 +79,8 @@ private:
     void SyncTimer(UINT_PTR id);
     // Handles queued entries for one delivery slice.
     void Drain();
+    // Starts the drain timer, unless it runs: the queue has entries. GUI thread.
+    void KeepDraining();
     // Handles one entry. The window may be gone when it returns.
     void Deliver(detail::QueuedItem& item);
 
@@ -90,6 +92,7 @@ private:
     };
 
     HWND m_handle;
+    int m_drainTimer = 0; // Qt's id of the zero timer that goes on draining, or 0
     std::unordered_map<UINT_PTR, RunningTimer> m_timers; // by our id
     std::unordered_map<int, UINT_PTR> m_timerIds;        // Qt's id -> our id
 };

@@ -97,6 +97,12 @@ bool CWindowRegistry::Enqueue(HWND handle, QueuedItem item)
 
 void CWindowRegistry::AskForDrain(Entry& entry)
 {
+    if (IsGuiThread()) {
+        // The window lives on this thread, and its own timer hands the queue
+        // over: the GUI thread never posts to itself for it.
+        entry.window->KeepDraining();
+        return;
+    }
     if (entry.drainPending)
         return;
     entry.drainPending = true;
@@ -114,25 +120,17 @@ void CWindowRegistry::DrainStarted(HWND handle)
         it->second.drainPending = false;
 }
 
-bool CWindowRegistry::TakeNext(HWND handle, QueuedItem& item)
+bool CWindowRegistry::TakeNext(HWND handle, QueuedItem& item, bool& more)
 {
     std::lock_guard lock(m_mutex);
     auto it = m_windows.find(FromHandle(handle));
+    more = false;
     if (it == m_windows.end() || it->second.queue.empty())
         return false;
     item = std::move(it->second.queue.front());
     it->second.queue.pop_front();
-    if (!it->second.queue.empty())
-        AskForDrain(it->second);
+    more = !it->second.queue.empty();
     return true;
-}
-
-void CWindowRegistry::ContinueLater(HWND handle)
-{
-    std::lock_guard lock(m_mutex);
-    auto it = m_windows.find(FromHandle(handle));
-    if (it != m_windows.end() && !it->second.queue.empty())
-        AskForDrain(it->second);
 }
 
 void CWindowRegistry::RequestTimerSync(std::unique_lock<std::mutex>& lock, Entry& entry,

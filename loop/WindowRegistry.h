@@ -12,7 +12,8 @@
 // Posted messages wait in the window's own queue, not as one Qt event each: a
 // window takes them a slice of time at a time (CWindow::Drain), so that a
 // burst of thousands of messages never holds timers and input back for longer
-// than a slice. One Qt event per window asks for the next slice.
+// than a slice. One Qt event per window, posted by the thread that queues to
+// an idle window, asks for a drain; the window goes on by a timer of its own.
 
 #include "loop/WindowTypes.h"
 
@@ -83,12 +84,8 @@ public:
     // next entry queued asks for another one.
     void DrainStarted(HWND handle);
     // Takes the oldest entry; false when there is none (or no such window).
-    // While entries remain a drain stays asked for, so that a handler that
-    // runs a nested event loop receives them inside it.
-    bool TakeNext(HWND handle, QueuedItem& item);
-    // Asks for a drain when entries remain: a drain that stops before the
-    // queue is empty leaves the rest to the next turn of the event loop.
-    void ContinueLater(HWND handle);
+    // more: whether entries remain behind it.
+    bool TakeNext(HWND handle, QueuedItem& item, bool& more);
 
     bool SetTimer(HWND handle, UINT_PTR id, unsigned milliseconds);
     bool KillTimer(HWND handle, UINT_PTR id);
