@@ -13,6 +13,10 @@
 //
 //   bench_channel_check TCP UDP [MaxSendCount=5] [TimeOut=200] [TimeSendDelay=1]
 //   bench_channel_check idle TCP UDP [seconds=30]   (an idle server's CPU share)
+//   bench_channel_check silent TCP [MaxSendCount=5] [TimeOut=200] [TimeSendDelay=1]
+//     (TCP ports of an address nobody has, 198.18.30.3: every connect times
+//     out, as behind a firewall that drops them; the floor is then
+//     MaxSendCount x TimeOut + (MaxSendCount - 1) x TimeSendDelay)
 
 #include "bench/CBenchEngineHost.h"
 #include "channel/AppMessages.h"
@@ -53,6 +57,7 @@ constexpr std::uint16_t kUdpServerBase = 20000; // UDP server ports
 constexpr std::uint16_t kUdpClientBase = 40000; // UDP client ports
 const char* const kClientAddress = "198.18.30.1";
 const char* const kServerAddress = "198.18.30.2";
+const char* const kSilentAddress = "198.18.30.3"; // on the link, but no host
 
 class CBenchApp final : public CBenchEngineHost
 {
@@ -233,9 +238,11 @@ CHosts* g_hosts = nullptr;
 int main(int argc, char** argv)
 {
     const bool idle = argc > 1 && std::string(argv[1]) == "idle";
-    const int shift = idle ? 1 : 0;
+    const bool silent = argc > 1 && std::string(argv[1]) == "silent";
+    const int shift = idle || silent ? 1 : 0;
     const int tcp = argc > 1 + shift ? std::atoi(argv[1 + shift]) : 2000;
-    const int udp = argc > 2 + shift ? std::atoi(argv[2 + shift]) : 2000;
+    const int udp = silent ? 0 : argc > 2 + shift ? std::atoi(argv[2 + shift]) : 2000;
+    const int firstOption = silent ? 3 : 3 + shift;
     channel::ProbeOptions options;
     options.maxSendCount = 5;
     options.timeOut = 200;
@@ -244,9 +251,9 @@ int main(int argc, char** argv)
     if (idle) {
         idleSeconds = argc > 4 ? std::atoi(argv[4]) : 30;
     } else {
-        options.maxSendCount = argc > 3 ? std::atoi(argv[3]) : 5;
-        options.timeOut = argc > 4 ? std::atoi(argv[4]) : 200;
-        options.timeSendDelay = argc > 5 ? std::atoi(argv[5]) : 1;
+        options.maxSendCount = argc > firstOption ? std::atoi(argv[firstOption]) : 5;
+        options.timeOut = argc > firstOption + 1 ? std::atoi(argv[firstOption + 1]) : 200;
+        options.timeSendDelay = argc > firstOption + 2 ? std::atoi(argv[firstOption + 2]) : 1;
     }
     if (::geteuid() != 0) {
         std::printf("skipped: building network namespaces needs root\n");
@@ -278,7 +285,7 @@ int main(int argc, char** argv)
         std::signal(SIGINT, SIG_DFL);
         if (!EnterNamespace(hosts.b))
             _exit(3);
-        _exit(Serve(tcp, udp, ends[1]));
+        _exit(Serve(silent ? 0 : tcp, udp, ends[1]));
     }
     ::close(ends[1]);
     const std::string ready = ReadLine(ends[0]);
@@ -297,7 +304,7 @@ int main(int argc, char** argv)
         QCoreApplication application(argc, argv);
         CBenchApp app;
         channel::PeerAddress peer;
-        channel::ParseAddress(peer, kServerAddress);
+        channel::ParseAddress(peer, silent ? kSilentAddress : kServerAddress);
         // The GUI thread's pulse: a 10 ms timer and the largest gap between two
         // of its ticks.
         QElapsedTimer sinceTick;
@@ -351,9 +358,11 @@ int main(int argc, char** argv)
         clientCpu = CpuNow() - cpuBefore;
         clientRss = PeakRssKb();
         finished = static_cast<int>(app.Finished());
+        // Silent ports: complete when every attempt was made and none answered.
+        const int expectedReplies = silent ? 0 : options.maxSendCount;
         for (const auto& [key, row] : app.lastRows) {
             if (row.finished && row.attempts == options.maxSendCount &&
-                row.replies == options.maxSendCount)
+                static_cast<int>(row.replies) == expectedReplies)
                 ++complete;
         }
         clientProblems = app.problems.load();
@@ -377,14 +386,19 @@ int main(int argc, char** argv)
         return 0;
     }
     const double floor =
-        (options.maxSendCount - 1) * options.timeSendDelay + (udp > 0 ? options.timeOut / 1000.0 : 0);
-    std::printf("TCP ports %d, UDP pairs %d, MaxSendCount %d, TimeOut %d ms, TimeSendDelay %d s\n",
-                tcp, udp, options.maxSendCount, options.timeOut, options.timeSendDelay);
+        (options.maxSendCount - 1) * options.timeSendDelay +
+        (silent ? options.maxSendCount * options.timeOut / 1000.0
+                : (udp > 0 ? options.timeOut / 1000.0 : 0));
+    std::printf("%sTCP ports %d, UDP pairs %d, MaxSendCount %d, TimeOut %d ms, TimeSendDelay %d "
+                "s\n",
+                silent ? "silent " : "", tcp, udp, options.maxSendCount, options.timeOut,
+                options.timeSendDelay);
     std::printf("wall %.2f s, floor %.2f s, x floor %.3f\n", seconds, floor, seconds / floor);
     std::printf("rows finished %d of %d; at %d/%d: %d; TCP replies %d of %d; problems: client "
                 "%d, server %d\n",
-                finished, tcp + udp, options.maxSendCount, options.maxSendCount, complete,
-                tcpReplies, tcp * options.maxSendCount, clientProblems, serverProblems);
+                finished, tcp + udp, options.maxSendCount, silent ? 0 : options.maxSendCount,
+                complete, tcpReplies, silent ? 0 : tcp * options.maxSendCount, clientProblems,
+                serverProblems);
     std::printf("server: CPU during the check %.2f s, peak RSS %ld kB; client: CPU %.2f s, peak "
                 "RSS %ld kB\n",
                 serverCpu - serverReadyCpu, serverRss, clientCpu, clientRss);
