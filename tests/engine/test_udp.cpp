@@ -10,8 +10,10 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <linux/sockios.h>
 #include <memory>
 #include <netinet/in.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -19,6 +21,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <ctime>
 #include <functional>
 #include <thread>
 
@@ -26,6 +29,62 @@ namespace enginetest {
 namespace {
 
 using namespace std::chrono_literals;
+
+// The system stamps datagrams when they arrive only once some socket has
+// asked for stamps, and it turns that on a moment later; a datagram that
+// came before is stamped when it is read. A burst that straddles that moment
+// has stamps out of order, and the echo tests compare arrivals within bursts.
+// So stamping is made to take effect before the first test, and a socket
+// that asked for it stays open to the end.
+class CArrivalStampsOn final : public ::testing::Environment
+{
+public:
+    void SetUp() override
+    {
+        m_socket = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_in self{};
+        self.sin_family = AF_INET;
+        self.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof(self);
+        if (m_socket < 0 || ::bind(m_socket, reinterpret_cast<sockaddr*>(&self), length) != 0 ||
+            ::getsockname(m_socket, reinterpret_cast<sockaddr*>(&self), &length) != 0) {
+            std::printf("arrival stamps: no socket to ask for them\n");
+            return;
+        }
+        // The first ask turns stamping on; with nothing received yet it fails.
+        timespec stamp{};
+        ::ioctl(m_socket, SIOCGSTAMPNS, &stamp);
+        // Bounded: 1000 rounds of at least 2 ms. A datagram that waits 2 ms
+        // before it is read shows whether it was stamped on arrival.
+        for (int round = 0; round < 1000; ++round) {
+            char byte = 0;
+            ::sendto(m_socket, &byte, 1, 0, reinterpret_cast<sockaddr*>(&self), sizeof(self));
+            std::this_thread::sleep_for(2ms);
+            timespec readAt{};
+            ::clock_gettime(CLOCK_REALTIME, &readAt);
+            if (::recv(m_socket, &byte, 1, 0) != 1 || ::ioctl(m_socket, SIOCGSTAMPNS, &stamp) != 0)
+                continue;
+            const auto ns = [](const timespec& t) { return t.tv_sec * 1'000'000'000LL + t.tv_nsec; };
+            if (ns(stamp) < ns(readAt) - 1'000'000) {
+                if (round > 0)
+                    std::printf("arrival stamps: in effect after %d rounds\n", round + 1);
+                return;
+            }
+        }
+        std::printf("arrival stamps: not in effect after 1000 rounds\n");
+    }
+    void TearDown() override
+    {
+        if (m_socket >= 0)
+            ::close(m_socket);
+    }
+
+private:
+    int m_socket = -1;
+};
+
+[[maybe_unused]] ::testing::Environment* const g_arrivalStamps =
+    ::testing::AddGlobalTestEnvironment(new CArrivalStampsOn);
 
 channel::PeerAddress Loopback()
 {
