@@ -12,6 +12,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 
+#include <atomic>
 #include <iostream>
 
 namespace cli {
@@ -35,7 +36,11 @@ const std::vector<OptionInfo> kCheckOptions = {
 class CCheckProgress final : public core::IClientCheckObserver
 {
 public:
-    CCheckProgress(bool print, QEventLoop& waiting) : m_print(print), m_waiting(waiting) {}
+    // interrupted: set on the GUI thread before the check is stopped, read
+    // on the check's thread after the stop has reached it.
+    CCheckProgress(bool print, QEventLoop& waiting, const std::atomic<bool>& interrupted)
+        : m_print(print), m_waiting(waiting), m_interrupted(interrupted)
+    {}
     void OnPeerStarted(const std::string& peer) override
     {
         if (m_print)
@@ -45,7 +50,10 @@ public:
     {
         if (m_print)
             std::cerr << "kanaliko-cli: " << peer
-                      << (allPortsFinished ? ": every port finished" : ": time is up") << std::endl;
+                      << (allPortsFinished ? ": every port finished"
+                          : m_interrupted  ? ": stopped"
+                                           : ": time is up")
+                      << std::endl;
     }
     void OnCheckFinished() override
     {
@@ -55,6 +63,7 @@ public:
 private:
     const bool m_print;
     QEventLoop& m_waiting;
+    const std::atomic<bool>& m_interrupted;
 };
 
 } // namespace
@@ -85,8 +94,8 @@ int RunCheck(int argc, char** argv)
     session.RequirePorts("no channel to probe");
     CCheckSummary summary(peers, session.Logic().Settings().Groups());
     QEventLoop waiting;
-    CCheckProgress progress(!json, waiting);
-    bool interrupted = false;
+    std::atomic<bool> interrupted{false};
+    CCheckProgress progress(!json, waiting, interrupted);
     {
         core::CClientCheck check(session.Logic(), &progress);
         session.OnClientRow([&](const channel::ClientRow& row) {
@@ -123,7 +132,7 @@ int RunCheck(int argc, char** argv)
         }
         QJsonObject document = summary.Json();
         document["events"] = events;
-        document["interrupted"] = interrupted;
+        document["interrupted"] = interrupted.load();
         std::cout << QJsonDocument(document).toJson(QJsonDocument::Indented).toStdString();
     } else {
         std::cout << "\n" << summary.Text();

@@ -83,6 +83,7 @@ TEST_F(CliLocal, OutOfRangeOptionsAreClampedAndSigtermEndsTheCheck)
     const int status = check.Wait(15s);
     ASSERT_NE(status, -1) << "SIGTERM did not end the check\n" << check.Err();
     EXPECT_EQ(status, 1) << "interrupted: not every port answered";
+    EXPECT_EQ(Count(check.Err(), "127.0.0.1: stopped"), 1) << check.Err();
     // Said once: the Error stream's line on standard error.
     EXPECT_EQ(Count(check.Err(), "TimeSendDelay -1 -> 1"), 1) << check.Err();
     EXPECT_EQ(ReadFile(options), optionsText) << "the file keeps its values";
