@@ -48,5 +48,12 @@ inline constexpr loop::LPARAM TCP_CONNECT_FAILED = 5;
 // What a TCP client's connect task posts when the connect is under way: the
 // client waits for its end (FD_CONNECT) or TimeOut on the event loop.
 inline constexpr loop::LPARAM TCP_CONNECTING = 6;
+// What a TCP client's probe task posts when its echo has not come within a
+// few milliseconds: the client waits for it (FD_READ, FD_CLOSE) or its
+// deadline on the event loop.
+inline constexpr loop::LPARAM TCP_AWAIT_ECHO = 7;
+// What the expiry of a port's deadline timer reaches a TCP client with (a
+// timer, so without a life): the echo it waits for did not come in time.
+inline constexpr loop::LPARAM PROBE_DEADLINE = 8;
 
 } // namespace channel

@@ -227,6 +227,10 @@ int CEngineDispatch::DispatchTimer(loop::UINT_PTR id)
     loop::AssertGuiThread("CEngineDispatch::DispatchTimer");
     // A probe timer fires once: the client arms it again for the next probe.
     m_sink.StopSendTimer(id);
+    if ((id & CSocketList::kDeadlineTimerBit) != 0) // only TCP clients wait this way
+        return DispatchClientMessage(channel::PROTOCOL_TCP,
+                                     static_cast<SOCKET>(id & ~CSocketList::kDeadlineTimerBit),
+                                     channel::PROBE_DEADLINE);
     const auto socket = static_cast<SOCKET>(id);
     for (int protocol : {channel::PROTOCOL_TCP, channel::PROTOCOL_UDP, channel::PROTOCOL_IP}) {
         if (DispatchClientMessage(protocol, socket, channel::PROBE_TIMER) == 0)

@@ -13,7 +13,9 @@
 //   gets OnSocketEvent(socket, index, lParam) and the search stops.
 // - A probe timer (id = socket) is killed first (IApp::StopSendTimer), then
 //   offered with PROBE_TIMER to the TCP clients, then the UDP clients, then the
-//   IP clients, until one owns the socket.
+//   IP clients, until one owns the socket. A deadline timer (the socket with
+//   CSocketList::kDeadlineTimerBit) is killed, then offered with
+//   PROBE_DEADLINE to the TCP clients.
 // - The result is 0 when an object took the message, 1 when none did. What an
 //   object throws passes on to the caller (the logic reports it).
 //

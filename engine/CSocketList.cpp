@@ -298,6 +298,19 @@ void CSocketList::StopTimerOfLife(SOCKET socket, std::uint32_t life)
         m_sink->StopSendTimer(static_cast<loop::UINT_PTR>(socket));
 }
 
+void CSocketList::ArmDeadline(SOCKET socket, int milliseconds)
+{
+    if (m_sink)
+        m_sink->StartPauseTimer(static_cast<loop::UINT_PTR>(socket) | kDeadlineTimerBit,
+                                milliseconds);
+}
+
+void CSocketList::StopDeadline(SOCKET socket)
+{
+    if (m_sink)
+        m_sink->StopSendTimer(static_cast<loop::UINT_PTR>(socket) | kDeadlineTimerBit);
+}
+
 void CSocketList::StopTimers()
 {
     if (!m_timerLives)

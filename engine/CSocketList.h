@@ -151,6 +151,18 @@ protected:
     bool TakeTimer(int index);
     // Stops the timer a socket of that life armed, if it is still armed.
     void StopTimerOfLife(SOCKET socket, std::uint32_t life);
+
+public:
+    // A port's second timer, beside its probe timer: the deadline of a wait
+    // that the event loop keeps for a client (a TCP probe's echo). Its id is
+    // the socket with this bit set; its expiry reaches the client as
+    // PROBE_DEADLINE. Its owner kills it when the wait ends, so none outlives
+    // its socket.
+    static constexpr loop::UINT_PTR kDeadlineTimerBit = loop::UINT_PTR{1} << 40;
+
+protected:
+    void ArmDeadline(SOCKET socket, int milliseconds);
+    void StopDeadline(SOCKET socket);
     // Stops every armed timer: a client that goes leaves none behind to fire on
     // a later socket with the same number. Call before the sockets are closed.
     void StopTimers();

@@ -54,6 +54,8 @@ CTcpClient::~CTcpClient()
     // ids are socket numbers that the next client may be given.
     m_tasks.Shutdown(m_options.timeSendDelay * 1000);
     StopTimers();
+    for (int i = 0; i < SocketCount(); ++i)
+        StopDeadline(SocketAt(i));
     CloseSockets();
 }
 
@@ -185,7 +187,7 @@ void CTcpClient::Connect(SocketLife target, unsigned short port)
             platform::SocketSetZero(&failed);
             platform::SocketSetAdd(socket, &writable);
             platform::SocketSetAdd(socket, &failed);
-            const int quickMs = std::min(m_options.timeOut, kQuickConnectMs);
+            const int quickMs = std::min(m_options.timeOut, kQuickWaitMs);
             timeval limit{0, quickMs * 1000};
             const int ready = platform::select(0, nullptr, &writable, &failed, &limit);
             if (ready > 0 && platform::SocketSetIsSet(socket, &writable)) {
@@ -255,33 +257,72 @@ void CTcpClient::Probe(SocketLife target, unsigned short port, std::string peerT
         const SendOutcome outcome =
             OutcomeOfSend(platform::send(socket, buffer.data(), static_cast<int>(size), 0),
                           static_cast<int>(size));
-        int code = outcome.code;
-        int error = outcome.error;
-        ProbeCounts counts = m_counters.AddAttempt(socket);
-        ReportStep(code, error, port, false, false, counts, peerText);
+        const ProbeCounts counts = m_counters.AddAttempt(socket);
+        ReportStep(outcome.code, outcome.error, port, false, false, counts, peerText);
 
-        std::fill(buffer.begin(), buffer.end(), 0);
-        const int received = platform::recv(socket, buffer.data(), static_cast<int>(size), 0);
-        if (received == static_cast<int>(size)) {
-            code = channel::EC_RECEIVED;
-            error = 0;
-            counts = m_counters.AddReply(socket);
-        } else {
-            // A short read (the echo in pieces) fails the probe as well; it has no
-            // socket error of its own.
-            code = channel::EC_RECEIVE_FAILED;
-            error = received < 0 ? platform::WSAGetLastError() : 0;
-            counts = m_counters.Get(socket);
-            StopTimerOfLife(socket, target.life);
+        // A peer nearby echoes within a millisecond: such an echo is taken
+        // here. Otherwise the event loop waits for it, so an echo that does
+        // not come holds no pool worker for TimeOut.
+        platform::SocketSet readable;
+        platform::SocketSetZero(&readable);
+        platform::SocketSetAdd(socket, &readable);
+        const int quickMs = std::min(m_options.timeOut, kQuickWaitMs);
+        timeval limit{0, quickMs * 1000};
+        if (platform::select(0, &readable, nullptr, nullptr, &limit) == 0) {
+            if (m_sink)
+                m_sink->PostToWindow(channel::WM_TCP_CLIENT_SOCKET,
+                                     static_cast<loop::WPARAM>(socket),
+                                     WithLife(channel::TCP_AWAIT_ECHO, target.life));
+            return;
         }
-        ReportStep(code, error, port, true, counts.attempts == m_options.maxSendCount, counts,
-                   peerText);
-        if (code == channel::EC_RECEIVE_FAILED && m_sink)
+        if (!TakeEcho(target, port, peerText, 0) && m_sink)
             m_sink->PostToWindow(channel::WM_TCP_CLIENT_SOCKET, static_cast<loop::WPARAM>(socket),
                                  WithLife(channel::TCP_FAILED, target.life));
     } catch (const EGeneric& e) {
         LogClientTaskError(e);
     }
+}
+
+bool CTcpClient::TakeEcho(SocketLife target, std::uint16_t port, const std::string& peerText,
+                          int timedOut)
+{
+    const SOCKET socket = target.socket;
+    const std::size_t size = channel::TcpProbeSize(m_options.sendDataSize);
+    int received = -1;
+    int error = timedOut;
+    if (timedOut == 0) {
+        std::vector<char> buffer(size, 0);
+        received = platform::recv(socket, buffer.data(), static_cast<int>(size), 0);
+        error = received < 0 ? platform::WSAGetLastError() : 0;
+    }
+    int code = channel::EC_RECEIVED;
+    ProbeCounts counts;
+    if (received == static_cast<int>(size)) {
+        error = 0;
+        counts = m_counters.AddReply(socket);
+    } else {
+        // A short read (the echo in pieces) fails the probe as well; it has no
+        // socket error of its own.
+        code = channel::EC_RECEIVE_FAILED;
+        counts = m_counters.Get(socket);
+        StopTimerOfLife(socket, target.life);
+    }
+    ReportStep(code, error, port, true, counts.attempts == m_options.maxSendCount, counts,
+               peerText);
+    return code == channel::EC_RECEIVED;
+}
+
+void CTcpClient::EndEchoWait(SOCKET socket, int index, int timedOut)
+{
+    StopDeadline(socket);
+    // The watch goes first: the socket may then block again, and a receive
+    // on it waits at most TimeOut (it finds the echo, or the close, at once).
+    if (m_sink)
+        m_sink->SelectAsync(socket, 0, 0);
+    MakeBlockingWithTimeouts(socket, m_options.timeOut);
+    const std::uint16_t port = m_ports[static_cast<std::size_t>(index)];
+    if (!TakeEcho(SocketLife{socket, LifeAt(index)}, port, m_address.text, timedOut))
+        Advance(socket, index, channel::TCP_FAILED);
 }
 
 void CTcpClient::OnSocketEvent(SOCKET socket, int index, loop::LPARAM code)
@@ -290,11 +331,19 @@ void CTcpClient::OnSocketEvent(SOCKET socket, int index, loop::LPARAM code)
         return;
     // The end of a connect under way: a socket notification (its watch ends
     // with the socket, so none is stale).
+    if (code == channel::PROBE_DEADLINE) {
+        if (m_awaitingLives.erase(LifeAt(index)) != 0)
+            EndEchoWait(socket, index, platform::WSAETIMEDOUT); // no echo within TimeOut
+        return;
+    }
     if (LifeOf(code) == 0 && code != channel::PROBE_TIMER) {
-        if (platform::WSAGETSELECTEVENT(code) == platform::FD_CONNECT &&
-            m_connectingLives.erase(LifeAt(index)) != 0) {
+        const auto event = static_cast<long>(platform::WSAGETSELECTEVENT(code));
+        if (event == platform::FD_CONNECT && m_connectingLives.erase(LifeAt(index)) != 0) {
             StopTimerOfLife(socket, LifeAt(index));
             EndConnect(socket, index, static_cast<int>(platform::WSAGETSELECTERROR(code)));
+        } else if ((event == platform::FD_READ || event == platform::FD_CLOSE) &&
+                   m_awaitingLives.erase(LifeAt(index)) != 0) {
+            EndEchoWait(socket, index, 0);
         }
         return;
     }
@@ -323,12 +372,23 @@ void CTcpClient::Advance(SOCKET socket, int index, loop::LPARAM code)
 
     if (code == channel::TCP_CONNECTING) {
         m_connectingLives.insert(LifeAt(index));
-        ArmPauseTimer(index, socket, std::max(m_options.timeOut - kQuickConnectMs, 10));
+        ArmPauseTimer(index, socket, std::max(m_options.timeOut - kQuickWaitMs, 10));
         if (m_sink == nullptr ||
             m_sink->SelectAsync(socket, channel::WM_TCP_CLIENT_SOCKET, platform::FD_CONNECT) != 0) {
             m_connectingLives.erase(LifeAt(index));
             StopTimerOfLife(socket, LifeAt(index));
             EndConnect(socket, index, platform::WSAGetLastError());
+        }
+        return;
+    }
+    if (code == channel::TCP_AWAIT_ECHO) {
+        m_awaitingLives.insert(LifeAt(index));
+        ArmDeadline(socket, std::max(m_options.timeOut - kQuickWaitMs, 10));
+        if (m_sink == nullptr ||
+            m_sink->SelectAsync(socket, channel::WM_TCP_CLIENT_SOCKET,
+                                platform::FD_READ | platform::FD_CLOSE) != 0) {
+            m_awaitingLives.erase(LifeAt(index));
+            EndEchoWait(socket, index, platform::WSAGetLastError());
         }
         return;
     }

@@ -43,7 +43,8 @@ public:
     // timer): probe; TCP_FAILED: reconnect; TCP_CONNECT_FAILED: reconnect when
     // the pause between attempts is over (the port's timer, then taken as
     // TCP_FAILED); TCP_CONNECTING: wait for FD_CONNECT, or for the port's timer
-    // of TimeOut, to end the connect. A message of an earlier socket with the
+    // of TimeOut, to end the connect; TCP_AWAIT_ECHO: wait for the echo
+    // (FD_READ, FD_CLOSE) or the deadline (PROBE_DEADLINE). A message of an earlier socket with the
     // same number, or a timer the present socket did not arm, is ignored.
     void OnSocketEvent(SOCKET socket, int index, loop::LPARAM code) override;
 
@@ -56,9 +57,9 @@ public:
     void Reopen(unsigned int socket, unsigned short port);
 
 private:
-    // How long the connect task itself waits for a connect under way before
-    // the event loop takes the wait over (up to TimeOut in all).
-    static constexpr int kQuickConnectMs = 5;
+    // How long a connect or probe task itself waits for the connect's end or
+    // the echo before the event loop takes the wait over (up to TimeOut in all).
+    static constexpr int kQuickWaitMs = 5;
 
     // GUI thread: a connect under way has ended with that error (0: connected;
     // WSAETIMEDOUT: no answer within TimeOut). Reports 4 or 7 and goes on as
@@ -67,6 +68,15 @@ private:
     // GUI thread: the next step of a port after a request that is its own
     // (code without its life).
     void Advance(SOCKET socket, int index, loop::LPARAM code);
+    // Receives a probe's echo on the blocking socket and reports it (11, or 9
+    // and the probe timer stopped); timedOut != 0: no echo came, 9 with that
+    // error. True when the echo came whole. Pool or GUI thread.
+    bool TakeEcho(SocketLife target, std::uint16_t port, const std::string& peerText,
+                  int timedOut);
+    // GUI thread: the wait for a probe's echo has ended (FD_READ or FD_CLOSE:
+    // timedOut 0; its deadline: WSAETIMEDOUT). Takes the echo and reconnects
+    // after a failure.
+    void EndEchoWait(SOCKET socket, int index, int timedOut);
     void ReportStep(int code, int error, std::uint16_t port, bool incoming, bool finished,
                     ProbeCounts counts, const std::string& peerText);
 
@@ -80,6 +90,10 @@ private:
     // Lives of sockets whose connect is under way: their timer is TimeOut,
     // their watch waits for FD_CONNECT. GUI thread only.
     std::unordered_set<std::uint32_t> m_connectingLives;
+    // Lives of sockets whose probe waits for its echo on the event loop: their
+    // deadline timer runs, their watch waits for FD_READ or FD_CLOSE. GUI
+    // thread only.
+    std::unordered_set<std::uint32_t> m_awaitingLives;
 };
 
 } // namespace engine

@@ -449,6 +449,51 @@ TEST(TcpChannel, SilentPortsWaitForTheirConnectsSideBySide)
     clientSide.RemoveClient(&client);
 }
 
+// A probe's wait for its echo is the event loop's too: with more ports that
+// never echo than the pool has workers, every port reports its probe sent
+// (10) before the first wait times out (9, 10060).
+TEST(TcpChannel, MutePortsWaitForTheirEchoesSideBySide)
+{
+    constexpr int kPorts = 120;
+    std::vector<std::unique_ptr<CSilentListener>> mute;
+    std::vector<std::uint16_t> ports;
+    for (int i = 0; i < kPorts; ++i) {
+        mute.push_back(std::make_unique<CSilentListener>());
+        ports.push_back(mute.back()->Port());
+    }
+    CRecordingApp clientSide;
+    engine::CTcpClient client(&clientSide, Loopback(), Options(1, 3000, 1));
+    clientSide.AddClient(&client);
+    client.Start(ports);
+    ASSERT_TRUE(clientSide.RunUntil(
+        [&] {
+            return std::all_of(ports.begin(), ports.end(),
+                               [&](std::uint16_t port) { return PortFinished(clientSide, port); });
+        },
+        60s));
+    std::vector<RecordedEvent> events = clientSide.Events();
+    auto lastSent = std::find_if(events.rbegin(), events.rend(),
+                                 [](const auto& e) { return e.code == channel::EC_SENT; });
+    auto firstFailure = std::find_if(events.begin(), events.end(), [](const auto& e) {
+        return e.code == channel::EC_RECEIVE_FAILED;
+    });
+    ASSERT_NE(lastSent, events.rend());
+    ASSERT_NE(firstFailure, events.end());
+    EXPECT_LT(lastSent->index, firstFailure->index)
+        << "probes waited for a worker while others waited for their echoes";
+    for (std::uint16_t port : ports) {
+        std::vector<int> compact;
+        for (int code : ClientCodes(clientSide, port))
+            if (code != channel::EC_CONNECTING)
+                compact.push_back(code);
+        EXPECT_EQ(CodesText(compact), "6 4 10 9") << port;
+        EXPECT_EQ(clientSide.EventsFor(channel::PROTOCOL_TCP, port).back().error,
+                  platform::WSAETIMEDOUT);
+    }
+    clientSide.RemoveClient(&client);
+    EXPECT_TRUE(clientSide.ArmedTimers().empty()) << "a deadline outlived its wait";
+}
+
 TEST(TcpChannel, PeerThatNeverEchoesTimesOutAndReconnects)
 {
     CSilentListener silent;
