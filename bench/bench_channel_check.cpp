@@ -17,6 +17,9 @@
 //     (TCP ports of an address nobody has, 198.18.30.3: every connect times
 //     out, as behind a firewall that drops them; the floor is then
 //     MaxSendCount x TimeOut + (MaxSendCount - 1) x TimeSendDelay)
+//   bench_channel_check mute TCP [MaxSendCount=5] [TimeOut=200] [TimeSendDelay=1]
+//     (the server's ports take connections and never echo: every probe waits
+//     TimeOut and reconnects; the floor is MaxSendCount x TimeOut)
 
 #include "bench/CBenchEngineHost.h"
 #include "channel/AppMessages.h"
@@ -42,13 +45,16 @@
 #include <fcntl.h>
 #include <map>
 #include <mutex>
+#include <netinet/in.h>
 #include <sched.h>
 #include <set>
 #include <string>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -197,8 +203,26 @@ std::atomic<bool> g_stop{false};
 
 // The server process: listens, writes "ready <cpu>" to the pipe, serves until
 // SIGTERM, then writes "done <cpu> <peak rss kB>".
-int Serve(int tcp, int udp, int out)
+// Listening sockets that nobody accepts from or reads: the kernel completes
+// the connections, and no probe is ever echoed.
+std::vector<int> MuteListeners(int count)
 {
+    std::vector<int> listeners;
+    for (std::uint16_t port : TcpPorts(count)) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
+            ::listen(fd, SOMAXCONN) == 0)
+            listeners.push_back(fd);
+    }
+    return listeners;
+}
+
+int Serve(int tcp, int udp, int mute, int out)
+{
+    const std::vector<int> muteListeners = MuteListeners(mute);
     std::signal(SIGTERM, [](int) { g_stop = true; });
     int argc = 1;
     char name[] = "bench-server";
@@ -239,10 +263,12 @@ int main(int argc, char** argv)
 {
     const bool idle = argc > 1 && std::string(argv[1]) == "idle";
     const bool silent = argc > 1 && std::string(argv[1]) == "silent";
-    const int shift = idle || silent ? 1 : 0;
+    const bool mute = argc > 1 && std::string(argv[1]) == "mute";
+    const bool unanswered = silent || mute; // TCP only, and no probe is answered
+    const int shift = idle || unanswered ? 1 : 0;
     const int tcp = argc > 1 + shift ? std::atoi(argv[1 + shift]) : 2000;
-    const int udp = silent ? 0 : argc > 2 + shift ? std::atoi(argv[2 + shift]) : 2000;
-    const int firstOption = silent ? 3 : 3 + shift;
+    const int udp = unanswered ? 0 : argc > 2 + shift ? std::atoi(argv[2 + shift]) : 2000;
+    const int firstOption = unanswered ? 3 : 3 + shift;
     channel::ProbeOptions options;
     options.maxSendCount = 5;
     options.timeOut = 200;
@@ -285,7 +311,7 @@ int main(int argc, char** argv)
         std::signal(SIGINT, SIG_DFL);
         if (!EnterNamespace(hosts.b))
             _exit(3);
-        _exit(Serve(silent ? 0 : tcp, udp, ends[1]));
+        _exit(Serve(unanswered ? 0 : tcp, udp, mute ? tcp : 0, ends[1]));
     }
     ::close(ends[1]);
     const std::string ready = ReadLine(ends[0]);
@@ -359,7 +385,7 @@ int main(int argc, char** argv)
         clientRss = PeakRssKb();
         finished = static_cast<int>(app.Finished());
         // Silent ports: complete when every attempt was made and none answered.
-        const int expectedReplies = silent ? 0 : options.maxSendCount;
+        const int expectedReplies = unanswered ? 0 : options.maxSendCount;
         for (const auto& [key, row] : app.lastRows) {
             if (row.finished && row.attempts == options.maxSendCount &&
                 static_cast<int>(row.replies) == expectedReplies)
@@ -389,15 +415,17 @@ int main(int argc, char** argv)
         (options.maxSendCount - 1) * options.timeSendDelay +
         (silent ? options.maxSendCount * options.timeOut / 1000.0
                 : (udp > 0 ? options.timeOut / 1000.0 : 0));
+    const double floorSeconds = mute ? options.maxSendCount * options.timeOut / 1000.0 : floor;
     std::printf("%sTCP ports %d, UDP pairs %d, MaxSendCount %d, TimeOut %d ms, TimeSendDelay %d "
                 "s\n",
-                silent ? "silent " : "", tcp, udp, options.maxSendCount, options.timeOut,
+                silent ? "silent " : mute ? "mute " : "", tcp, udp, options.maxSendCount, options.timeOut,
                 options.timeSendDelay);
-    std::printf("wall %.2f s, floor %.2f s, x floor %.3f\n", seconds, floor, seconds / floor);
+    std::printf("wall %.2f s, floor %.2f s, x floor %.3f\n", seconds, floorSeconds,
+                seconds / floorSeconds);
     std::printf("rows finished %d of %d; at %d/%d: %d; TCP replies %d of %d; problems: client "
                 "%d, server %d\n",
-                finished, tcp + udp, options.maxSendCount, silent ? 0 : options.maxSendCount,
-                complete, tcpReplies, silent ? 0 : tcp * options.maxSendCount, clientProblems,
+                finished, tcp + udp, options.maxSendCount, unanswered ? 0 : options.maxSendCount,
+                complete, tcpReplies, unanswered ? 0 : tcp * options.maxSendCount, clientProblems,
                 serverProblems);
     std::printf("server: CPU during the check %.2f s, peak RSS %ld kB; client: CPU %.2f s, peak "
                 "RSS %ld kB\n",
