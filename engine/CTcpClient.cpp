@@ -25,6 +25,13 @@ bool MakeBlockingWithTimeouts(SOCKET s, int timeOut)
     return true;
 }
 
+// Why a socket could not be selected: never 0, which would read as success.
+int SelectError()
+{
+    const int error = platform::WSAGetLastError();
+    return error != 0 ? error : platform::WSAEINVAL;
+}
+
 // A TCP port's row: the port on both sides, not finished, no event yet.
 channel::ClientRow RowOf(const channel::PeerAddress& peer, int code, std::uint16_t port,
                          ProbeCounts counts)
@@ -275,7 +282,10 @@ void CTcpClient::Probe(SocketLife target, unsigned short port, std::string peerT
                                      WithLife(channel::TCP_AWAIT_ECHO, target.life));
             return;
         }
-        if (!TakeEcho(target, port, peerText, 0) && m_sink)
+        std::fill(buffer.begin(), buffer.end(), 0);
+        const int received = platform::recv(socket, buffer.data(), static_cast<int>(size), 0);
+        const int error = received < 0 ? platform::WSAGetLastError() : 0;
+        if (!ReportEcho(target, port, peerText, received, error) && m_sink)
             m_sink->PostToWindow(channel::WM_TCP_CLIENT_SOCKET, static_cast<loop::WPARAM>(socket),
                                  WithLife(channel::TCP_FAILED, target.life));
     } catch (const EGeneric& e) {
@@ -283,21 +293,13 @@ void CTcpClient::Probe(SocketLife target, unsigned short port, std::string peerT
     }
 }
 
-bool CTcpClient::TakeEcho(SocketLife target, std::uint16_t port, const std::string& peerText,
-                          int timedOut)
+bool CTcpClient::ReportEcho(SocketLife target, std::uint16_t port, const std::string& peerText,
+                            int received, int error)
 {
     const SOCKET socket = target.socket;
-    const std::size_t size = channel::TcpProbeSize(m_options.sendDataSize);
-    int received = -1;
-    int error = timedOut;
-    if (timedOut == 0) {
-        std::vector<char> buffer(size, 0);
-        received = platform::recv(socket, buffer.data(), static_cast<int>(size), 0);
-        error = received < 0 ? platform::WSAGetLastError() : 0;
-    }
     int code = channel::EC_RECEIVED;
     ProbeCounts counts;
-    if (received == static_cast<int>(size)) {
+    if (received == static_cast<int>(channel::TcpProbeSize(m_options.sendDataSize))) {
         error = 0;
         counts = m_counters.AddReply(socket);
     } else {
@@ -314,14 +316,34 @@ bool CTcpClient::TakeEcho(SocketLife target, std::uint16_t port, const std::stri
 
 void CTcpClient::EndEchoWait(SOCKET socket, int index, int timedOut)
 {
-    StopDeadline(socket);
-    // The watch goes first: the socket may then block again, and a receive
-    // on it waits at most TimeOut (it finds the echo, or the close, at once).
-    if (m_sink)
-        m_sink->SelectAsync(socket, 0, 0);
-    MakeBlockingWithTimeouts(socket, m_options.timeOut);
+    int received = -1;
+    int error = timedOut;
+    if (timedOut == 0) {
+        // The socket is still watched, so non-blocking: the GUI thread never
+        // waits here. Nothing to read means a probe task that overlapped this
+        // wait (its timer came first) took the bytes: the wait goes on.
+        std::vector<char> buffer(channel::TcpProbeSize(m_options.sendDataSize), 0);
+        received = platform::recv(socket, buffer.data(), static_cast<int>(buffer.size()), 0);
+        error = received < 0 ? platform::WSAGetLastError() : 0;
+        if (received < 0 && error == platform::WSAEWOULDBLOCK)
+            return;
+    }
+    auto awaiting = m_awaiting.find(LifeAt(index));
+    // A probe sent while another waited (TimeOut longer than the delay between
+    // probes) waits on: one echo came, the next one is still due.
+    const bool more = awaiting != m_awaiting.end() && --awaiting->second > 0 && received > 0 &&
+                      timedOut == 0;
+    if (!more) {
+        if (awaiting != m_awaiting.end())
+            m_awaiting.erase(awaiting);
+        StopDeadline(socket);
+        // The watch goes, and the socket blocks again for the next probe task.
+        if (m_sink)
+            m_sink->SelectAsync(socket, 0, 0);
+        MakeBlockingWithTimeouts(socket, m_options.timeOut);
+    }
     const std::uint16_t port = m_ports[static_cast<std::size_t>(index)];
-    if (!TakeEcho(SocketLife{socket, LifeAt(index)}, port, m_address.text, timedOut))
+    if (!ReportEcho(SocketLife{socket, LifeAt(index)}, port, m_address.text, received, error))
         Advance(socket, index, channel::TCP_FAILED);
 }
 
@@ -332,7 +354,7 @@ void CTcpClient::OnSocketEvent(SOCKET socket, int index, loop::LPARAM code)
     // The end of a connect under way: a socket notification (its watch ends
     // with the socket, so none is stale).
     if (code == channel::PROBE_DEADLINE) {
-        if (m_awaitingLives.erase(LifeAt(index)) != 0)
+        if (m_awaiting.count(LifeAt(index)) != 0)
             EndEchoWait(socket, index, platform::WSAETIMEDOUT); // no echo within TimeOut
         return;
     }
@@ -342,7 +364,7 @@ void CTcpClient::OnSocketEvent(SOCKET socket, int index, loop::LPARAM code)
             StopTimerOfLife(socket, LifeAt(index));
             EndConnect(socket, index, static_cast<int>(platform::WSAGETSELECTERROR(code)));
         } else if ((event == platform::FD_READ || event == platform::FD_CLOSE) &&
-                   m_awaitingLives.erase(LifeAt(index)) != 0) {
+                   m_awaiting.count(LifeAt(index)) != 0) {
             EndEchoWait(socket, index, 0);
         }
         return;
@@ -377,19 +399,17 @@ void CTcpClient::Advance(SOCKET socket, int index, loop::LPARAM code)
             m_sink->SelectAsync(socket, channel::WM_TCP_CLIENT_SOCKET, platform::FD_CONNECT) != 0) {
             m_connectingLives.erase(LifeAt(index));
             StopTimerOfLife(socket, LifeAt(index));
-            EndConnect(socket, index, platform::WSAGetLastError());
+            EndConnect(socket, index, SelectError());
         }
         return;
     }
     if (code == channel::TCP_AWAIT_ECHO) {
-        m_awaitingLives.insert(LifeAt(index));
+        const bool watched = m_awaiting[LifeAt(index)]++ > 0;
         ArmDeadline(socket, std::max(m_options.timeOut - kQuickWaitMs, 10));
-        if (m_sink == nullptr ||
-            m_sink->SelectAsync(socket, channel::WM_TCP_CLIENT_SOCKET,
-                                platform::FD_READ | platform::FD_CLOSE) != 0) {
-            m_awaitingLives.erase(LifeAt(index));
-            EndEchoWait(socket, index, platform::WSAGetLastError());
-        }
+        if (!watched && (m_sink == nullptr ||
+                         m_sink->SelectAsync(socket, channel::WM_TCP_CLIENT_SOCKET,
+                                             platform::FD_READ | platform::FD_CLOSE) != 0))
+            EndEchoWait(socket, index, SelectError());
         return;
     }
     if (code == channel::TCP_CONNECT_FAILED) {

@@ -25,6 +25,7 @@
 
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 
 namespace engine {
@@ -68,14 +69,14 @@ private:
     // GUI thread: the next step of a port after a request that is its own
     // (code without its life).
     void Advance(SOCKET socket, int index, loop::LPARAM code);
-    // Receives a probe's echo on the blocking socket and reports it (11, or 9
-    // and the probe timer stopped); timedOut != 0: no echo came, 9 with that
-    // error. True when the echo came whole. Pool or GUI thread.
-    bool TakeEcho(SocketLife target, std::uint16_t port, const std::string& peerText,
-                  int timedOut);
+    // Reports what the receive of a probe's echo gave (received bytes, or -1
+    // and the error): 11, or 9 with the probe timer stopped. True when the
+    // echo came whole. Pool or GUI thread.
+    bool ReportEcho(SocketLife target, std::uint16_t port, const std::string& peerText,
+                    int received, int error);
     // GUI thread: the wait for a probe's echo has ended (FD_READ or FD_CLOSE:
-    // timedOut 0; its deadline: WSAETIMEDOUT). Takes the echo and reconnects
-    // after a failure.
+    // timedOut 0; its deadline: WSAETIMEDOUT). Reads and reports the echo and
+    // reconnects after a failure.
     void EndEchoWait(SOCKET socket, int index, int timedOut);
     void ReportStep(int code, int error, std::uint16_t port, bool incoming, bool finished,
                     ProbeCounts counts, const std::string& peerText);
@@ -90,10 +91,10 @@ private:
     // Lives of sockets whose connect is under way: their timer is TimeOut,
     // their watch waits for FD_CONNECT. GUI thread only.
     std::unordered_set<std::uint32_t> m_connectingLives;
-    // Lives of sockets whose probe waits for its echo on the event loop: their
-    // deadline timer runs, their watch waits for FD_READ or FD_CLOSE. GUI
-    // thread only.
-    std::unordered_set<std::uint32_t> m_awaitingLives;
+    // Sockets (by life) whose probes wait for their echoes on the event loop,
+    // with how many wait: their deadline timer runs, their watch waits for
+    // FD_READ or FD_CLOSE. GUI thread only.
+    std::unordered_map<std::uint32_t, int> m_awaiting;
 };
 
 } // namespace engine

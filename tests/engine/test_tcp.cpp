@@ -494,6 +494,64 @@ TEST(TcpChannel, MutePortsWaitForTheirEchoesSideBySide)
     EXPECT_TRUE(clientSide.ArmedTimers().empty()) << "a deadline outlived its wait";
 }
 
+// TimeOut longer than the delay between probes, and a peer slower than that
+// delay: the second probe is sent while the first still waits, and each
+// waits for its own echo.
+TEST(TcpChannel, AProbeSentWhileAnotherWaitsGetsItsOwnEcho)
+{
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof(address);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+    ASSERT_EQ(::listen(listener, 4), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const std::uint16_t port = ntohs(address.sin_port);
+    // Echoes each probe (10 bytes) 1.5 s after it came; two probes, bounded.
+    std::thread slowPeer([listener] {
+        const int connection = ::accept(listener, nullptr, nullptr);
+        if (connection < 0)
+            return;
+        timeval limit{20, 0};
+        ::setsockopt(connection, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof(limit));
+        char probe[10];
+        std::vector<std::thread> echoes;
+        for (int i = 0; i < 2; ++i) {
+            if (::recv(connection, probe, sizeof(probe), MSG_WAITALL) != sizeof(probe))
+                break;
+            echoes.emplace_back([connection] {
+                char echo[10] = {};
+                std::this_thread::sleep_for(1500ms);
+                ::send(connection, echo, sizeof(echo), MSG_NOSIGNAL);
+            });
+        }
+        for (std::thread& echo : echoes)
+            echo.join();
+        ::close(connection);
+    });
+    CRecordingApp clientSide;
+    engine::CTcpClient client(&clientSide, Loopback(), Options(2, 3000, 1));
+    clientSide.AddClient(&client);
+    client.Start({port});
+    ASSERT_TRUE(clientSide.RunUntil(
+        [&] {
+            const auto rows = clientSide.RowsFor(channel::PROTOCOL_TCP, port);
+            return !rows.empty() && rows.back().replies == 2;
+        },
+        20s));
+    std::vector<int> compact;
+    for (int code : ClientCodes(clientSide, port))
+        if (code != channel::EC_CONNECTING)
+            compact.push_back(code);
+    EXPECT_EQ(CodesText(compact), "6 4 10 10 11 11");
+    EXPECT_TRUE(clientSide.RowsFor(channel::PROTOCOL_TCP, port).back().finished);
+    clientSide.RemoveClient(&client);
+    slowPeer.join();
+    ::close(listener);
+    EXPECT_TRUE(clientSide.ArmedTimers().empty()) << "a deadline outlived its wait";
+}
+
 TEST(TcpChannel, PeerThatNeverEchoesTimesOutAndReconnects)
 {
     CSilentListener silent;
