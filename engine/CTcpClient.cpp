@@ -351,13 +351,15 @@ void CTcpClient::OnSocketEvent(SOCKET socket, int index, loop::LPARAM code)
 {
     if (!IsSocketAt(index, socket))
         return;
-    // The end of a connect under way: a socket notification (its watch ends
-    // with the socket, so none is stale).
+    // The deadline of an echo wait: killed whenever its wait ends, so it is
+    // never an earlier socket's.
     if (code == channel::PROBE_DEADLINE) {
         if (m_awaiting.count(LifeAt(index)) != 0)
             EndEchoWait(socket, index, platform::WSAETIMEDOUT); // no echo within TimeOut
         return;
     }
+    // The end of a connect or an echo wait: a socket notification (its watch
+    // ends with the socket, so none is stale).
     if (LifeOf(code) == 0 && code != channel::PROBE_TIMER) {
         const auto event = static_cast<long>(platform::WSAGETSELECTEVENT(code));
         if (event == platform::FD_CONNECT && m_connectingLives.erase(LifeAt(index)) != 0) {
