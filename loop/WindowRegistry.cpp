@@ -108,8 +108,10 @@ void CWindowRegistry::AskForDrain(Entry& entry)
     entry.drainPending = true;
     // Posted under the lock: the window cannot finish unregistering (and so
     // cannot be deleted) while the event is being queued to it.
+    // Made before the hand-over is annotated: the GUI thread reads it.
+    auto* event = new CDrainEvent;
     AnnotateBeforePost();
-    QCoreApplication::postEvent(entry.window, new CDrainEvent);
+    QCoreApplication::postEvent(entry.window, event);
 }
 
 void CWindowRegistry::DrainStarted(HWND handle)
