@@ -407,46 +407,72 @@ struct SilentPort
 
 } // namespace
 
+// One attempt on each port (TimeOut 3 s), by a client that is gone when
+// this returns; every event then, or none when the ports did not all finish
+// within a minute.
+std::vector<RecordedEvent> CheckOnce(CRecordingApp& app, const std::vector<std::uint16_t>& ports)
+{
+    engine::CTcpClient client(&app, Loopback(), Options(1, 3000, 1));
+    app.AddClient(&client);
+    client.Start(ports);
+    const bool finished = app.RunUntil(
+        [&] {
+            return std::all_of(ports.begin(), ports.end(),
+                               [&](std::uint16_t port) { return PortFinished(app, port); });
+        },
+        60s);
+    app.RemoveClient(&client);
+    return finished ? app.Events() : std::vector<RecordedEvent>{};
+}
+
+// Whether the last `waiting` event came before the first `ended` one: no port
+// waited for a pool worker while others waited for the network.
+::testing::AssertionResult WaitedSideBySide(const std::vector<RecordedEvent>& events, int waiting,
+                                            int ended)
+{
+    auto lastWaiting = std::find_if(events.rbegin(), events.rend(),
+                                    [waiting](const auto& e) { return e.code == waiting; });
+    auto firstEnded = std::find_if(events.begin(), events.end(),
+                                   [ended](const auto& e) { return e.code == ended; });
+    if (lastWaiting == events.rend() || firstEnded == events.end())
+        return ::testing::AssertionFailure() << "no event " << waiting << " or " << ended;
+    if (lastWaiting->index > firstEnded->index)
+        return ::testing::AssertionFailure()
+               << "a port began to wait (" << waiting << ") only after another's wait ended";
+    return ::testing::AssertionSuccess();
+}
+
+// Each port's codes without 13, which a loopback connect may skip.
+std::string CodesWithoutConnecting(const CRecordingApp& app, std::uint16_t port)
+{
+    std::vector<int> compact;
+    for (int code : ClientCodes(app, port))
+        if (code != channel::EC_CONNECTING)
+            compact.push_back(code);
+    return CodesText(compact);
+}
+
 // A connect under way waits on the event loop, not on a pool worker: with more
 // silent ports than the pool has workers, every port reports its connect
 // under way (13) before the first one times out (7, 10060).
 TEST(TcpChannel, SilentPortsWaitForTheirConnectsSideBySide)
 {
-    constexpr int kPorts = 120;
     std::vector<std::unique_ptr<SilentPort>> silent;
     std::vector<std::uint16_t> ports;
-    for (int i = 0; i < kPorts; ++i) {
+    for (int i = 0; i < 120; ++i) {
         silent.push_back(std::make_unique<SilentPort>());
         ASSERT_NE(silent.back()->port, 0) << "could not make a silent port";
         ports.push_back(silent.back()->port);
     }
     CRecordingApp clientSide;
-    engine::CTcpClient client(&clientSide, Loopback(), Options(1, 3000, 1));
-    clientSide.AddClient(&client);
-    client.Start(ports);
-    ASSERT_TRUE(clientSide.RunUntil(
-        [&] {
-            return std::all_of(ports.begin(), ports.end(),
-                               [&](std::uint16_t port) { return PortFinished(clientSide, port); });
-        },
-        60s));
-    std::vector<RecordedEvent> events = clientSide.Events();
-    auto lastConnecting = std::find_if(events.rbegin(), events.rend(), [](const auto& e) {
-        return e.code == channel::EC_CONNECTING;
-    });
-    auto firstFailure = std::find_if(events.begin(), events.end(), [](const auto& e) {
-        return e.code == channel::EC_CONNECT_FAILED;
-    });
-    ASSERT_NE(lastConnecting, events.rend());
-    ASSERT_NE(firstFailure, events.end());
-    EXPECT_LT(lastConnecting->index, firstFailure->index)
-        << "ports waited for a worker while others waited for their connects";
+    const std::vector<RecordedEvent> events = CheckOnce(clientSide, ports);
+    ASSERT_FALSE(events.empty()) << "the ports did not finish";
+    EXPECT_TRUE(WaitedSideBySide(events, channel::EC_CONNECTING, channel::EC_CONNECT_FAILED));
     for (std::uint16_t port : ports) {
         EXPECT_EQ(CodesText(ClientCodes(clientSide, port)), "6 13 7") << port;
         EXPECT_EQ(clientSide.EventsFor(channel::PROTOCOL_TCP, port).back().error,
                   platform::WSAETIMEDOUT);
     }
-    clientSide.RemoveClient(&client);
 }
 
 // A probe's wait for its echo is the event loop's too: with more ports that
@@ -454,43 +480,21 @@ TEST(TcpChannel, SilentPortsWaitForTheirConnectsSideBySide)
 // (10) before the first wait times out (9, 10060).
 TEST(TcpChannel, MutePortsWaitForTheirEchoesSideBySide)
 {
-    constexpr int kPorts = 120;
     std::vector<std::unique_ptr<CSilentListener>> mute;
     std::vector<std::uint16_t> ports;
-    for (int i = 0; i < kPorts; ++i) {
+    for (int i = 0; i < 120; ++i) {
         mute.push_back(std::make_unique<CSilentListener>());
         ports.push_back(mute.back()->Port());
     }
     CRecordingApp clientSide;
-    engine::CTcpClient client(&clientSide, Loopback(), Options(1, 3000, 1));
-    clientSide.AddClient(&client);
-    client.Start(ports);
-    ASSERT_TRUE(clientSide.RunUntil(
-        [&] {
-            return std::all_of(ports.begin(), ports.end(),
-                               [&](std::uint16_t port) { return PortFinished(clientSide, port); });
-        },
-        60s));
-    std::vector<RecordedEvent> events = clientSide.Events();
-    auto lastSent = std::find_if(events.rbegin(), events.rend(),
-                                 [](const auto& e) { return e.code == channel::EC_SENT; });
-    auto firstFailure = std::find_if(events.begin(), events.end(), [](const auto& e) {
-        return e.code == channel::EC_RECEIVE_FAILED;
-    });
-    ASSERT_NE(lastSent, events.rend());
-    ASSERT_NE(firstFailure, events.end());
-    EXPECT_LT(lastSent->index, firstFailure->index)
-        << "probes waited for a worker while others waited for their echoes";
+    const std::vector<RecordedEvent> events = CheckOnce(clientSide, ports);
+    ASSERT_FALSE(events.empty()) << "the ports did not finish";
+    EXPECT_TRUE(WaitedSideBySide(events, channel::EC_SENT, channel::EC_RECEIVE_FAILED));
     for (std::uint16_t port : ports) {
-        std::vector<int> compact;
-        for (int code : ClientCodes(clientSide, port))
-            if (code != channel::EC_CONNECTING)
-                compact.push_back(code);
-        EXPECT_EQ(CodesText(compact), "6 4 10 9") << port;
+        EXPECT_EQ(CodesWithoutConnecting(clientSide, port), "6 4 10 9") << port;
         EXPECT_EQ(clientSide.EventsFor(channel::PROTOCOL_TCP, port).back().error,
                   platform::WSAETIMEDOUT);
     }
-    clientSide.RemoveClient(&client);
     EXPECT_TRUE(clientSide.ArmedTimers().empty()) << "a deadline outlived its wait";
 }
 
@@ -540,11 +544,7 @@ TEST(TcpChannel, AProbeSentWhileAnotherWaitsGetsItsOwnEcho)
             return !rows.empty() && rows.back().replies == 2;
         },
         20s));
-    std::vector<int> compact;
-    for (int code : ClientCodes(clientSide, port))
-        if (code != channel::EC_CONNECTING)
-            compact.push_back(code);
-    EXPECT_EQ(CodesText(compact), "6 4 10 10 11 11");
+    EXPECT_EQ(CodesWithoutConnecting(clientSide, port), "6 4 10 10 11 11");
     EXPECT_TRUE(clientSide.RowsFor(channel::PROTOCOL_TCP, port).back().finished);
     clientSide.RemoveClient(&client);
     slowPeer.join();
