@@ -113,8 +113,10 @@ private:
         bool drainPending = false; // a CDrainEvent is queued and has not started
     };
 
-    // Queues an entry for a live window and asks for a drain if none is pending.
+    // Queues an entry for a live window and asks for a drain.
     bool Enqueue(HWND handle, QueuedItem item);
+    // On the GUI thread: the window's drain timer runs. On any other: one
+    // CDrainEvent is posted, unless one is pending.
     void AskForDrain(Entry& entry);
 
     // Tells the window to bring its Qt timer in line: directly on the GUI thread
