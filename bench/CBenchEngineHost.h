@@ -9,32 +9,15 @@
 // Threads: as IApp says; the window lives on the thread that makes the host.
 
 #include "channel/AppMessages.h"
+#include "engine/CDispatchWindow.h"
 #include "engine/CEngineDispatch.h"
 #include "engine/IApp.h"
 #include "loop/AsyncSelect.h"
 #include "loop/EventLoop.h"
-#include "loop/Window.h"
 
 class CBenchEngineHost : public engine::IApp
 {
 public:
-    class CWindow final : public loop::CWindow
-    {
-    public:
-        explicit CWindow(engine::CEngineDispatch& dispatch) : m_dispatch(dispatch) {}
-
-    protected:
-        void OnMessage(loop::UINT message, loop::WPARAM wParam, loop::LPARAM lParam) override
-        {
-            if (const auto route = engine::CEngineDispatch::RouteOf(message))
-                m_dispatch.Dispatch(*route, static_cast<platform::SOCKET>(wParam), lParam);
-        }
-        void OnTimer(loop::UINT_PTR id) override { m_dispatch.DispatchTimer(id); }
-
-    private:
-        engine::CEngineDispatch& m_dispatch;
-    };
-
     CBenchEngineHost() : dispatch(*this), window(dispatch) {}
 
     bool PostToWindow(loop::UINT message, loop::WPARAM wParam, loop::LPARAM lParam) override
@@ -58,7 +41,7 @@ public:
     void StopSendTimer(loop::UINT_PTR id) override { loop::KillTimer(window.Handle(), id); }
 
     engine::CEngineDispatch dispatch;
-    CWindow window;
+    engine::CDispatchWindow window;
 
 protected:
     ~CBenchEngineHost() = default;

@@ -14,7 +14,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QTimer>
 
 #include <arpa/inet.h>
 #include <cstdlib>
@@ -212,11 +211,7 @@ TEST(IpChannel, ReplyToAProbeStillBeingReportedDoesNotHoldTheGuiThread)
                    std::count(codes.begin(), codes.end(), channel::EC_SENT) == 1;
         },
         10s));
-    int ticks = 0;
-    QTimer tick;
-    QObject::connect(&tick, &QTimer::timeout, [&ticks] { ++ticks; });
-    tick.start(10);
-    EXPECT_TRUE(clientSide.RunUntil([&] { return ticks >= 20; }, 10s));
+    EXPECT_TRUE(CProbeGate::LoopTurns(clientSide));
     EXPECT_FALSE(gate.TimedOut()) << "the GUI thread waited for the held probe task";
     auto codes = Codes(clientSide.EventsFor(channel::PROTOCOL_IP, 253));
     EXPECT_EQ(std::count(codes.begin(), codes.end(), channel::EC_RECEIVED), 0)

@@ -8,6 +8,8 @@
 #include "engine/support/RecordingApp.h"
 #include "loop/EventLoop.h"
 
+#include <QTimer>
+
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -54,6 +56,17 @@ public:
     }
 
     static constexpr std::chrono::seconds kLimit{20};
+
+    // Whether the GUI thread keeps turning while a task is held: a 10 ms
+    // timer ticks twenty times (200 ms), well before the gate's limit.
+    static bool LoopTurns(CRecordingApp& app)
+    {
+        int ticks = 0;
+        QTimer tick;
+        QObject::connect(&tick, &QTimer::timeout, [&ticks] { ++ticks; });
+        tick.start(10);
+        return app.RunUntil([&] { return ticks >= 20; }, std::chrono::seconds(10));
+    }
 
 private:
     CRecordingApp& m_app;

@@ -18,27 +18,10 @@ void EnsureApplication()
     }
 }
 
-class CRecordingApp::CMainWindow final : public loop::CWindow
-{
-public:
-    explicit CMainWindow(engine::CEngineDispatch& dispatch) : m_dispatch(dispatch) {}
-
-protected:
-    void OnMessage(loop::UINT message, loop::WPARAM wParam, loop::LPARAM lParam) override
-    {
-        if (const auto route = engine::CEngineDispatch::RouteOf(message))
-            m_dispatch.Dispatch(*route, static_cast<platform::SOCKET>(wParam), lParam);
-    }
-    void OnTimer(loop::UINT_PTR id) override { m_dispatch.DispatchTimer(id); }
-
-private:
-    engine::CEngineDispatch& m_dispatch;
-};
-
 CRecordingApp::CRecordingApp() : m_dispatch(*this)
 {
     EnsureApplication();
-    m_window = new CMainWindow(m_dispatch);
+    m_window = new engine::CDispatchWindow(m_dispatch);
 }
 
 CRecordingApp::~CRecordingApp()

@@ -9,6 +9,7 @@
 //
 // The test's thread is the GUI thread; drive it with loop::RunUntil.
 
+#include "engine/CDispatchWindow.h"
 #include "engine/CEngineDispatch.h"
 #include "engine/CSocketList.h"
 #include "engine/IApp.h"
@@ -100,9 +101,8 @@ public:
     bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds limit);
 
 private:
-    class CMainWindow;
 
-    CMainWindow* m_window = nullptr;
+    engine::CDispatchWindow* m_window = nullptr;
     engine::CEngineDispatch m_dispatch;
 
     mutable std::mutex m_lock;
