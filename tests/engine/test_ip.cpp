@@ -70,6 +70,15 @@ struct TwoHosts
                                   " nud permanent"),
                   0);
     }
+    // An IP server of protocol 253 on host b, reporting to app.
+    std::unique_ptr<engine::CIpServer> ServeOnB(CRecordingApp& app)
+    {
+        ScopedNetns in(b);
+        auto server = std::make_unique<engine::CIpServer>(&app, channel::PeerAddress{});
+        app.AddServer(server.get());
+        server->Start({253});
+        return server;
+    }
     std::string LinkAddress(const std::string& ns, const std::string& link)
     {
         std::string mac = net.ExecOutput(ns, "cat /sys/class/net/" + link + "/address");
@@ -139,13 +148,7 @@ TEST(IpChannel, ProbesAreAnsweredWithTheTenByteReply)
     KANALIKO_SKIP_UNLESS_NAMESPACES();
     TwoHosts hosts;
     CRecordingApp serverSide, clientSide;
-    std::unique_ptr<engine::CIpServer> server;
-    {
-        ScopedNetns in(hosts.b);
-        server = std::make_unique<engine::CIpServer>(&serverSide, channel::PeerAddress{});
-        serverSide.AddServer(server.get());
-        server->Start({253});
-    }
+    std::unique_ptr<engine::CIpServer> server = hosts.ServeOnB(serverSide);
     std::unique_ptr<engine::CIpClient> client;
     std::unique_ptr<CRawPeer> watcher;
     {
@@ -189,13 +192,7 @@ TEST(IpChannel, ReplyToAProbeStillBeingReportedDoesNotHoldTheGuiThread)
     TwoHosts hosts;
     CRecordingApp serverSide, clientSide;
     CProbeGate gate(clientSide, channel::PROTOCOL_IP);
-    std::unique_ptr<engine::CIpServer> server;
-    {
-        ScopedNetns in(hosts.b);
-        server = std::make_unique<engine::CIpServer>(&serverSide, channel::PeerAddress{});
-        serverSide.AddServer(server.get());
-        server->Start({253});
-    }
+    std::unique_ptr<engine::CIpServer> server = hosts.ServeOnB(serverSide);
     std::unique_ptr<engine::CIpClient> client;
     {
         ScopedNetns in(hosts.a);
@@ -267,13 +264,7 @@ TEST(IpChannel, ProbeWithIpOptionsIsStillAnswered)
     KANALIKO_SKIP_UNLESS_NAMESPACES();
     TwoHosts hosts;
     CRecordingApp serverSide;
-    std::unique_ptr<engine::CIpServer> server;
-    {
-        ScopedNetns in(hosts.b);
-        server = std::make_unique<engine::CIpServer>(&serverSide, channel::PeerAddress{});
-        serverSide.AddServer(server.get());
-        server->Start({253});
-    }
+    std::unique_ptr<engine::CIpServer> server = hosts.ServeOnB(serverSide);
     std::unique_ptr<CRawPeer> sender;
     {
         ScopedNetns in(hosts.a);
@@ -310,13 +301,10 @@ TEST(IpChannel, OtherDatagramsOfTheProtocolLeaveNoTrace)
     KANALIKO_SKIP_UNLESS_NAMESPACES();
     TwoHosts hosts;
     CRecordingApp serverSide, clientSide;
-    std::unique_ptr<engine::CIpServer> server;
+    std::unique_ptr<engine::CIpServer> server = hosts.ServeOnB(serverSide);
     std::unique_ptr<CRawPeer> otherNode;
     {
         ScopedNetns in(hosts.b);
-        server = std::make_unique<engine::CIpServer>(&serverSide, channel::PeerAddress{});
-        serverSide.AddServer(server.get());
-        server->Start({253});
         otherNode = std::make_unique<CRawPeer>(253);
     }
     std::unique_ptr<engine::CIpClient> client;
