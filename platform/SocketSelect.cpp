@@ -72,37 +72,60 @@ struct Candidate
     bool exceptional = false;
 };
 
+// The pending connect's verdict, as far as the system has one: the error it
+// keeps (SO_ERROR, which reading clears), or 0.
+int PendingConnectError(SOCKET s)
+{
+    int systemError = 0;
+    socklen_t length = sizeof systemError;
+    if (::getsockopt(s, SOL_SOCKET, SO_ERROR, &systemError, &length) != 0)
+        systemError = errno;
+    return systemError;
+}
+
+// Records a pending connect that ended; returns whether the socket is watched.
+bool RecordConnected(SOCKET s)
+{
+    bool watched = false;
+    CSocketTable::Instance().Update(s, [&watched](SocketRecord& r) {
+        r.connectPending = false;
+        r.connected = true;
+        watched = r.watched;
+    });
+    return watched;
+}
+
+// Records a pending connect that failed with the system's error; returns the
+// Winsock error. The system's copy of the error is gone now: it is kept for
+// SO_ERROR and for later selects, which go on reporting the failure in the
+// except set.
+int RecordConnectFailure(SOCKET s, int systemError)
+{
+    const int wsaError = WsaFromErrno(systemError, SocketKind::Stream);
+    CSocketTable::Instance().Update(s, [wsaError](SocketRecord& r) {
+        r.connectPending = false;
+        r.failedConnectError = wsaError;
+        r.pendingSoError = wsaError;
+    });
+    return wsaError;
+}
+
 // Sorts out a pending non-blocking connect that poll has reported on. Returns the
 // Winsock error of a connect that failed, 0 otherwise.
 int ResolvePendingConnect(Candidate& candidate, short events)
 {
-    int systemError = 0;
-    socklen_t length = sizeof systemError;
-    if (::getsockopt(candidate.socket, SOL_SOCKET, SO_ERROR, &systemError, &length) != 0)
-        systemError = errno;
+    const int systemError = PendingConnectError(candidate.socket);
     if (systemError == 0) {
         if (!(events & (POLLOUT | POLLIN)))
             return 0; // not decided yet
-        bool watched = false;
-        CSocketTable::Instance().Update(candidate.socket, [&watched](SocketRecord& r) {
-            r.connectPending = false;
-            r.connected = true;
-            watched = r.watched;
-        });
+        const bool watched = RecordConnected(candidate.socket);
         candidate.record.connectPending = false;
         candidate.record.connected = true;
         if (ISocketHooks* hooks = watched ? detail::InstalledHooks() : nullptr)
             hooks->AfterStateChange(candidate.socket);
         return 0;
     }
-    // The system's copy of the error is gone now; keep it for SO_ERROR and for
-    // later selects, which go on reporting the failure in the except set.
-    const int wsaError = WsaFromErrno(systemError, SocketKind::Stream);
-    CSocketTable::Instance().Update(candidate.socket, [wsaError](SocketRecord& r) {
-        r.connectPending = false;
-        r.failedConnectError = wsaError;
-        r.pendingSoError = wsaError;
-    });
+    const int wsaError = RecordConnectFailure(candidate.socket, systemError);
     candidate.record.connectPending = false;
     candidate.record.failedConnectError = wsaError;
     return wsaError;
@@ -124,28 +147,17 @@ ConnectOutcome ResolveConnect(SOCKET s, int* error)
     }
     if (!record.connectPending)
         return ConnectOutcome::Pending;
-    int systemError = 0;
-    socklen_t length = sizeof systemError;
-    if (::getsockopt(s, SOL_SOCKET, SO_ERROR, &systemError, &length) != 0)
-        systemError = errno;
-    if (systemError != 0) {
-        const int wsaError = WsaFromErrno(systemError, SocketKind::Stream);
-        CSocketTable::Instance().Update(s, [wsaError](SocketRecord& r) {
-            r.connectPending = false;
-            r.failedConnectError = wsaError;
-            r.pendingSoError = wsaError;
-        });
-        *error = wsaError;
+    if (const int systemError = PendingConnectError(s)) {
+        *error = RecordConnectFailure(s, systemError);
         return ConnectOutcome::Failed;
     }
+    // Writable without an error may still be early: connected only once the
+    // system names the peer.
     sockaddr_storage peer{};
     socklen_t peerLength = sizeof peer;
     if (::getpeername(s, reinterpret_cast<sockaddr*>(&peer), &peerLength) != 0)
         return ConnectOutcome::Pending;
-    CSocketTable::Instance().Update(s, [](SocketRecord& r) {
-        r.connectPending = false;
-        r.connected = true;
-    });
+    RecordConnected(s); // the caller is the watch layer itself: no hook
     return ConnectOutcome::Connected;
 }
 
