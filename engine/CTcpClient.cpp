@@ -25,6 +25,24 @@ bool MakeBlockingWithTimeouts(SOCKET s, int timeOut)
     return true;
 }
 
+// Waits up to ms for the socket to become readable (read) or for its connect
+// to end (not read): 1 readable or connected, 0 not yet, -1 failed (the last
+// socket error says why).
+int WaitForSocket(SOCKET s, bool read, int ms)
+{
+    platform::SocketSet ready, failed;
+    platform::SocketSetZero(&ready);
+    platform::SocketSetZero(&failed);
+    platform::SocketSetAdd(s, &ready);
+    platform::SocketSetAdd(s, &failed);
+    timeval limit{ms / 1000, (ms % 1000) * 1000};
+    const int count = read ? platform::select(0, &ready, nullptr, nullptr, &limit)
+                           : platform::select(0, nullptr, &ready, &failed, &limit);
+    if (count == 0)
+        return 0;
+    return count > 0 && platform::SocketSetIsSet(s, &ready) ? 1 : -1;
+}
+
 // Why a socket could not be selected: never 0, which would read as success.
 int SelectError()
 {
@@ -167,12 +185,21 @@ void CTcpClient::Connect(SocketLife target, unsigned short port)
 {
     const SOCKET socket = target.socket;
     try {
+        // Reports one step of the connect; a failure counts an attempt.
+        auto report = [&](int code, int error) {
+            const ProbeCounts counts = code == channel::EC_CONNECT_FAILED
+                                           ? m_counters.AddAttempt(socket)
+                                           : m_counters.Get(socket);
+            ReportStep(code, error, port, false,
+                       code == channel::EC_CONNECT_FAILED &&
+                           counts.attempts == m_options.maxSendCount,
+                       counts, m_address.text);
+        };
         const sockaddr_in peer = PeerEndpoint(m_address, port);
-        int code;
+        int code = channel::EC_CONNECTED;
         int error = 0;
         if (platform::connect(socket, reinterpret_cast<const sockaddr*>(&peer), sizeof(peer)) ==
             0) {
-            code = channel::EC_CONNECTED;
             // The probe's one receive must wait for the echo: a socket left
             // non-blocking would fail every probe at once.
             MakeBlockingWithTimeouts(socket, m_options.timeOut);
@@ -181,42 +208,22 @@ void CTcpClient::Connect(SocketLife target, unsigned short port)
             code = error == platform::WSAEWOULDBLOCK ? channel::EC_CONNECTING
                                                      : channel::EC_CONNECT_FAILED;
         }
-        ProbeCounts counts = code == channel::EC_CONNECT_FAILED ? m_counters.AddAttempt(socket)
-                                                                : m_counters.Get(socket);
-        ReportStep(code, code == channel::EC_CONNECTING ? 0 : error, port, false,
-                   code == channel::EC_CONNECT_FAILED && counts.attempts == m_options.maxSendCount,
-                   counts, m_address.text);
         if (code == channel::EC_CONNECTING) {
+            report(code, 0);
             // A peer nearby answers within a millisecond: such a connect ends
             // here, and the GUI thread is spared a watch for it.
-            platform::SocketSet writable, failed;
-            platform::SocketSetZero(&writable);
-            platform::SocketSetZero(&failed);
-            platform::SocketSetAdd(socket, &writable);
-            platform::SocketSetAdd(socket, &failed);
-            const int quickMs = std::min(m_options.timeOut, kQuickWaitMs);
-            timeval limit{0, quickMs * 1000};
-            const int ready = platform::select(0, nullptr, &writable, &failed, &limit);
-            if (ready > 0 && platform::SocketSetIsSet(socket, &writable)) {
+            const int ready =
+                WaitForSocket(socket, false, std::min(m_options.timeOut, kQuickWaitMs));
+            if (ready > 0 && MakeBlockingWithTimeouts(socket, m_options.timeOut)) {
                 code = channel::EC_CONNECTED;
                 error = 0;
-                if (!MakeBlockingWithTimeouts(socket, m_options.timeOut)) {
-                    code = channel::EC_CONNECT_FAILED;
-                    error = platform::WSAGetLastError();
-                }
             } else if (ready != 0) {
                 code = channel::EC_CONNECT_FAILED;
                 error = platform::WSAGetLastError();
             }
-            if (code != channel::EC_CONNECTING) {
-                counts = code == channel::EC_CONNECT_FAILED ? m_counters.AddAttempt(socket)
-                                                            : m_counters.Get(socket);
-                ReportStep(code, error, port, false,
-                           code == channel::EC_CONNECT_FAILED &&
-                               counts.attempts == m_options.maxSendCount,
-                           counts, m_address.text);
-            }
         }
+        if (code != channel::EC_CONNECTING)
+            report(code, error);
         // The wait for a connect under way (up to TimeOut) and the pause after
         // a failed one (TimeSendDelay) are the event loop's: the socket's
         // FD_CONNECT and the port's timer. No pool worker waits, so a scheme of
@@ -270,12 +277,7 @@ void CTcpClient::Probe(SocketLife target, unsigned short port, std::string peerT
         // A peer nearby echoes within a millisecond: such an echo is taken
         // here. Otherwise the event loop waits for it, so an echo that does
         // not come holds no pool worker for TimeOut.
-        platform::SocketSet readable;
-        platform::SocketSetZero(&readable);
-        platform::SocketSetAdd(socket, &readable);
-        const int quickMs = std::min(m_options.timeOut, kQuickWaitMs);
-        timeval limit{0, quickMs * 1000};
-        if (platform::select(0, &readable, nullptr, nullptr, &limit) == 0) {
+        if (WaitForSocket(socket, true, std::min(m_options.timeOut, kQuickWaitMs)) == 0) {
             if (m_sink)
                 m_sink->PostToWindow(channel::WM_TCP_CLIENT_SOCKET,
                                      static_cast<loop::WPARAM>(socket),
